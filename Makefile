@@ -1,0 +1,50 @@
+# Vardelo: `make` builds both builds, `make test` runs every test layer, `make run` starts the
+# benchmark. `make test` and `make run` first run tools/setup, so a fresh machine needs nothing else.
+
+BUILD    ?= build
+HOST     := $(BUILD)/host
+TARGET   := $(BUILD)/target
+JOBS     ?= $(shell nproc)
+export WINEPREFIX := $(abspath $(BUILD))/wineprefix
+
+.PHONY: all host target setup test test-host test-target test-e2e run clean
+
+all: host target
+
+setup:
+	tools/setup
+
+$(HOST)/CMakeCache.txt:
+	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug
+
+$(TARGET)/CMakeCache.txt:
+	cmake -S . -B $(TARGET) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+host: $(HOST)/CMakeCache.txt
+	cmake --build $(HOST) -j $(JOBS)
+
+target: $(TARGET)/CMakeCache.txt
+	cmake --build $(TARGET) -j $(JOBS)
+
+test: setup
+	$(MAKE) all
+	$(MAKE) test-host
+	$(MAKE) test-target
+	$(MAKE) test-e2e
+
+test-host: host
+	ctest --test-dir $(HOST) --output-on-failure -j $(JOBS)
+
+# One wineserver for the whole run: each Wine process then starts in a fraction of a second.
+test-target: target
+	tools/with-wineserver ctest --test-dir $(TARGET) --output-on-failure
+
+test-e2e: target
+	tools/with-wineserver tests/e2e/run
+
+run: setup
+	$(MAKE) target
+	tools/run-vardelo $(TARGET)/vardelo.exe
+
+clean:
+	rm -rf $(BUILD)

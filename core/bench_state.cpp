@@ -1,0 +1,7 @@
+#include "core/bench_state.h"
+
+namespace vardelo {
+
+constinit BenchState bench;
+
+}  // namespace vardelo

@@ -1,0 +1,156 @@
+// BenchState: the one process-wide record of settings, results, flags and counters.
+//
+// Four threads share it without locks: the user-interface thread, the cache sweep worker, the
+// RAM sweep worker and the refresh thread. Every field that more than one thread touches is a
+// std::atomic of the field's width; relaxed loads and stores compile to the plain aligned
+// accesses the protocol relies on, and make that protocol defined behaviour in C++. Fields that
+// only one thread ever touches (the UI's scratch and scales) are plain.
+//
+// The record is statically initialised; the initial values are the ones the threads rely on
+// (cacheBusy 1 holds the RAM worker back until the first cache sweep is done).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/constants.h"
+
+namespace vardelo {
+
+using u8 = std::uint8_t;
+using u16 = std::uint16_t;
+using u32 = std::uint32_t;
+using i32 = std::int32_t;
+using Handle = void*;
+
+using AtomicU8 = std::atomic<u8>;
+using AtomicU16 = std::atomic<u16>;
+using AtomicU32 = std::atomic<u32>;
+using AtomicI32 = std::atomic<i32>;
+using AtomicHandle = std::atomic<Handle>;
+
+using CacheCurve = AtomicU32[CACHE_CURVE_ENTRIES];
+using RamCurve = AtomicU32[RAM_CURVE_ENTRIES];
+using RamCurveSet = RamCurve[RAM_BLOCK_KINDS];
+
+// Scale of one chart, in grid units.
+struct ChartScale {
+  u32 top = 0;            // grid value where the horizontal grid ends: maximum + maximum / 16
+  u32 majorStep = 0;      // labelled grid step: 1, 2 or 5 times a power of ten
+  u32 lineStep = 0;       // distance between horizontal grid lines
+  u32 unitsPerPixel = 0;  // grid units per pixel row
+};
+
+// Tab-item record reused to insert the four tabs (laid out as the platform's TCITEMA).
+struct TabItem {
+  u32 mask = 0;
+  u32 state = 0;
+  u32 stateMask = 0;
+  char* text = nullptr;
+  i32 textMax = 0;
+  i32 image = 0;
+  std::intptr_t param = 0;
+};
+
+struct BenchState {
+  // Start-up.
+  AtomicHandle hInstance{nullptr};
+  AtomicU8 mmx{0};  // processor has MMX
+  AtomicU8 sse{0};  // processor has SSE
+  AtomicU32 faceColor{0};
+  AtomicHandle bufferHandle{nullptr};
+  std::atomic<u8*> bufferPtr{nullptr};
+  std::atomic<u8*> testArea{nullptr};  // first 4 KiB boundary in the test buffer
+  AtomicHandle hCacheThread{nullptr};
+  AtomicHandle hRamThread{nullptr};
+  u32 cacheThreadId = 0;
+  u32 ramThreadId = 0;
+  u32 refreshThreadId = 0;
+
+  // Processor identification and clock calibration.
+  AtomicU32 tscRate{0};        // counter ticks per 1/1024 second
+  AtomicU32 rdtscOverhead{0};  // cheapest back-to-back counter read, minus 1
+  AtomicU8 cpuVendor{0};       // 0 other, 1 AMD, 2 Intel
+  AtomicU32 cpuSignature{0};
+  AtomicU32 cpuFamily{0};
+  AtomicU32 cpuModel{0};
+  AtomicU32 cpuStepping{0};
+  AtomicU8 cpuClass{0};  // timing class: 0 other, 1 AMD family >= 6, 2 Intel family 15
+
+  // Kernels and measurement loops.
+  AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE
+  AtomicU16 fillMode{0};
+  AtomicU32 blockOffset{0};
+  AtomicU32 cacheStableCount{0};
+  AtomicU32 ramStableCount{0};
+  char progressBar[50] = "<||||||||||||||||||||||||||||||||||||||||||||||||";
+
+  // Cache sweep worker.
+  CacheCurve dcacheCurve{};
+  CacheCurve icacheCurve{};
+  AtomicU32 cacheMax{10240};
+  AtomicI32 lineSize{32};
+  AtomicU8 cacheBusy{1};
+  AtomicU8 cacheRestart{0};
+
+  // RAM sweep worker.
+  RamCurveSet readCurves{};
+  RamCurveSet writeCurves{};
+  RamCurveSet writeMmxCurves{};
+  AtomicU32 readMax{10240};
+  AtomicU32 writeMax{10240};
+  AtomicU8 ramBusy{0};
+  AtomicU8 ramRestart{0};
+
+  // Refresh protocol: change counters and marks.
+  AtomicU32 cacheDirty{0};
+  AtomicU32 readDirty{0};
+  AtomicU32 writeDirty{0};
+  AtomicU8 cachePosted{0};
+  AtomicU8 readPosted{0};
+  AtomicU8 writePosted{0};
+  AtomicU8 cacheTick{0};
+  AtomicU8 readTick{0};
+  AtomicU8 writeTick{0};
+  AtomicU8 cacheNewMax{0};
+  AtomicU8 readNewMax{0};
+  AtomicU8 writeNewMax{0};
+  AtomicU8 cacheRedraw{0};
+  AtomicU8 readRedraw{0};
+  AtomicU8 writeRedraw{0};
+
+  // Cache-curve analysis.
+  AtomicU32 l1Size{0};
+  AtomicU32 l2Speed{0};
+  AtomicU32 l2ProbeSize{0xFFFFFFFFu};
+
+  // Main dialog.
+  AtomicHandle hMainDlg{nullptr};
+  AtomicHandle hTab{nullptr};
+  AtomicHandle hPages[4]{};
+  AtomicU32 curPage{0};
+  TabItem tabItem{};
+  char headerText[64] = {};
+  char filterLabel[32] = {};
+  AtomicU8 realtimeOn{0};
+  AtomicU8 readFilter{4};
+  AtomicU8 writeFilter{4};
+
+  // Charts (user-interface thread only).
+  ChartScale cacheScale{};
+  ChartScale readScale{};
+  ChartScale writeScale{};
+  u32 readSmoothed[RAM_CURVE_ENTRIES] = {};
+  u32 writeSmoothed[RAM_CURVE_ENTRIES] = {};
+  u32 readAverages[RAM_BLOCK_KINDS] = {};
+  u32 writeAverages[RAM_BLOCK_KINDS] = {};
+  u32 writePaintCount = 0;
+
+  // Scratch for texts formatted for the pages.
+  char textBuf[256] = {};
+};
+
+// The record itself, defined in core/bench_state.cpp.
+extern BenchState bench;
+
+}  // namespace vardelo

@@ -1,0 +1,39 @@
+// Values shared by every part of the program: the in-band markers of curve entries and
+// timings, the curve layouts, the private window messages and the test-area geometry.
+#pragma once
+
+#include <cstdint>
+
+namespace vardelo {
+
+// A curve entry not measured yet; compared as signed it is -1 and it ends a curve.
+inline constexpr std::uint32_t NO_POINT = 0xFFFFFFFFu;
+// The result of a timing that was not made or did not fit in 32 bits.
+inline constexpr std::uint32_t BAD_SAMPLE = 0x70000000u;
+
+// Cache curves: points 0..159, entries 160..163 always NO_POINT.
+inline constexpr int CACHE_POINTS = 160;
+inline constexpr int CACHE_CURVE_ENTRIES = 164;
+// RAM curves: points 0..319 (one per 32 bytes of step), entry 96 is linear access,
+// entries 320..323 NO_POINT after a sweep.
+inline constexpr int RAM_POINTS = 320;
+inline constexpr int RAM_CURVE_ENTRIES = 324;
+inline constexpr int RAM_LINEAR_ENTRY = 96;
+// Block sizes of the RAM curves, in the order the curve arrays hold them.
+inline constexpr int RAM_BLOCK_KINDS = 4;
+inline constexpr std::uint32_t RAM_BLOCK_BYTES[RAM_BLOCK_KINDS] = {32, 64, 128, 256};
+
+// Private window messages, always posted to the main dialog with both parameters 0.
+inline constexpr unsigned UM_PAINT_CACHE = 0x400 + 1;
+inline constexpr unsigned UM_PAINT_READ = 0x400 + 2;
+inline constexpr unsigned UM_SHOW_TAB = 0x400 + 3;
+inline constexpr unsigned UM_PAINT_WRITE = 0x400 + 4;
+
+// The test buffer: 12 MiB + 4 KiB, so that a 12 MiB area aligned to 4 KiB fits inside it.
+inline constexpr std::uint32_t TEST_BUFFER_BYTES = 0xC01000u;
+inline constexpr std::uint32_t TEST_AREA_BYTES = 0xC00000u;
+inline constexpr std::uint32_t TEST_AREA_ALIGN = 4096u;
+// The window the strided kernels walk: the first 8 MiB of the test area.
+inline constexpr std::uint32_t RAM_WINDOW_BYTES = 0x800000u;
+
+}  // namespace vardelo

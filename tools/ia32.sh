@@ -1,0 +1,169 @@
+# Shell functions that decide how this machine runs 32-bit x86 programs (wine32 and our PE32
+# files), sourced by tools/setup and by its test.
+#
+# Two kinds of Linux machine build and test Vardelo: those whose kernel runs 32-bit user code,
+# and those with IA-32 user mode switched off, where every i386 ELF (wine included) fails with
+# "Exec format error". On the second kind a static qemu-i386 of version 8 or later, registered
+# through binfmt_misc with flag F, runs them. Version 7 starts each Wine process in about a
+# minute (it ignores MAP_FIXED_NOREPLACE), so an older emulator is replaced, never used.
+#
+# Every outside effect goes through `ia32_run`, so a test can set VARDELO_DRY_RUN=1 and read
+# the plan; the answer of the probe can be injected with VARDELO_IA32=native|emulated, and the
+# binfmt_misc folder and the emulator's home moved with VARDELO_BINFMT_DIR / VARDELO_QEMU_DIR.
+
+IA32_MIN_QEMU_MAJOR=8
+IA32_BINFMT_NAME=qemu-i386
+# i386 ELF executables and shared objects, as qemu's own binfmt table describes them.
+IA32_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+IA32_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+
+ia32_binfmt_dir() { echo "${VARDELO_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"; }
+ia32_qemu_dir() { echo "${VARDELO_QEMU_DIR:-/opt/vardelo/qemu}"; }
+
+ia32_say() { echo "setup: $*" >&2; }
+
+# Runs a command, or only prints it under VARDELO_DRY_RUN=1.
+ia32_run() {
+  if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then
+    echo "+ $*"
+  else
+    "$@"
+  fi
+}
+
+# Prints "native" or "emulated". Builds and runs tools/ia32-probe.S unless the answer is given.
+ia32_kind() {
+  case "${VARDELO_IA32:-}" in
+    native|emulated) echo "$VARDELO_IA32"; return 0 ;;
+  esac
+  local here tmp
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  tmp=$(mktemp -d)
+  if ! cc -nostdlib -static -no-pie -o "$tmp/probe" "$here/ia32-probe.S" 2>"$tmp/err"; then
+    ia32_say "cannot build the IA-32 probe:"; cat "$tmp/err" >&2; rm -rf "$tmp"; return 1
+  fi
+  if (ulimit -c 0; "$tmp/probe") 2>/dev/null; then echo native; else echo emulated; fi
+  rm -rf "$tmp"
+}
+
+# Major version of a qemu-i386 binary, or 0 when it does not answer.
+ia32_qemu_major() {
+  local v
+  v=$("$1" --version 2>/dev/null | sed -n 's/.*version \([0-9][0-9]*\)\..*/\1/p' | head -n 1)
+  echo "${v:-0}"
+}
+
+# The interpreter of the current binfmt entry for i386, and whether it has flag F.
+ia32_entry_file() { echo "$(ia32_binfmt_dir)/$IA32_BINFMT_NAME"; }
+ia32_entry_interpreter() { sed -n 's/^interpreter //p' "$(ia32_entry_file)" 2>/dev/null; }
+ia32_entry_usable() {
+  local f interp
+  f=$(ia32_entry_file)
+  [ -f "$f" ] || return 1
+  grep -qx enabled "$f" || return 1
+  grep -q '^flags:.*F' "$f" || return 1
+  interp=$(ia32_entry_interpreter)
+  [ -n "$interp" ] && [ -x "$interp" ] || return 1
+  [ "$(ia32_qemu_major "$interp")" -ge "$IA32_MIN_QEMU_MAJOR" ]
+}
+
+# First qemu-i386 of a usable version: ours, then the system's.
+ia32_find_qemu() {
+  local q
+  for q in "$(ia32_qemu_dir)/usr/bin/qemu-i386" /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do
+    if [ -x "$q" ] && [ "$(ia32_qemu_major "$q")" -ge "$IA32_MIN_QEMU_MAJOR" ]; then
+      echo "$q"; return 0
+    fi
+  done
+  return 1
+}
+
+# The machine's own Debian mirror, from its apt sources (deb822 or one-line form).
+ia32_debian_mirror() {
+  local f uri
+  for f in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    uri=$(grep -hoE '(https?|file)://[^ ]*/debian/?( |$)' "$f" | grep -v security | head -n 1 | tr -d ' ')
+    [ -n "$uri" ] && { echo "${uri%/}"; return 0; }
+  done
+  echo "http://deb.debian.org/debian"
+}
+
+# Fetches Debian 13's qemu-user (its qemu-i386 is static) with a private apt state, leaving the
+# machine's apt sources and package set as they are, and unpacks it under the emulator's home.
+ia32_fetch_qemu() {
+  local home state mirror keyring deb
+  home=$(ia32_qemu_dir)
+  state="$home/apt"
+  mirror=$(ia32_debian_mirror)
+  keyring=/usr/share/keyrings/debian-archive-trixie-stable.gpg
+  [ -f "$keyring" ] || keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  ia32_say "fetching qemu-user of Debian 13 from $mirror into $home"
+  ia32_run mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/deb"
+  if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then
+    echo "+ write $state/sources.list: deb [signed-by=$keyring] $mirror trixie main"
+  else
+    echo "deb [signed-by=$keyring] $mirror trixie main" >"$state/sources.list"
+  fi
+  local opts=(-o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=-"
+              -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache"
+              -o "APT::Architecture=amd64" -o "APT::Architectures=amd64")
+  ia32_run apt-get "${opts[@]}" update || return 1
+  if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then
+    echo "+ (cd $state/deb && apt-get download qemu-user)"
+    echo "+ dpkg-deb -x $state/deb/qemu-user_*.deb $home"
+    return 0
+  fi
+  (cd "$state/deb" && rm -f ./*.deb && apt-get "${opts[@]}" download qemu-user) || return 1
+  deb=$(ls "$state/deb"/qemu-user_*.deb | head -n 1)
+  dpkg-deb -x "$deb" "$home" || return 1
+  if ! file -L "$home/usr/bin/qemu-i386" | grep -q 'statically linked'; then
+    ia32_say "$home/usr/bin/qemu-i386 is not a static binary; it cannot serve binfmt_misc flag F"
+    return 1
+  fi
+}
+
+# Registers qemu as the interpreter of i386 ELF files, replacing an older entry of that name.
+ia32_register() {
+  local qemu=$1 dir
+  dir=$(ia32_binfmt_dir)
+  if [ ! -e "$dir/register" ]; then
+    ia32_run mount -t binfmt_misc binfmt_misc "$dir" || true
+    if [ "${VARDELO_DRY_RUN:-0}" != 1 ] && [ ! -e "$dir/register" ]; then
+      ia32_say "binfmt_misc is not available at $dir; i386 programs cannot be run here"
+      return 1
+    fi
+  fi
+  if [ -e "$(ia32_entry_file)" ]; then
+    ia32_say "replacing the binfmt entry for i386 ($(ia32_entry_interpreter))"
+    if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then echo "+ echo -1 > $(ia32_entry_file)";
+    else echo -1 >"$(ia32_entry_file)"; fi
+  fi
+  local rule=":$IA32_BINFMT_NAME:M::$IA32_MAGIC:$IA32_MASK:$qemu:F"
+  if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then echo "+ register $rule";
+  else printf '%s' "$rule" >"$dir/register"; fi
+}
+
+# Makes sure 32-bit programs run here. Prints what it found; non-zero where it cannot.
+ia32_ensure() {
+  local kind qemu
+  kind=$(ia32_kind) || return 1
+  if [ "$kind" = native ]; then
+    ia32_say "this kernel runs 32-bit x86 code natively; no emulator is involved"
+    return 0
+  fi
+  ia32_say "this kernel has no 32-bit user mode: 32-bit programs run under qemu-i386"
+  if ia32_entry_usable; then
+    ia32_say "i386 already registered with $(ia32_entry_interpreter)"
+    return 0
+  fi
+  if [ "${VARDELO_UID:-$(id -u)}" != 0 ]; then
+    ia32_say "registering an emulator needs root; run: sudo $0"
+    return 1
+  fi
+  if ! qemu=$(ia32_find_qemu); then
+    ia32_fetch_qemu || { ia32_say "could not fetch qemu-user of Debian 13"; return 1; }
+    qemu="$(ia32_qemu_dir)/usr/bin/qemu-i386"
+  fi
+  ia32_register "$qemu"
+}
