@@ -107,17 +107,17 @@ ia32_fetch_qemu() {
   fi
   local opts=(-o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=-"
               -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache"
-              -o "APT::Architecture=amd64" -o "APT::Architectures=amd64")
-  ia32_run apt-get "${opts[@]}" update || return 1
+              -o "APT::Architecture=amd64" -o "APT::Architectures=amd64" -o "APT::Sandbox::User=root")
+  ia32_run apt-get -qq "${opts[@]}" update >&2 || return 1
   if [ "${VARDELO_DRY_RUN:-0}" = 1 ]; then
     echo "+ (cd $state/deb && apt-get download qemu-user)"
     echo "+ dpkg-deb -x $state/deb/qemu-user_*.deb $home"
     return 0
   fi
-  (cd "$state/deb" && rm -f ./*.deb && apt-get "${opts[@]}" download qemu-user) || return 1
+  (cd "$state/deb" && rm -f ./*.deb && apt-get -qq "${opts[@]}" download qemu-user >&2 2>/dev/null) || return 1
   deb=$(ls "$state/deb"/qemu-user_*.deb | head -n 1)
   dpkg-deb -x "$deb" "$home" || return 1
-  if ! file -L "$home/usr/bin/qemu-i386" | grep -q 'statically linked'; then
+  if ! file -L "$home/usr/bin/qemu-i386" | grep -qE 'statically linked|static-pie linked'; then
     ia32_say "$home/usr/bin/qemu-i386 is not a static binary; it cannot serve binfmt_misc flag F"
     return 1
   fi
