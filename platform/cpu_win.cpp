@@ -1,0 +1,86 @@
+// CPUID, the EFLAGS ID bit and RDTSC for 32-bit x86, in GCC inline assembly.
+#include "platform/cpu.h"
+
+namespace vardelo {
+
+namespace {
+constexpr u32 EFLAGS_ID = 0x200000;  // bit 21: writable only where CPUID exists
+constexpr u32 LEAF_EXT_MAX = 0x80000000u;
+constexpr u32 LEAF_BRAND_FIRST = 0x80000002u;
+constexpr u32 LEAF_BRAND_LAST = 0x80000004u;
+}  // namespace
+
+CpuidRegs cpuid(u32 leaf) {
+  CpuidRegs r;
+  asm volatile("cpuid"
+               : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
+               : "a"(leaf), "c"(0u));
+  return r;
+}
+
+bool idFlagToggles() {
+  u32 before, after;
+  asm volatile(
+      "pushfl\n\t"
+      "popl %[before]\n\t"           // before = EFLAGS
+      "movl %[before], %[after]\n\t"
+      "xorl %[id], %[after]\n\t"     // invert the ID bit
+      "pushl %[after]\n\t"
+      "popfl\n\t"                    // try to write it
+      "pushfl\n\t"
+      "popl %[after]\n\t"            // after = EFLAGS as the processor kept it
+      "pushl %[before]\n\t"
+      "popfl"                        // put the original flags back
+      : [before] "=&r"(before), [after] "=&r"(after)
+      : [id] "i"(EFLAGS_ID)
+      : "cc");
+  return after != before;
+}
+
+u64 readTsc() {
+  u64 ticks;
+  asm volatile("rdtsc" : "=A"(ticks));
+  return ticks;
+}
+
+u32 tscPairTicks() {
+  u32 ticks;
+  asm volatile(
+      "rdtsc\n\t"
+      "movl %%eax, %%ecx\n\t"
+      "rdtsc\n\t"
+      "subl %%ecx, %%eax"
+      : "=a"(ticks)
+      :
+      : "ecx", "edx", "cc");
+  return ticks;
+}
+
+void spinTsc(u32 rounds) {
+  if (rounds == 0) return;
+  asm volatile(
+      "1:\n\t"
+      "rdtsc\n\trdtsc\n\trdtsc\n\trdtsc\n\t"
+      "rdtsc\n\trdtsc\n\trdtsc\n\trdtsc\n\t"
+      "rdtsc\n\trdtsc\n\trdtsc\n\trdtsc\n\t"
+      "rdtsc\n\trdtsc\n\trdtsc\n\trdtsc\n\t"
+      "decl %[rounds]\n\t"
+      "jnz 1b"
+      : [rounds] "+r"(rounds)
+      :
+      : "eax", "edx", "cc");
+}
+
+void vendorString(char out[13]) { vendorFromLeaf0(cpuid(0), out); }
+
+void brandString(char out[49]) {
+  if (cpuid(LEAF_EXT_MAX).eax < LEAF_BRAND_LAST) {
+    out[0] = '\0';
+    return;
+  }
+  CpuidRegs leaves[3];
+  for (u32 i = 0; i < 3; ++i) leaves[i] = cpuid(LEAF_BRAND_FIRST + i);
+  brandFromLeaves(leaves, out);
+}
+
+}  // namespace vardelo

@@ -1,0 +1,26 @@
+// The handful of platform services that the measuring logic needs, as free functions.
+//
+// The program links the Win32 versions (platform/platform_win.cpp); the host unit tests link
+// fakes (tests/host/fakes/) that record what was asked, so the workers' logic can run and be
+// checked on the host without a window or a Windows kernel.
+#pragma once
+
+#include <cstdint>
+
+namespace vardelo::platform {
+
+// Suspends the calling thread; 0 gives up the rest of its time slice.
+void sleepMs(std::uint32_t ms);
+
+// Sets the text of control `controlId` on page `page` (0 cache, 1 read, 2 write, 3 About).
+// The text is 8-bit, code page 1251. The call waits until the user-interface thread has taken
+// it. Where no window exists (the console companion, or before the dialog is up) the text goes
+// to the installed text sink instead, if any, else nowhere.
+void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text);
+
+// Receives page texts when there is no window to show them; the console companion installs one
+// to print progress. Null by default.
+using PageTextSink = void (*)(std::uint32_t page, std::uint32_t controlId, const char* text);
+void setPageTextSink(PageTextSink sink);
+
+}  // namespace vardelo::platform
