@@ -40,7 +40,7 @@ test-target: target
 	tools/with-wineserver ctest --test-dir $(TARGET) --output-on-failure
 
 test-e2e: target
-	tools/with-wineserver tests/e2e/run
+	TARGET_DIR=$(abspath $(TARGET)) tools/with-wineserver tests/e2e/run
 
 run: setup
 	$(MAKE) target
