@@ -20,6 +20,24 @@ void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text);
 
 // Receives page texts when there is no window to show them; the console companion installs one
 // to print progress. Null by default.
+// Asks the scheduler to run the calling thread only on the processors in `mask`; a request
+// outside the process's own mask is refused, and the result is ignored.
+void setThreadAffinity(std::uint32_t mask);
+
+// Selects tab `index` of the main dialog's tab control (sent: waits for the user-interface
+// thread; selects without a selection-change notification). Nothing happens without a window.
+void selectTab(std::uint32_t index);
+
+// Posts `message` to the main dialog with both parameters 0. Dropped without a window.
+void postToMainDialog(std::uint32_t message);
+
+// Total physical memory in bytes, from the 64-bit memory status (the 32-bit call caps at 2 GiB).
+std::uint64_t totalPhysicalMemoryBytes();
+
+// Writes a return instruction at the first byte of the test area and calls it: the code cache
+// and the instruction fetch of that page are touched before a RAM pass.
+void callReturnAtTestArea();
+
 using PageTextSink = void (*)(std::uint32_t page, std::uint32_t controlId, const char* text);
 void setPageTextSink(PageTextSink sink);
 

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <atomic>
 
@@ -14,6 +15,29 @@ std::atomic<PageTextSink> textSink{nullptr};
 }  // namespace
 
 void sleepMs(std::uint32_t ms) { Sleep(ms); }
+
+void setThreadAffinity(std::uint32_t mask) { SetThreadAffinityMask(GetCurrentThread(), mask); }
+
+void selectTab(std::uint32_t index) {
+  if (HWND tab = static_cast<HWND>(bench.hTab.load())) SendMessageA(tab, TCM_SETCURSEL, index, 0);
+}
+
+void postToMainDialog(std::uint32_t message) {
+  if (HWND dlg = static_cast<HWND>(bench.hMainDlg.load())) PostMessageA(dlg, message, 0, 0);
+}
+
+std::uint64_t totalPhysicalMemoryBytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return 0;
+  return status.ullTotalPhys;
+}
+
+void callReturnAtTestArea() {
+  std::uint8_t* area = bench.testArea.load();
+  area[0] = 0xC3;  // ret
+  reinterpret_cast<void (*)()>(area)();
+}
 
 void setPageTextSink(PageTextSink sink) { textSink.store(sink); }
 

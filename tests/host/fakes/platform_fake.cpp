@@ -16,7 +16,17 @@ void reset() { platformLog() = PlatformLog{}; }
 
 namespace platform {
 
-void sleepMs(std::uint32_t ms) { fake::platformLog().sleeps.push_back(ms); }
+void sleepMs(std::uint32_t ms) {
+  auto& log = fake::platformLog();
+  log.sleeps.push_back(ms);
+  if (log.onSleep) log.onSleep(ms);
+}
+
+void setThreadAffinity(std::uint32_t mask) { fake::platformLog().affinityMasks.push_back(mask); }
+void selectTab(std::uint32_t index) { fake::platformLog().tabsSelected.push_back(index); }
+void postToMainDialog(std::uint32_t message) { fake::platformLog().posted.push_back(message); }
+std::uint64_t totalPhysicalMemoryBytes() { return fake::platformLog().totalMemoryBytes; }
+void callReturnAtTestArea() { ++fake::platformLog().returnCalls; }
 
 void setPageTextSink(PageTextSink) {}
 

@@ -17,6 +17,14 @@ struct PageText {
 struct PlatformLog {
   std::vector<PageText> texts;
   std::vector<std::uint32_t> sleeps;
+  std::vector<std::uint32_t> affinityMasks;
+  std::vector<std::uint32_t> tabsSelected;
+  std::vector<std::uint32_t> posted;  // messages posted to the main dialog
+  int returnCalls = 0;                // calls of the return instruction at the test area
+  std::uint64_t totalMemoryBytes = 0; // what the memory status reports
+  // Called on every sleep, so a test can act "while" the logic waits (press a button, end a
+  // sweep); null by default.
+  void (*onSleep)(std::uint32_t ms) = nullptr;
 };
 
 PlatformLog& platformLog();
