@@ -1,0 +1,303 @@
+#include "workers/cache_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+
+#include "tests/host/fakes/platform_fake.h"
+#include "workers/cache_geometry.h"
+
+namespace vardelo {
+namespace {
+
+constexpr u32 FAST = 40960000;  // 40000 MiB/s, inside L1
+// Three quarters of FAST: the L1 edge threshold taken from entry 8.
+constexpr u32 EDGE_LIMIT = FAST - FAST / 4;
+// Slow speeds differ per point so that a mean over the wrong entries shows.
+constexpr u32 slowAt(u32 i) { return 10240000 + 4096 * i; }
+
+struct Curves {
+  CurveCopy d;
+  CurveCopy i;
+  Curves() {
+    std::fill(std::begin(d), std::end(d), NO_POINT);
+    std::fill(std::begin(i), std::end(i), NO_POINT);
+  }
+};
+
+// A data curve fast up to `firstSlow`, then slow, measured for points 0..measuredEnd-1.
+void fillDataCurve(CurveCopy& d, u32 firstSlow, u32 measuredEnd = CACHE_POINTS) {
+  for (u32 p = 0; p < measuredEnd; ++p) d[p] = p < firstSlow ? FAST : slowAt(p);
+}
+
+// "id:text" for every update, in order, for messages that show the whole list.
+std::string describe(const FieldUpdates& fields) {
+  std::ostringstream out;
+  for (int k = 0; k < fields.count; ++k) {
+    out << fields.items[k].controlId << ":\"" << fields.items[k].text << "\" ";
+  }
+  return out.str();
+}
+
+// The text of field `id`, or "(none)" if the analysis left it alone.
+std::string textOf(const FieldUpdates& fields, u32 id) {
+  for (int k = 0; k < fields.count; ++k) {
+    if (fields.items[k].controlId == id) return fields.items[k].text;
+  }
+  return "(none)";
+}
+
+constexpr CacheLevels EARLIER{123456, 99999, 65536};  // values of some earlier run
+
+TEST(CacheAnalysis, L1SizeFromTheFirstSlowPoint) {
+  const struct {
+    u32 firstSlow;
+    u32 j;
+    u32 l1Size;
+    const char* field101;
+  } cases[] = {
+      {49, 59, 32768, "   32K "},  // 34 KiB: probe at 54 KiB
+      {38, 48, 32768, "   32K "},  // 22 KiB
+      {53, 63, 32768, "   32K "},  // 42 KiB
+      {54, 64, 65536, "   64K "},  // 44 KiB
+      {37, 47, 16384, "   16K "},  // 21 KiB
+      {9, 19, 8192, "    8K "},
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, c.firstSlow);
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    const u32 l2Speed = (slowAt(c.j - 1) + slowAt(c.j) + slowAt(c.j + 1) + slowAt(c.j + 2)) / 4;
+    EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(c.j)) << "first slow point " << c.firstSlow;
+    EXPECT_EQ(a.levels.l1Size, c.l1Size) << "first slow point " << c.firstSlow;
+    EXPECT_EQ(a.levels.l2Speed, l2Speed) << "first slow point " << c.firstSlow;
+    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE), c.field101) << "first slow point " << c.firstSlow;
+    char field112[32];
+    formatText(field112, sizeof field112, " %6lu ", static_cast<unsigned long>(l2Speed / 1024));
+    EXPECT_EQ(textOf(a.fields, FIELD_L2_SPEED), field112) << "first slow point " << c.firstSlow;
+  }
+  Curves curves;
+  fillDataCurve(curves.d, 49);
+  EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize, 55296u);
+}
+
+TEST(CacheAnalysis, APointExactlyAtThreeQuartersOfEntry8IsSlow) {
+  const struct {
+    u32 valueAt49;
+    u32 l2ProbeSize;
+  } cases[] = {
+      {EDGE_LIMIT, curvePointSize(59)},
+      {EDGE_LIMIT + 1, curvePointSize(70)},  // not slow; the drop at 60 counts
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, 60);
+    curves.d[49] = c.valueAt49;
+    EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize,
+              c.l2ProbeSize)
+        << "entry 49 = " << c.valueAt49;
+  }
+}
+
+TEST(CacheAnalysis, WithoutADropTheFiguresComeFromEntries145To148) {
+  Curves curves;
+  fillDataCurve(curves.d, CACHE_POINTS);
+  for (u32 p = 140; p < CACHE_POINTS; ++p) curves.d[p] = FAST - 1000 * p;
+  const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+  const u32 expected = (curves.d[145] + curves.d[146] + curves.d[147] + curves.d[148]) / 4;
+  EXPECT_EQ(a.levels.l2Speed, expected);
+  EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(146));
+  EXPECT_EQ(a.levels.l1Size, 2097152u);
+}
+
+TEST(CacheAnalysis, UnmeasuredEntry8MakesTheSearchRunToItsEnd) {
+  // Entry 8 unmeasured: the threshold is negative, no measured or unmeasured entry falls to it,
+  // and the search ends at 136. With 146 unmeasured nothing is derived.
+  Curves curves;
+  fillDataCurve(curves.d, CACHE_POINTS, 8);
+  CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+  EXPECT_EQ(a.levels.l2Speed, EARLIER.l2Speed);
+  EXPECT_EQ(a.levels.l2ProbeSize, EARLIER.l2ProbeSize);
+  EXPECT_EQ(a.levels.l1Size, EARLIER.l1Size);
+  EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE), "(none)");
+  EXPECT_EQ(textOf(a.fields, FIELD_L2_SPEED), "(none)");
+
+  // The same search, made visible: later entries are measured and slow, yet none is at or below
+  // the negative threshold, so the figures come from 145..148.
+  fillDataCurve(curves.d, 0);
+  curves.d[8] = NO_POINT;
+  a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+  EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(146));
+}
+
+TEST(CacheAnalysis, NothingIsDerivedUntilTenPointsPastTheEdgeAreMeasured) {
+  const struct {
+    u32 measuredEnd;  // points 0..measuredEnd-1 measured; the drop is at 49
+    bool derived;
+  } cases[] = {
+      {41, false},  // the search stops at the unmeasured 41; 51 is unmeasured
+      {52, false},  // the search stops at the drop, 49, and 59 is unmeasured
+      {59, false},
+      {60, true},   // 59 measured
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, 49, c.measuredEnd);
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+    const bool derived = a.levels.l2ProbeSize != EARLIER.l2ProbeSize;
+    EXPECT_EQ(derived, c.derived) << "measured to " << c.measuredEnd;
+    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE) != "(none)", c.derived)
+        << "measured to " << c.measuredEnd << ": " << describe(a.fields);
+  }
+  // The search stops at the first unmeasured point: with 0..40 measured it stops at 41, so a
+  // measured entry 51 yields the figures.
+  {
+    Curves curves;
+    fillDataCurve(curves.d, 49, 41);
+    curves.d[51] = slowAt(51);
+    EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, EARLIER).levels.l2ProbeSize, curvePointSize(51));
+  }
+  // With 60 and 61 still unmeasured, each adds -1 to the 32-bit sum; the next run corrects it.
+  Curves curves;
+  fillDataCurve(curves.d, 49, 60);
+  EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, EARLIER).levels.l2Speed,
+            (slowAt(58) + slowAt(59) - 2) / 4);
+}
+
+TEST(CacheAnalysis, MainMemorySpeedNeedsEntry157AndANonzeroFigure) {
+  const struct {
+    u32 measuredEnd;
+    u32 ram;  // speed of points 156..159
+    const char* field114;
+  } cases[] = {
+      {157, 2048000, "(none)"},     // 157 unmeasured
+      {160, 2048000, "  2000 "},
+      {160, 1023, "(none)"},        // below 1 MiB/s: the field keeps its text
+      {160, 1024, "     1 "},
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, 49, c.measuredEnd);
+    for (u32 p = 156; p < c.measuredEnd; ++p) curves.d[p] = c.ram;
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    EXPECT_EQ(textOf(a.fields, FIELD_RAM_SPEED), c.field114)
+        << "measured to " << c.measuredEnd << ", ram " << c.ram;
+  }
+}
+
+TEST(CacheAnalysis, PeakSpeedsBelow1024LeaveTheirFields) {
+  const struct {
+    u32 peak;
+    const char* text;
+  } cases[] = {
+      {1023, "(none)"},
+      {1024, "      1 "},
+      {FAST, "  40000 "},
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    for (u32 p = 0; p < CACHE_POINTS; ++p) curves.d[p] = curves.i[p] = c.peak / 2;
+    curves.d[20] = curves.i[30] = c.peak;
+    // Entries past 95 are not searched for the peak.
+    curves.d[96] = curves.i[96] = c.peak * 2;
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SPEED), c.text) << "peak " << c.peak;
+    EXPECT_EQ(textOf(a.fields, FIELD_ICACHE_SPEED), c.text) << "peak " << c.peak;
+  }
+}
+
+// A code curve with its peak at 30 (15 KiB) and points above seven eighths of it up to `lastHigh`.
+void fillCodeCurve(CurveCopy& c, u32 lastHigh, u32 measuredEnd = CACHE_POINTS) {
+  const u32 limit = FAST - FAST / 8;
+  for (u32 p = 0; p < measuredEnd; ++p) c[p] = p <= lastHigh ? limit + 1 : limit;
+  c[30] = FAST;
+}
+
+TEST(CacheAnalysis, CodeCacheSizeByProcessorClass) {
+  const struct {
+    u32 lastHigh;
+    u32 measuredEnd;
+    u8 cpuClass;
+    const char* field100;
+  } cases[] = {
+      {47, 160, 0, "   32K "},   // 31 KiB, to the power of two
+      {47, 160, 1, "   32K "},
+      {47, 160, 2, "  31k:4*"},  // the point's own size
+      {30, 160, 0, "   16K "},   // nothing above 7/8 after the peak: the peak's point
+      {30, 160, 2, "  15k:4*"},
+      {47, 40, 0, "   32K "},    // part measured: the highest measured point, 39 (23 KiB)
+      {47, 40, 2, "  23k:4*"},
+      {0, 0, 0, "(none)"},       // nothing measured
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    if (c.measuredEnd > 0) fillCodeCurve(curves.i, c.lastHigh, c.measuredEnd);
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, c.cpuClass, CACHE_LEVELS_UNSET);
+    EXPECT_EQ(textOf(a.fields, FIELD_ICACHE_SIZE), c.field100)
+        << "last high point " << c.lastHigh << ", measured to " << c.measuredEnd << ", class "
+        << int(c.cpuClass);
+  }
+}
+
+TEST(CacheAnalysis, FieldsComeInTheOrderOfTheSteps) {
+  Curves curves;
+  fillDataCurve(curves.d, 49);
+  fillCodeCurve(curves.i, 47);
+  const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+  // 112: mean of slowAt(58..61) = 10483712 KiB/s; 114: mean of slowAt(156..159) = 10885120 KiB/s.
+  EXPECT_EQ(describe(a.fields),
+            "111:\"  40000 \" 112:\"  10238 \" 101:\"   32K \" 114:\" 10630 \" "
+            "110:\"  40000 \" 100:\"   32K \" ");
+}
+
+TEST(CacheAnalysis, ThePainterEntryPublishesTheLevelsAndSendsTheTexts) {
+  Curves curves;
+  fillDataCurve(curves.d, 49);
+  fillCodeCurve(curves.i, 47);
+  for (int p = 0; p < CACHE_CURVE_ENTRIES; ++p) {
+    bench.dcacheCurve[p] = curves.d[p];
+    bench.icacheCurve[p] = curves.i[p];
+  }
+  bench.cpuClass = 2;
+  fake::reset();
+
+  analyseCacheCurves();
+
+  const CacheAnalysis expected = analyseCurves(curves.d, curves.i, 2, CACHE_LEVELS_UNSET);
+  EXPECT_EQ(bench.l2Speed.load(), expected.levels.l2Speed);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  const auto& texts = fake::platformLog().texts;
+  ASSERT_EQ(texts.size(), static_cast<std::size_t>(expected.fields.count));
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    EXPECT_EQ(texts[k].page, 0u);
+    EXPECT_EQ(texts[k].controlId, expected.fields.items[k].controlId) << "update " << k;
+    EXPECT_EQ(texts[k].text, expected.fields.items[k].text) << "update " << k;
+  }
+
+  // An empty curve leaves the published values alone and writes nothing.
+  for (int p = 0; p < CACHE_CURVE_ENTRIES; ++p) {
+    bench.dcacheCurve[p] = NO_POINT;
+    bench.icacheCurve[p] = NO_POINT;
+  }
+  fake::reset();
+  analyseCacheCurves();
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
+  EXPECT_TRUE(fake::platformLog().texts.empty());
+
+  // Back to the start values for the tests that follow.
+  bench.cpuClass = 0;
+  bench.l2Speed = CACHE_LEVELS_UNSET.l2Speed;
+  bench.l2ProbeSize = CACHE_LEVELS_UNSET.l2ProbeSize;
+  bench.l1Size = CACHE_LEVELS_UNSET.l1Size;
+  for (int p = 0; p < CACHE_CURVE_ENTRIES; ++p) {
+    bench.dcacheCurve[p] = 0;
+    bench.icacheCurve[p] = 0;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo

@@ -1,0 +1,59 @@
+// The figures of the "Cache Speed " page derived from the two cache curves: peak data and code
+// speeds, the data-cache (L1) size, the speed of the level behind it (L2), the main-memory read
+// speed and the instruction-cache size.
+//
+// The computation is pure: it takes copies of the curves and the values of the previous run and
+// returns the new values and the page fields to write. analyseCacheCurves() is the thin part the
+// cache chart's painter calls; it copies the shared curves once, runs the computation and
+// publishes the results. A figure that cannot be derived yet (its point is unmeasured, or the
+// value is zero) produces no field update, so the page keeps its earlier text.
+#pragma once
+
+#include "core/bench_state.h"
+#include "core/text_format.h"
+
+namespace vardelo {
+
+// Page field ids the analysis writes.
+inline constexpr u32 FIELD_ICACHE_SIZE = 100;
+inline constexpr u32 FIELD_DCACHE_SIZE = 101;
+inline constexpr u32 FIELD_ICACHE_SPEED = 110;
+inline constexpr u32 FIELD_DCACHE_SPEED = 111;
+inline constexpr u32 FIELD_L2_SPEED = 112;
+inline constexpr u32 FIELD_RAM_SPEED = 114;
+
+// A private copy of one cache curve; entries compare as signed, so NO_POINT counts as -1.
+using CurveCopy = u32[CACHE_CURVE_ENTRIES];
+
+// The three results the cache sweep worker builds on.
+struct CacheLevels {
+  u32 l2Speed;      // KiB/s, mean of four points just past the L1 edge
+  u32 l2ProbeSize;  // bytes, a block size on the L2 plateau
+  u32 l1Size;       // bytes, a power of two
+};
+
+// What the levels hold until the first run that can derive them.
+inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, 0xFFFFFFFFu, 0};
+
+struct CacheAnalysis {
+  CacheLevels levels;
+  FieldUpdates fields;  // in the order 111, 112, 101, 114, 110, 100, each only when derived
+};
+
+// The L1 edge of the data curve and the L2 values behind it. Returns true and sets `levels` when
+// the point ten places past the edge is measured; otherwise leaves `levels` alone.
+bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels);
+
+// The whole analysis over copies of the curves. `previous` is returned unchanged in the result
+// when the curve does not reach far enough to derive new levels.
+CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
+                            const CacheLevels& previous);
+
+// Copies a shared curve, reading each entry once.
+void copyCurve(const CacheCurve& from, CurveCopy& to);
+
+// Runs the analysis on the curves in `bench`, stores l2Speed, l2ProbeSize and l1Size and sets
+// the page texts. User-interface thread.
+void analyseCacheCurves();
+
+}  // namespace vardelo
