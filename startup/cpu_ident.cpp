@@ -1,0 +1,62 @@
+#include "startup/cpu_ident.h"
+
+namespace vardelo {
+
+u8 vendorCode(u32 leaf0Ebx) {
+  if (leaf0Ebx == VENDOR_EBX_AMD) return VENDOR_AMD;
+  if (leaf0Ebx == VENDOR_EBX_INTEL) return VENDOR_INTEL;
+  return VENDOR_OTHER;
+}
+
+u32 baseFamily(u32 signature) { return (signature >> 8) & 0xF; }
+
+CpuIdentity decodeSignature(u32 signature) {
+  CpuIdentity id{baseFamily(signature), (signature >> 4) & 0xF, signature & 0xF};
+  if (id.family == 15) {
+    id.family += (signature >> 20) & 0xFF;
+    id.model += ((signature >> 16) & 0xF) * 16;
+  }
+  return id;
+}
+
+u8 cpuClassOf(u8 vendor, u32 signature) {
+  const u32 family = baseFamily(signature);
+  if (vendor == VENDOR_AMD && family >= 6) return CLASS_AMD_P6_UP;
+  if (vendor == VENDOR_INTEL && family > 6) return CLASS_INTEL_NETBURST;
+  return CLASS_OTHER;
+}
+
+ProcessorCheck checkProcessorFeatures(bool idToggles, u32 leaf1Edx) {
+  if (!idToggles || (leaf1Edx & FEATURE_TSC) == 0) return {false, 0, 0};
+  return {true, u8((leaf1Edx & FEATURE_MMX) != 0), u8((leaf1Edx & FEATURE_SSE) != 0)};
+}
+
+u32 tscRateFrom(std::uint64_t ticks, u32 ms) {
+  // GetTickCount over a 1000 ms sleep cannot give 0; the guard only keeps this total.
+  if (ms == 0) ms = 1;
+  const std::uint64_t v = static_cast<u32>(ticks >> 10);
+  return static_cast<u32>(v * 1000 / ms);
+}
+
+u32 shownMhz(u32 tscRate) {
+  return static_cast<u32>((std::uint64_t{tscRate / 1000} * 1024 + 500) / 1000);
+}
+
+u32 rdtscOverheadFrom(std::span<const u32> pairTicks) {
+  u32 best = RDTSC_OVERHEAD_START;
+  for (u32 ticks : pairTicks) {
+    if (ticks < best) best = ticks;
+  }
+  return best - 1;
+}
+
+i32 settleRounds(std::int64_t span, u8 cpuClass) {
+  const std::int64_t divisor = cpuClass == CLASS_INTEL_NETBURST ? 100 : 10;
+  return static_cast<i32>(span / divisor);
+}
+
+std::uintptr_t alignUp(std::uintptr_t address, std::uintptr_t alignment) {
+  return (address + alignment - 1) & ~(alignment - 1);
+}
+
+}  // namespace vardelo

@@ -1,0 +1,79 @@
+// The arithmetic and decisions of the processor check, the identification and the clock
+// calibration, apart from the instructions and system calls that feed them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/bench_state.h"
+
+namespace vardelo {
+
+// First four characters of the vendor string (CPUID leaf 0, EBX), little-endian.
+inline constexpr u32 VENDOR_EBX_AMD = 0x68747541u;    // "Auth"
+inline constexpr u32 VENDOR_EBX_INTEL = 0x756E6547u;  // "Genu"
+
+// cpuVendor values.
+inline constexpr u8 VENDOR_OTHER = 0;
+inline constexpr u8 VENDOR_AMD = 1;
+inline constexpr u8 VENDOR_INTEL = 2;
+
+// cpuClass values.
+inline constexpr u8 CLASS_OTHER = 0;
+inline constexpr u8 CLASS_AMD_P6_UP = 1;     // AMD, base family 6 or higher
+inline constexpr u8 CLASS_INTEL_NETBURST = 2;  // Intel, base family 15
+
+// CPUID leaf 1 EDX feature bits.
+inline constexpr u32 FEATURE_TSC = 1u << 4;
+inline constexpr u32 FEATURE_MMX = 1u << 23;
+inline constexpr u32 FEATURE_SSE = 1u << 25;
+
+u8 vendorCode(u32 leaf0Ebx);
+
+u32 baseFamily(u32 signature);
+
+struct CpuIdentity {
+  u32 family;
+  u32 model;
+  u32 stepping;
+};
+
+// Family, model and stepping from the leaf-1 signature. The extended family and model count
+// only for base family 15; family 6 keeps its 4-bit model.
+CpuIdentity decodeSignature(u32 signature);
+
+u8 cpuClassOf(u8 vendor, u32 signature);
+
+struct ProcessorCheck {
+  bool ok;  // CPUID and the time-stamp counter are present
+  u8 mmx;
+  u8 sse;
+};
+
+// The start-up's verdict on the processor. leaf1Edx is ignored when the ID flag does not toggle
+// (there is no CPUID to read it with).
+ProcessorCheck checkProcessorFeatures(bool idToggles, u32 leaf1Edx);
+
+// Counter ticks per 1/1024 second from `ticks` counted within `ms` milliseconds: bits 10..41 of
+// the tick count, times 1000, over ms, truncated to 32 bits.
+u32 tscRateFrom(std::uint64_t ticks, u32 ms);
+
+// The clock the header shows, in MHz, for a given tscRate.
+u32 shownMhz(u32 tscRate);
+
+// The start value of the cheapest-pair search; it stays when no pair is cheaper.
+inline constexpr u32 RDTSC_OVERHEAD_START = 100000;
+
+// rdtscOverhead from the costs of back-to-back counter pairs: the smallest cost below the start
+// value, minus 1.
+u32 rdtscOverheadFrom(std::span<const u32> pairTicks);
+
+// Rounds of the settle routine's busy loop for a counter span measured over its 25 ms sleep.
+// Negative when the span is; the loop then runs no rounds.
+i32 settleRounds(std::int64_t span, u8 cpuClass);
+
+// The first multiple of `alignment` (a power of two) that is not below `address`.
+std::uintptr_t alignUp(std::uintptr_t address, std::uintptr_t alignment);
+
+}  // namespace vardelo
