@@ -1,0 +1,67 @@
+// Clock calibration, processor identification and the settle routine.
+#include <windows.h>
+
+#include "platform/cpu.h"
+#include "startup/cpu_ident.h"
+#include "startup/startup.h"
+
+namespace vardelo {
+
+namespace {
+constexpr DWORD CALIBRATION_LEAD_MS = 50;
+constexpr DWORD CALIBRATION_MS = 1000;
+constexpr int RDTSC_PAIRS = 100;
+constexpr DWORD SETTLE_MEASURE_MS = 25;
+constexpr DWORD SETTLE_AFTER_MS = 20;
+}  // namespace
+
+void calibrateClock() {
+  HANDLE process = GetCurrentProcess();
+  SetPriorityClass(process, REALTIME_PRIORITY_CLASS);
+  Sleep(CALIBRATION_LEAD_MS);
+
+  // The tick interval encloses the counter interval: ticks are read first and last.
+  const DWORD t0 = GetTickCount();
+  const u64 c0 = readTsc();
+  Sleep(CALIBRATION_MS);
+  const u64 c1 = readTsc();
+  const DWORD ms = GetTickCount() - t0;
+  bench.tscRate = tscRateFrom(c1 - c0, ms);
+
+  u32 pairTicks[RDTSC_PAIRS];
+  for (u32& ticks : pairTicks) ticks = tscPairTicks();
+  bench.rdtscOverhead = rdtscOverheadFrom(pairTicks);
+
+  SetPriorityClass(process, NORMAL_PRIORITY_CLASS);
+}
+
+void identifyProcessor() {
+  const u8 vendor = vendorCode(cpuid(0).ebx);
+  const u32 signature = cpuid(1).eax;
+  const CpuIdentity id = decodeSignature(signature);
+  bench.cpuVendor = vendor;
+  bench.cpuSignature = signature;
+  bench.cpuFamily = id.family;
+  bench.cpuModel = id.model;
+  bench.cpuStepping = id.stepping;
+  bench.cpuClass = cpuClassOf(vendor, signature);
+}
+
+void settle() {
+  HANDLE process = GetCurrentProcess();
+  DWORD_PTR savedMask = 0, systemMask = 0;
+  GetProcessAffinityMask(process, &savedMask, &systemMask);
+  SetProcessAffinityMask(process, 1);
+  Sleep(0);
+
+  const u64 c0 = readTsc();
+  Sleep(SETTLE_MEASURE_MS);
+  const auto span = static_cast<std::int64_t>(readTsc() - c0);
+  const i32 rounds = settleRounds(span, bench.cpuClass);
+  if (rounds > 0) spinTsc(static_cast<u32>(rounds));
+
+  Sleep(SETTLE_AFTER_MS);
+  SetProcessAffinityMask(process, savedMask);
+}
+
+}  // namespace vardelo

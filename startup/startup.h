@@ -1,0 +1,52 @@
+// Process start-up: processor check, calibration, identification and the test buffer, up to
+// the point where the threads are started. Both programs run the same sequence; they differ
+// only in how a failure is reported (startupFatal).
+#pragma once
+
+#include "core/bench_state.h"
+#include "core/constants.h"
+
+namespace vardelo {
+
+// Exit codes of the start-up's own failures. A failed processor check exits instead with the
+// result of its message box.
+inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
+inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
+inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
+inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating a worker thread
+
+// Reports a failure that stops the start-up and ends the process with exitCode; it does not
+// return. The default shows a message box with the stop icon; a console program replaces it
+// before calling startupThroughBuffer.
+using StartupFatal = void (*)(const char* text, unsigned exitCode);
+extern StartupFatal startupFatal;
+[[noreturn]] void showFatalAndExit(const char* text, unsigned exitCode);
+
+// Steps 1 to 11 of the start-up, in order: pin the thread, module handle, processor check
+// (which ends the process on failure), pin the process, settle, calibrate, settle, identify,
+// button-face colour, test buffer, first read of the RAM window.
+void startupThroughBuffer();
+
+// The pieces, for callers and tests that need one of them.
+void pinThreadToProcessor0();
+void pinProcessToProcessor0();
+
+// CPUID and a time-stamp counter present: true, and bench.mmx / bench.sse set.
+bool checkProcessor();
+
+// Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.
+void calibrateClock();
+
+// Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
+void identifyProcessor();
+
+// Busy-waits on processor 0 for a time that follows the counter rate, between two short
+// sleeps; leaves the process affinity mask as it found it.
+void settle();
+
+// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB and
+// makes areaBytes from it readable, writable and executable. On failure calls startupFatal and,
+// should that return, returns false with bench unchanged.
+bool allocateTestBuffer(u32 areaBytes = TEST_AREA_BYTES);
+
+}  // namespace vardelo

@@ -1,0 +1,102 @@
+// The start-up sequence up to the test buffer, and the processor check.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/cpu.h"
+#include "startup/cpu_ident.h"
+#include "startup/startup.h"
+
+#if __has_include("kernels/stride_kernels.h")
+#include "kernels/stride_kernels.h"
+#define VARDELO_HAVE_STRIDE_KERNELS 1
+#endif
+
+namespace vardelo {
+
+StartupFatal startupFatal = showFatalAndExit;
+
+void showFatalAndExit(const char* text, unsigned exitCode) {
+  MessageBoxA(nullptr, text, "Vardelo", MB_ICONHAND);
+  ExitProcess(exitCode);
+}
+
+namespace {
+
+constexpr DWORD_PTR PROCESSOR_0 = 1;
+
+// Formats "<what> failed (error N)." and hands it to startupFatal.
+void failStep(const char* what, unsigned exitCode) {
+  char text[160];
+  std::snprintf(text, sizeof text, "Vardelo cannot start: %s failed (error %lu).", what,
+                static_cast<unsigned long>(GetLastError()));
+  startupFatal(text, exitCode);
+}
+
+// Touches the first 8 MiB of the test area once, so that the first measurements do not pay
+// for the pages being mapped in.
+void firstReadOfRamWindow() {
+#ifdef VARDELO_HAVE_STRIDE_KERNELS
+  strideReadTicks(0, 0, 32);
+#endif
+}
+
+}  // namespace
+
+void pinThreadToProcessor0() { SetThreadAffinityMask(GetCurrentThread(), PROCESSOR_0); }
+
+void pinProcessToProcessor0() { SetProcessAffinityMask(GetCurrentProcess(), PROCESSOR_0); }
+
+bool checkProcessor() {
+  const bool idToggles = idFlagToggles();
+  // Without the ID flag there is no CPUID to execute.
+  const u32 leaf1Edx = idToggles ? cpuid(1).edx : 0;
+  const ProcessorCheck check = checkProcessorFeatures(idToggles, leaf1Edx);
+  if (!check.ok) return false;
+  bench.mmx = check.mmx;
+  bench.sse = check.sse;
+  return true;
+}
+
+bool allocateTestBuffer(u32 areaBytes) {
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, SIZE_T{areaBytes} + TEST_AREA_ALIGN);
+  if (handle == nullptr) {
+    failStep("allocating the test buffer", EXIT_NO_BUFFER);
+    return false;
+  }
+  auto* buffer = static_cast<u8*>(GlobalLock(handle));
+  if (buffer == nullptr) {
+    failStep("locking the test buffer", EXIT_NO_LOCK);
+    return false;
+  }
+  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+  u8* area = buffer + (alignUp(start, TEST_AREA_ALIGN) - start);
+  // The fetch test writes machine code into the area and runs it there.
+  DWORD oldProtection = 0;
+  if (!VirtualProtect(area, areaBytes, PAGE_EXECUTE_READWRITE, &oldProtection)) {
+    failStep("making the test area executable", EXIT_NO_PROTECTION);
+    return false;
+  }
+  bench.bufferHandle = handle;
+  bench.bufferPtr = buffer;
+  bench.testArea = area;
+  return true;
+}
+
+void startupThroughBuffer() {
+  pinThreadToProcessor0();
+  bench.hInstance = GetModuleHandleA(nullptr);
+  if (!checkProcessor()) {
+    ExitProcess(MessageBoxA(nullptr, "CPU not support!", nullptr, MB_ICONHAND));
+  }
+  pinProcessToProcessor0();
+  settle();
+  calibrateClock();
+  settle();
+  identifyProcessor();
+  bench.faceColor = GetSysColor(COLOR_BTNFACE);
+  if (!allocateTestBuffer()) return;
+  firstReadOfRamWindow();
+}
+
+}  // namespace vardelo
