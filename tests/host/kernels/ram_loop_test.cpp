@@ -1,0 +1,171 @@
+#include "kernels/ram_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace vardelo {
+namespace {
+
+// A kernel that plays back a script of tick counts and records how it was called. Past the end
+// of the script it returns a long walk, so a loop that fails to stop still ends on its budget.
+struct Call {
+  u32 offset;
+  i32 gap;
+  u32 block;
+};
+std::vector<u32> script;
+std::vector<Call> calls;
+constexpr u32 PAST_SCRIPT = 0x6FFFFFFF;
+
+u32 scriptedKernel(u32 offset, i32 gap, u32 block) {
+  const std::size_t i = calls.size();
+  calls.push_back({offset, gap, block});
+  return i < script.size() ? script[i] : PAST_SCRIPT;
+}
+
+std::vector<u32> repeat(u32 ticks, std::size_t n) { return std::vector<u32>(n, ticks); }
+std::vector<u32> operator+(std::vector<u32> a, const std::vector<u32>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class RamLoop : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override { reset(); }
+  static void reset() {
+    script.clear();
+    calls.clear();
+    bench.tscRate = 0;
+    bench.ramStableCount = 0;
+  }
+  // Runs the loop on `ticks` (the first entry is the warm-up) and returns the speed.
+  static u32 run(std::vector<u32> ticks, u32 tscRate = 2929687, i32 gap = -3104, u32 block = 32) {
+    script = std::move(ticks);
+    calls.clear();
+    bench.tscRate = tscRate;
+    return measureRamWith(scriptedKernel, gap, block);
+  }
+};
+
+TEST_F(RamLoop, AgreeingResultsTakeOneWarmUpAndSevenWalksAtOffsetZero) {
+  // The warm-up's own result (1 tick) must not become the best.
+  const u32 speed = run(std::vector<u32>{1} + repeat(1000000, 20), 2929687, -3328, 256);
+  EXPECT_EQ(calls.size(), 8u) << "1 warm-up + 1 walk against BAD_SAMPLE + 6 stable walks";
+  EXPECT_EQ(bench.ramStableCount.load(), 6u);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].offset, 0u) << "call " << i;
+    EXPECT_EQ(calls[i].gap, -3328) << "call " << i;
+    EXPECT_EQ(calls[i].block, 256u) << "call " << i;
+  }
+}
+
+// One result at a given distance above a best of 1,000,000 ticks, then agreeing results: a
+// stable outlier saves one walk.
+TEST_F(RamLoop, ToleranceIs45PerMilleWithATruncatingQuotient) {
+  struct Row {
+    u32 outlier;
+    std::size_t expectedCalls;
+  };
+  const Row rows[] = {
+      {1045000, 8},  // 45 per mille
+      {1045999, 8},  // 45.999 truncates to 45
+      {1046000, 9},  // 46 per mille
+  };
+  for (const Row& r : rows) {
+    run(std::vector<u32>{0, 1000000, r.outlier} + repeat(1000000, 20));
+    EXPECT_EQ(calls.size(), r.expectedCalls) << "outlier " << r.outlier;
+  }
+}
+
+TEST_F(RamLoop, TheResultThatCompletesTheCountIsNotFoldedIntoBest) {
+  // Five stable walks, then a lower one within tolerance: it ends the call but is not used.
+  u32 speed = run(std::vector<u32>{0, 1000000} + repeat(1000000, 5) + std::vector<u32>{960000});
+  EXPECT_EQ(calls.size(), 8u);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000)) << "expected the best of 1,000,000 ticks";
+
+  // The same lower result earlier in the call is a new best.
+  speed = run(std::vector<u32>{0, 1000000, 960000} + repeat(960000, 5));
+  EXPECT_EQ(calls.size(), 8u);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 960000));
+}
+
+TEST_F(RamLoop, SpeedIsTscRateTimes8MiBOverBest) {
+  EXPECT_EQ(run(repeat(10000000, 8), 2929687), 2457599u);
+
+  struct Row {
+    u32 tscRate, best, expected;
+  };
+  const Row rows[] = {
+      {2929687, 10000000, 2457599},
+      {511, 1, 511u << 23},                 // 4,286,578,688: still fits
+      {512, 1, RAM_SPEED_CEILING},          // 2^32: saturates
+      {0xFFFFFFFF, 1, RAM_SPEED_CEILING},   // 2^55
+      {0xFFFFFFFF, 0xFFFFFFFF, 8388608},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(ramSpeedKiBps(r.tscRate, r.best), r.expected)
+        << "tscRate " << r.tscRate << ", best " << r.best;
+  }
+}
+
+TEST_F(RamLoop, BadSamplesAreRetriedTenTimesAndTheTenthIsUsed) {
+  // Three failures, then a result: one step.
+  u32 speed = run(std::vector<u32>{0, BAD_SAMPLE, BAD_SAMPLE, BAD_SAMPLE} + repeat(1000000, 7));
+  EXPECT_EQ(calls.size(), 11u);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
+
+  // Ten failures: BAD_SAMPLE is taken as the time, agrees with the starting best and counts as
+  // stable; the count is never reset, so five more stable walks after the first real one end it.
+  speed = run(std::vector<u32>{0} + repeat(BAD_SAMPLE, 10) + repeat(1000000, 6));
+  EXPECT_EQ(calls.size(), 17u);
+  EXPECT_EQ(bench.ramStableCount.load(), 6u);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
+}
+
+// A processor without SSE: every walk of the MMX write kernel is BAD_SAMPLE.
+TEST_F(RamLoop, MissingFeatureEndsOnBudgetOrCountAtTscRateOver224) {
+  struct Row {
+    u32 tscRate;
+    std::size_t steps;  // each step adds 917,504 to the budget, or is one more stable result
+  };
+  const Row rows[] = {
+      {2929687, 4},
+      {3 * 917504, 3},  // the budget reaches tscRate exactly: done
+      {3 * 917504 + 1, 4},
+      {1000000000, 6},  // the budget would take longer than the six stable results
+  };
+  for (const Row& r : rows) {
+    const u32 speed = run(repeat(BAD_SAMPLE, 100), r.tscRate);
+    EXPECT_EQ(calls.size(), 1 + 10 * r.steps) << "tscRate " << r.tscRate;
+    EXPECT_EQ(speed, r.tscRate / 224) << "tscRate " << r.tscRate;
+  }
+  EXPECT_EQ(run(repeat(BAD_SAMPLE, 100), 2929687), 13078u);
+}
+
+TEST_F(RamLoop, BudgetAddsTicksShiftedRightBy11) {
+  // Walks that never agree, adding 400 (821,247 >> 11, truncated), 800, 1600 and 3200.
+  const std::vector<u32> walks = {0, 819200 + 2047, 2 * 819200, 4 * 819200, 8 * 819200};
+  struct Row {
+    u32 tscRate;
+    std::size_t walks;
+  };
+  const Row rows[] = {{400, 1}, {401, 2}, {1200, 2}, {1201, 3}, {2800, 3}, {2801, 4}};
+  for (const Row& r : rows) {
+    run(walks, r.tscRate);
+    EXPECT_EQ(calls.size(), 1 + r.walks) << "tscRate " << r.tscRate;
+  }
+}
+
+TEST_F(RamLoop, AZeroBestBecomesOne) {
+  // Without the clamp the next deviation would divide by zero.
+  const u32 speed = run(std::vector<u32>{5, 0} + repeat(1, 6), 100);
+  EXPECT_EQ(calls.size(), 8u);
+  EXPECT_EQ(speed, 100u * 8388608u);
+}
+
+}  // namespace
+}  // namespace vardelo
