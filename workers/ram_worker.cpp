@@ -1,0 +1,151 @@
+#include "workers/ram_worker.h"
+
+#include "platform/platform.h"
+#include "workers/sweep_exclusion.h"
+
+namespace vardelo {
+namespace {
+
+constexpr auto relaxed = std::memory_order_relaxed;
+
+constexpr u32 READ_TAB = 1;
+constexpr u32 WRITE_TAB = 2;
+
+// Gap sweep geometry: entry k of a curve is the step (gap + block) -3072 + 32 k.
+constexpr i32 FIRST_STEP = -3072;
+constexpr u32 STEP_BYTES_PER_ENTRY = 32;
+constexpr u32 SWEPT_BYTES = 10240;  // points per curve: 10240 / block
+constexpr int ENTRIES_PER_STORE = 8;
+
+void clearCurves(RamCurveSet& curves) {
+  for (RamCurve& curve : curves)
+    for (AtomicU32& entry : curve) entry.store(NO_POINT, relaxed);
+}
+
+// Block 32 measures gap 0 and the odd multiples of 32 only; a skipped entry keeps the value that
+// the point 32 bytes before stored over it.
+bool skipped(u32 block, i32 gap) { return block == 32 && (gap & 32) == 0 && gap != 0; }
+
+void sweepAllBlocks(RamCurveSet& curves, RamMeasureFn measure, RamPassKind kind) {
+  for (int i = 0; i < RAM_BLOCK_KINDS; ++i) ramGapSweep(curves[i], RAM_BLOCK_BYTES[i], measure, kind);
+}
+
+// Steps 1 and 2 of a pass: mark it running and bring its page to the front.
+void beginPass(u8 bit, u32 tab) {
+  bench.ramBusy.fetch_or(bit);
+  platform::sleepMs(RAM_IDLE_MS);
+  platform::selectTab(tab);
+  platform::postToMainDialog(UM_SHOW_TAB);
+}
+
+// Steps 5 and 6: touch the first page of the test area as code, then settle.
+void prepareMeasuring(const RamOps& ops) {
+  platform::callReturnAtTestArea();
+  ops.settle();
+}
+
+// Step 9: the pass no longer runs, then its request is served. A request made while the pass
+// ran is absorbed here.
+void endPass(u8 bit) {
+  bench.ramBusy.fetch_and(static_cast<u8>(~bit));
+  bench.ramRestart.fetch_and(static_cast<u8>(~bit));
+}
+
+}  // namespace
+
+u32 ramReadSeed() {
+  // Wraps only past an average of 1 TiB/s, far above any cache this runs on.
+  u32 sum = 0;
+  for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i) sum += bench.dcacheCurve[i].load(relaxed);
+  return sum >> 2;
+}
+
+void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind kind) {
+  platform::sleepMs(RAM_SWEEP_PAUSE_MS);
+  const bool read = kind == RamPassKind::Read;
+  AtomicU32& max = read ? bench.readMax : bench.writeMax;
+  const u32 points = SWEPT_BYTES / block;
+  const int entriesPerPoint = static_cast<int>(block / STEP_BYTES_PER_ENTRY);
+  i32 gap = FIRST_STEP - static_cast<i32>(block);
+  int entry = 0;
+
+  for (u32 p = 0; p < points; ++p, gap += static_cast<i32>(block), entry += entriesPerPoint) {
+    if (skipped(block, gap)) continue;
+    const u32 value = measure(gap, block);
+    // Eight entries from the point's own on: the following points overwrite theirs as they are
+    // measured, so the curve drawn mid-sweep runs on a little past the latest point.
+    for (int e = entry; e < entry + ENTRIES_PER_STORE && e < RAM_CURVE_ENTRIES; ++e)
+      curve[e].store(value, relaxed);
+
+    if (read) {
+      bench.readDirty.fetch_add(1);
+      bench.readRedraw.fetch_add(1);
+    } else {
+      bench.writeDirty.fetch_add(1);
+    }
+    if (value >= max.load(relaxed)) {  // equality counts as a new maximum
+      max.store(value, relaxed);
+      if (read)
+        bench.readNewMax.fetch_add(1);
+      else
+        bench.writeDirty.fetch_add(1);
+    }
+  }
+  for (int e = RAM_POINTS; e < RAM_CURVE_ENTRIES; ++e) curve[e].store(NO_POINT, relaxed);
+}
+
+void ramReadPass(const RamOps& ops) {
+  beginPass(RAM_READ_BIT, READ_TAB);
+  clearCurves(bench.readCurves);
+  bench.readMax.store(ramReadSeed(), relaxed);
+  bench.readNewMax.fetch_add(1);
+  prepareMeasuring(ops);
+  sweepAllBlocks(bench.readCurves, ops.read, RamPassKind::Read);
+  bench.readDirty.fetch_add(1);
+  bench.readRedraw.fetch_add(1);
+  endPass(RAM_READ_BIT);
+}
+
+void ramWritePass(const RamOps& ops) {
+  beginPass(RAM_WRITE_BIT, WRITE_TAB);
+  clearCurves(bench.writeCurves);
+  clearCurves(bench.writeMmxCurves);
+  // The write chart starts at the read scale, so slower writes keep it.
+  bench.writeMax.store(bench.readMax.load(relaxed), relaxed);
+  bench.writeNewMax.fetch_add(1);
+  prepareMeasuring(ops);
+  sweepAllBlocks(bench.writeCurves, ops.write, RamPassKind::Write);
+  sweepAllBlocks(bench.writeMmxCurves, ops.writeMmx, RamPassKind::Write);
+  bench.writeDirty.fetch_add(1);
+  bench.writeRedraw.fetch_add(1);
+  endPass(RAM_WRITE_BIT);
+}
+
+void ramWorkerStart() {
+  platform::setThreadAffinity(1);
+  bench.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
+}
+
+void ramWorkerTurn(const RamOps& ops) {
+  // The test of cacheBusy comes 30 ms before the passes; the claim, taken only when a pass is
+  // due, closes that window: if the cache worker started in it, the claim fails and we wait.
+  for (;;) {
+    if (bench.cacheBusy.load() == 0) {
+      platform::sleepMs(RAM_IDLE_MS);
+      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return;
+      if (tryBeginRamPasses()) break;
+    }
+    platform::sleepMs(RAM_WAIT_CACHE_MS);
+  }
+  if (bench.ramRestart.load() & RAM_READ_BIT) ramReadPass(ops);
+  // Tested straight after the read pass: a write request made during it is served now.
+  if (bench.ramRestart.load() & RAM_WRITE_BIT) ramWritePass(ops);
+  endRamPasses();
+}
+
+void ramWorkerRun(const RamOps& ops) {
+  ramWorkerStart();
+  for (;;) ramWorkerTurn(ops);
+}
+
+}  // namespace vardelo
