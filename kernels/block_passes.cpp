@@ -1,0 +1,31 @@
+#include "kernels/block_passes.h"
+
+namespace vardelo {
+
+u32 blockReadPasses(u32 size) {
+  const u32 passes = BLOCK_READ_PASS_BYTES / size;
+  if (passes == 0) return 1;
+  if (passes >= BLOCK_READ_MAX_PASSES) return BLOCK_READ_MAX_PASSES;
+  return passes;
+}
+
+u32 blockTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead) {
+  if ((diff >> 32) != 0) return BAD_SAMPLE;
+  return static_cast<u32>(diff) - rdtscOverhead;
+}
+
+u32 blockReadPassTicksWith(u32 offset, u32 size, BlockTicksFn ticks) {
+  const u32 passes = blockReadPasses(size);
+  // A 32-bit sum is enough: the passes read at most max(2796202, size) < 12 MiB bytes in all,
+  // so it wraps only below about 1 byte per 340 ticks, far slower than any memory this runs on.
+  u32 sum = 0;
+  bool bad = false;
+  for (u32 i = 0; i < passes; ++i) {
+    const u32 t = ticks(offset, size);
+    if (t == BAD_SAMPLE) bad = true;
+    sum += t;
+  }
+  return bad ? BAD_SAMPLE : sum / passes;
+}
+
+}  // namespace vardelo

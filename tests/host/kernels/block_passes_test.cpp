@@ -1,0 +1,91 @@
+#include "kernels/block_passes.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+namespace vardelo {
+namespace {
+
+TEST(BlockReadPasses, FollowTheBlockSize) {
+  struct Case {
+    u32 size, passes;
+  };
+  const Case cases[] = {
+      {256, 512},     {4096, 512},      {4608, 512},     {5461, 512},   {5462, 511},
+      {6144, 455},    {8192, 341},      {65536, 42},     {262144, 10},  {1048576, 2},
+      {1398101, 2},   {1398102, 1},     {4194304, 1},    {0xBFFF00, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(blockReadPasses(c.size), c.passes) << "size " << c.size;
+  }
+}
+
+TEST(BlockTicksFromDiff, RejectsWideDiffsAndSubtractsTheOverheadModulo32Bits) {
+  struct Case {
+    std::uint64_t diff;
+    u32 overhead, expected;
+  };
+  const Case cases[] = {
+      {1000, 0, 1000},
+      {1000, 40, 960},
+      {0xFFFFFFFFull, 0, 0xFFFFFFFFu},
+      {10, 30, 0xFFFFFFECu},            // a diff below the overhead wraps
+      {0x100000000ull, 0, BAD_SAMPLE},  // 2^32 ticks no longer fit
+      {0x100000005ull, 5, BAD_SAMPLE},  // not even after the overhead
+      {~0ull, 0, BAD_SAMPLE},           // the counter ran backwards
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(blockTicksFromDiff(c.diff, c.overhead), c.expected)
+        << "diff " << c.diff << ", overhead " << c.overhead;
+  }
+}
+
+// A kernel that records its calls and returns queued values, then `fallback`.
+struct ScriptedTicks {
+  std::deque<u32> queue;
+  u32 fallback = 0;
+  std::vector<u32> offsets, lengths;
+};
+ScriptedTicks script;
+
+u32 scriptedTicks(u32 offset, u32 length) {
+  script.offsets.push_back(offset);
+  script.lengths.push_back(length);
+  if (script.queue.empty()) return script.fallback;
+  const u32 t = script.queue.front();
+  script.queue.pop_front();
+  return t;
+}
+
+class BlockReadPassTicks : public ::testing::Test {
+ protected:
+  void SetUp() override { script = ScriptedTicks{}; }
+};
+
+TEST_F(BlockReadPassTicks, ReadsTheSameBlockEveryPassAndReturnsTheTruncatedMean) {
+  // 455 passes at 6144 bytes: 454 of 1000 ticks and one of 1454 make 455454, mean 1000.99...
+  script.queue = {1454};
+  script.fallback = 1000;
+  EXPECT_EQ(blockReadPassTicksWith(0x3000, 6144, scriptedTicks), 1000u);
+  ASSERT_EQ(script.offsets.size(), 455u);
+  for (std::size_t i = 0; i < script.offsets.size(); ++i) {
+    ASSERT_EQ(script.offsets[i], 0x3000u) << "pass " << i;
+    ASSERT_EQ(script.lengths[i], 6144u) << "pass " << i;
+  }
+}
+
+TEST_F(BlockReadPassTicks, OneBadPassMakesTheWholeResultBad) {
+  // The bad pass first, in the middle and last of the 455.
+  for (std::size_t bad : {std::size_t{0}, std::size_t{200}, std::size_t{454}}) {
+    script = ScriptedTicks{};
+    script.queue.assign(455, 1000);
+    script.queue[bad] = BAD_SAMPLE;
+    EXPECT_EQ(blockReadPassTicksWith(0, 6144, scriptedTicks), BAD_SAMPLE) << "bad pass " << bad;
+    EXPECT_EQ(script.offsets.size(), 455u) << "bad pass " << bad;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo

@@ -1,0 +1,289 @@
+#include "kernels/cache_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+namespace vardelo {
+namespace {
+
+constexpr u32 MiB = 1024 * 1024;
+constexpr u32 BIG_RATE = 0xFFFFFFFFu;  // a tscRate whose budget no test reaches
+
+// Both kernels of the loop, scripted: each call is recorded (offset for data reads, size for
+// code fetches) and answered from the queue, then with `fallback`.
+struct Script {
+  std::deque<u32> queue;
+  u32 fallback = 1000;
+  std::vector<u32> dataOffsets;
+  std::vector<u32> dataSizes;
+  std::vector<u32> codeSizes;
+
+  u32 next() {
+    if (queue.empty()) return fallback;
+    const u32 t = queue.front();
+    queue.pop_front();
+    return t;
+  }
+  std::size_t calls() const { return dataOffsets.size() + codeSizes.size(); }
+};
+Script script;
+
+u32 scriptedData(u32 offset, u32 size) {
+  script.dataOffsets.push_back(offset);
+  script.dataSizes.push_back(size);
+  return script.next();
+}
+u32 scriptedCode(u32 size) {
+  script.codeSizes.push_back(size);
+  return script.next();
+}
+const CacheKernels SCRIPTED{scriptedData, scriptedCode};
+
+u32 warmupsOf(u32 kind) { return kind == CACHE_KIND_DATA ? 3 : 1; }
+
+class CacheLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedRate_ = bench.tscRate;
+    savedOffset_ = bench.blockOffset;
+    savedStable_ = bench.cacheStableCount;
+    reset(BIG_RATE, 0);
+  }
+  void TearDown() override {
+    bench.tscRate = savedRate_;
+    bench.blockOffset = savedOffset_;
+    bench.cacheStableCount = savedStable_;
+  }
+  static void reset(u32 tscRate, u32 blockOffset) {
+    script = Script{};
+    bench.tscRate = tscRate;
+    bench.blockOffset = blockOffset;
+    bench.cacheStableCount = 12345;
+  }
+  // The data offsets of the loop's measurements, without the warm-ups.
+  static std::vector<u32> measuredOffsets() {
+    return {script.dataOffsets.begin() + 3, script.dataOffsets.end()};
+  }
+
+ private:
+  u32 savedRate_ = 0, savedOffset_ = 0, savedStable_ = 0;
+};
+
+TEST_F(CacheLoop, DataBlockMovesAfterTheSecondMeasurementAndThenEveryThird) {
+  measureCacheSpeedWith(CACHE_KIND_DATA, 4608, SCRIPTED);
+
+  // All results equal the warm-up: 51 measurements after 3 warm-ups, all at size 4608.
+  ASSERT_EQ(script.dataOffsets.size(), 3u + 51u);
+  EXPECT_TRUE(script.codeSizes.empty());
+  for (std::size_t i = 0; i < script.dataOffsets.size(); ++i) {
+    EXPECT_EQ(script.dataSizes[i], 4608u) << "call " << i;
+  }
+  const std::vector<u32> offsets = script.dataOffsets;
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(offsets[i], 0u) << "warm-up " << i;
+  // Measurement m (from 0) runs at 0 for m < 2, else at 4096 * ((m - 2) / 3 + 1).
+  const u32 expectedOffsets[51] = {
+      0,     0,     4096,  4096,  4096,  8192,  8192,  8192,  12288, 12288, 12288,
+      16384, 16384, 16384, 20480, 20480, 20480, 24576, 24576, 24576, 28672, 28672,
+      28672, 32768, 32768, 32768, 36864, 36864, 36864, 40960, 40960, 40960, 45056,
+      45056, 45056, 49152, 49152, 49152, 53248, 53248, 53248, 57344, 57344, 57344,
+      61440, 61440, 61440, 65536, 65536, 65536, 69632};
+  for (std::size_t m = 0; m < 51; ++m) {
+    EXPECT_EQ(offsets[3 + m], expectedOffsets[m]) << "measurement " << m;
+  }
+  // The move after the 50th measurement is kept for the next call.
+  EXPECT_EQ(bench.blockOffset.load(), 69632u);
+}
+
+TEST_F(CacheLoop, DataBlockStartsAgainAtZeroWhereItWouldReachTheEndOfTheArea) {
+  struct Case {
+    const char* what;
+    u32 blockOffset, size;
+    u32 warmupOffset;
+    std::vector<u32> firstMeasurements;
+  };
+  const Case cases[] = {
+      {"8 MiB + 4 MiB reaches the end on entry", 0x800000, 4 * MiB, 0, {0, 0, 4096, 4096, 4096, 8192}},
+      {"one page less fits, until the first move", 0x7FF000, 4 * MiB, 0x7FF000,
+       {0x7FF000, 0x7FF000, 0, 0, 0, 4096, 4096}},
+      {"the last fitting 4608-byte blocks", 3068 * 4096, 4608, 3068 * 4096,
+       {3068 * 4096, 3068 * 4096, 3069 * 4096, 3069 * 4096, 3069 * 4096, 3070 * 4096,
+        3070 * 4096, 3070 * 4096, 0, 0, 0, 4096}},
+      {"an offset past the area on entry", 0xC00000, 4608, 0, {0, 0, 4096}},
+  };
+  for (const Case& c : cases) {
+    reset(BIG_RATE, c.blockOffset);
+    measureCacheSpeedWith(CACHE_KIND_DATA, c.size, SCRIPTED);
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(script.dataOffsets[i], c.warmupOffset) << c.what << ": warm-up " << i;
+    }
+    const std::vector<u32> got = measuredOffsets();
+    for (std::size_t m = 0; m < c.firstMeasurements.size(); ++m) {
+      EXPECT_EQ(got[m], c.firstMeasurements[m]) << c.what << ": measurement " << m;
+    }
+  }
+}
+
+TEST_F(CacheLoop, EqualResultsEndTheLoopOnTheStableCount) {
+  struct Case {
+    u32 kind;
+    std::deque<u32> queue;  // after the warm-ups' values
+    std::size_t measurements;
+  };
+  const Case cases[] = {
+      {0, {}, 51},
+      {1, {}, 6},
+      {2, {}, 6},  // every kind but 0 is a code fetch
+      // Stable results need not be consecutive; the count is never reset within a call.
+      {1, {2000, 1000, 2000, 2000, 1000}, 5 + 4},
+      {0, {1100, 900}, 2 + 51},  // 900 is 100 per mille off 1000, then the new best
+  };
+  for (const Case& c : cases) {
+    reset(BIG_RATE, 0);
+    script.queue.assign(warmupsOf(c.kind), 1000);
+    script.queue.insert(script.queue.end(), c.queue.begin(), c.queue.end());
+    script.fallback = c.queue.empty() ? 1000 : c.queue.back();
+    measureCacheSpeedWith(c.kind, 8192, SCRIPTED);
+    EXPECT_EQ(script.calls(), warmupsOf(c.kind) + c.measurements) << "kind " << c.kind;
+    EXPECT_EQ(bench.cacheStableCount.load(), c.kind == 0 ? 51u : 6u) << "kind " << c.kind;
+  }
+}
+
+TEST_F(CacheLoop, ToleranceIsPerMilleOfTheLastWarmupTruncated) {
+  struct Case {
+    u32 kind, best, t;
+    bool stable;
+  };
+  const Case cases[] = {
+      {0, 1000, 1025, true},        {0, 1000, 1026, false},
+      {0, 1000, 975, true},         {0, 1000, 974, false},
+      {0, 999, 1024, true},  // 25.03 per mille
+      {0, 999, 1025, false},        // 26.03
+      {1, 1000, 1050, true},        {1, 1000, 1051, false},
+      {1, 1000, 950, true},         {1, 1000, 949, false},
+      {9, 1000, 1050, true},        {9, 1000, 1051, false},
+      // 2^29 ticks from a best of 1 is 125 * 2^32 per mille: far off, even though the
+      // product's low 32 bits are 0.
+      {0, 1, 0x20000001, false},
+  };
+  for (const Case& c : cases) {
+    reset(1, 0);  // the budget ends the loop after one measurement
+    if (c.kind == CACHE_KIND_DATA) script.queue = {c.best / 2, c.best * 2};  // earlier warm-ups
+    script.queue.push_back(c.best);
+    script.queue.push_back(c.t);
+    measureCacheSpeedWith(c.kind, 4608, SCRIPTED);
+    EXPECT_EQ(script.calls(), warmupsOf(c.kind) + 1u) << "kind " << c.kind << ", t " << c.t;
+    EXPECT_EQ(bench.cacheStableCount.load(), c.stable ? 1u : 0u)
+        << "kind " << c.kind << ", best " << c.best << ", t " << c.t;
+  }
+}
+
+TEST_F(CacheLoop, BadSamplesAreRetriedUpToTenTimesThenUsed) {
+  struct Case {
+    u32 badResults;
+    std::size_t measurements;
+    u32 stableCount;
+  };
+  const Case cases[] = {
+      {0, 1, 1},
+      {1, 2, 1},
+      {9, 10, 1},
+      {10, 10, 0},  // the tenth BAD_SAMPLE is taken as the time: far from the best
+  };
+  for (const Case& c : cases) {
+    reset(1, 0);
+    script.queue.assign(3, 1000);
+    script.queue.insert(script.queue.end(), c.badResults, BAD_SAMPLE);
+    const u32 speed = measureCacheSpeedWith(CACHE_KIND_DATA, 4608, SCRIPTED);
+    EXPECT_EQ(script.calls(), 3u + c.measurements) << c.badResults << " bad";
+    EXPECT_EQ(bench.cacheStableCount.load(), c.stableCount) << c.badResults << " bad";
+    EXPECT_EQ(speed, 4608u / 1000u) << c.badResults << " bad";
+  }
+  // Retries are measurements: ten of them move the block three times.
+  EXPECT_EQ(bench.blockOffset.load(), 3u * 4096u);
+}
+
+TEST_F(CacheLoop, KernelWithoutAnyValidTimeGivesATinySpeed) {
+  struct Case {
+    u32 tscRate;
+    std::size_t steps;  // steps of ten tries each
+    u32 speed;          // tscRate * 6144 / BAD_SAMPLE
+  };
+  const Case cases[] = {
+      {BIG_RATE, 51, 14043},  // every deviation is 0: the stable count ends it
+      {2929687, 1, 9},        // at a real rate the first step's 2^29 / 32 ends the budget
+  };
+  for (const Case& c : cases) {
+    reset(c.tscRate, 0);
+    script.fallback = BAD_SAMPLE;
+    EXPECT_EQ(measureCacheSpeedWith(CACHE_KIND_DATA, 6144, SCRIPTED), c.speed)
+        << "tscRate " << c.tscRate;
+    EXPECT_EQ(script.calls(), 3u + 10u * c.steps) << "tscRate " << c.tscRate;
+  }
+}
+
+TEST_F(CacheLoop, BudgetEndsTheLoopAtOneThirtySecondOfMeasuredTime) {
+  // Each result adds 3231 >> 5 = 100 to the budget.
+  struct Case {
+    u32 tscRate;
+    std::size_t measurements;
+  };
+  const Case cases[] = {{100, 1}, {101, 2}, {1000, 10}, {1001, 11}, {5000, 50}};
+  for (const Case& c : cases) {
+    reset(c.tscRate, 0);
+    script.fallback = 3231;
+    const u32 speed = measureCacheSpeedWith(CACHE_KIND_DATA, 4608, SCRIPTED);
+    EXPECT_EQ(script.calls(), 3u + c.measurements) << "tscRate " << c.tscRate;
+    EXPECT_EQ(speed, c.tscRate * 4608u / 3231u) << "tscRate " << c.tscRate;
+  }
+}
+
+TEST_F(CacheLoop, CodeFetchAlsoMovesTheDataBlock) {
+  reset(BIG_RATE, 0x5000);
+  measureCacheSpeedWith(CACHE_KIND_CODE, 4608, SCRIPTED);
+  EXPECT_TRUE(script.dataOffsets.empty());
+  ASSERT_EQ(script.codeSizes.size(), 1u + 6u);
+  for (u32 size : script.codeSizes) EXPECT_EQ(size, 4608u);
+  // Six measurements: moves after the 2nd and the 5th.
+  EXPECT_EQ(bench.blockOffset.load(), 0x5000u + 2u * 4096u);
+}
+
+TEST_F(CacheLoop, SpeedIsRateTimesSizeOverBestIn64Bits) {
+  struct Case {
+    u32 tscRate, size, best, speed;
+  };
+  const Case cases[] = {
+      {2929687, 6144, 1000, 17999996},
+      {1000, 4608, 0, 4608000},  // a best of 0 counts as 1
+      {BIG_RATE, 0xBFFF00, 1, 0xFFFFFFFEu},  // too fast for 32 bits: just below NO_POINT
+  };
+  for (const Case& c : cases) {
+    reset(c.tscRate, 0);
+    script.fallback = c.best;
+    EXPECT_EQ(measureCacheSpeedWith(CACHE_KIND_DATA, c.size, SCRIPTED), c.speed)
+        << "tscRate " << c.tscRate << ", size " << c.size << ", best " << c.best;
+  }
+}
+
+TEST_F(CacheLoop, TheResultThatCompletesTheCountDoesNotJoinTheBest) {
+  struct Case {
+    u32 kind;
+    std::size_t fastAt;  // measurement (from 1) that gives 980 instead of 1000
+    u32 best;
+  };
+  const Case cases[] = {
+      {0, 51, 1000}, {0, 50, 980}, {1, 6, 1000}, {1, 5, 980},
+  };
+  for (const Case& c : cases) {
+    reset(1000000, 0);
+    script.queue.assign(warmupsOf(c.kind) + c.fastAt - 1, 1000);
+    script.queue.push_back(980);
+    script.fallback = 1000;
+    const u32 speed = measureCacheSpeedWith(c.kind, 8192, SCRIPTED);
+    EXPECT_EQ(speed, std::uint64_t{1000000} * 8192 / c.best) << "kind " << c.kind << ", 980 at " << c.fastAt;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo
