@@ -1,0 +1,47 @@
+// Block-read kernels: the timed linear reads behind the data-read cache curve. Target only: the
+// reads are hand-written x86-32 assembly in kernels/block_read.S.
+//
+// A kernel reads floor(length / 256) iterations of 256 bytes from testArea + offset with one
+// load width (bench.readMode) and returns the elapsed counter ticks minus bench.rdtscOverhead.
+// The counter reads are not serialising, so a result is accurate to a few ticks only; the
+// passes of blockReadPassTicks and the repetitions of the measurement loop average that away.
+#pragma once
+
+#include <cstdint>
+
+#include "core/bench_state.h"
+
+// The raw kernels (cdecl): read `iterations` (at least 1) times 256 bytes from p and return the
+// 64-bit counter difference. sse128 needs p to be a multiple of 16.
+extern "C" {
+std::uint64_t vardelo_block_read_int32(const std::uint8_t* p, std::uint32_t iterations);
+std::uint64_t vardelo_block_read_mmx64(const std::uint8_t* p, std::uint32_t iterations);
+std::uint64_t vardelo_block_read_sse128(const std::uint8_t* p, std::uint32_t iterations);
+}
+
+namespace vardelo {
+
+struct BlockReadVariant {
+  const char* name;
+  u32 loadBytes;          // width of one load
+  u32 loadsPerIteration;  // loads per 256 bytes
+  AtomicU8 BenchState::*needs;  // flag of the processor feature it needs; null: none
+  std::uint64_t (*read)(const std::uint8_t* p, std::uint32_t iterations);
+};
+
+// Indexed by bench.readMode.
+inline constexpr u32 BLOCK_READ_VARIANT_COUNT = 3;
+extern const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT];
+
+// Ticks of one read of `length` bytes (at least 256; the remainder below 256 is not read) at
+// testArea + offset with the variant of bench.readMode. BAD_SAMPLE at once, with nothing read
+// and no counter read, when readMode names no variant or the processor lacks its feature;
+// BAD_SAMPLE also when the read took 2^32 ticks or more. With readMode 2, testArea + offset
+// must be a multiple of 16.
+u32 blockReadTicks(u32 offset, u32 length);
+
+// Mean ticks of one pass over the block of `size` bytes at testArea + offset, over
+// blockReadPasses(size) passes; BAD_SAMPLE if any pass was.
+u32 blockReadPassTicks(u32 offset, u32 size);
+
+}  // namespace vardelo

@@ -1,0 +1,163 @@
+#include "kernels/block_read.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace vardelo {
+namespace {
+
+constexpr u32 PAGE = 4096;
+
+// CPUID leaf 1, EDX: bit 23 MMX, bit 25 SSE.
+u32 featureBits() {
+  u32 a = 1, b, c = 0, d;
+  asm volatile("cpuid" : "+a"(a), "=b"(b), "+c"(c), "=d"(d));
+  return d;
+}
+
+// Runs the kernels over a test area of their own, as the start-up lays it out: 12 MiB from a
+// 4 KiB boundary inside 12 MiB + 4 KiB of readable, writable, executable memory.
+class BlockRead : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    buffer_ = static_cast<u8*>(VirtualAlloc(nullptr, TEST_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE,
+                                            PAGE_EXECUTE_READWRITE));
+    ASSERT_NE(buffer_, nullptr);
+    area_ = reinterpret_cast<u8*>((reinterpret_cast<std::uintptr_t>(buffer_) + PAGE - 1) &
+                                  ~std::uintptr_t{PAGE - 1});
+  }
+  static void TearDownTestSuite() {
+    VirtualFree(buffer_, 0, MEM_RELEASE);
+    buffer_ = nullptr;
+  }
+
+  void SetUp() override {
+    saved_ = {bench.testArea, bench.mmx, bench.sse, bench.readMode, bench.rdtscOverhead};
+    const u32 edx = featureBits();
+    hasMmx_ = (edx >> 23) & 1;
+    hasSse_ = (edx >> 25) & 1;
+    bench.testArea = area_;
+    bench.mmx = hasMmx_;
+    bench.sse = hasSse_;
+    bench.readMode = 0;
+    bench.rdtscOverhead = 0;
+  }
+  void TearDown() override {
+    bench.testArea = saved_.testArea;
+    bench.mmx = saved_.mmx;
+    bench.sse = saved_.sse;
+    bench.readMode = saved_.readMode;
+    bench.rdtscOverhead = saved_.rdtscOverhead;
+  }
+
+  bool available(const BlockReadVariant& v) const {
+    if (v.needs == &BenchState::mmx) return hasMmx_;
+    if (v.needs == &BenchState::sse) return hasSse_;
+    return true;
+  }
+
+  // The fewest ticks of a few reads: a read that an interrupt lengthened does not count.
+  static u32 fewestTicks(u32 length) {
+    u32 fewest = 0xFFFFFFFFu;
+    for (int i = 0; i < 5; ++i) fewest = std::min(fewest, blockReadTicks(0, length));
+    return fewest;
+  }
+
+  static inline u8* buffer_ = nullptr;
+  static inline u8* area_ = nullptr;
+  bool hasMmx_ = false, hasSse_ = false;
+
+ private:
+  struct Saved {
+    u8* testArea;
+    u8 mmx, sse, readMode;
+    u32 rdtscOverhead;
+  } saved_{};
+};
+
+TEST_F(BlockRead, EveryVariantTimesItsReads) {
+  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
+    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
+    if (!available(v)) {
+      std::printf("%s: not on this processor, not run\n", v.name);
+      continue;
+    }
+    bench.readMode = mode;
+    const u32 small = fewestTicks(4096);
+    const u32 large = fewestTicks(65536);
+    EXPECT_NE(small, BAD_SAMPLE) << v.name;
+    EXPECT_NE(small, 0u) << v.name;
+    // Sixteen times the bytes: a wide margin that no interrupt closes, since each is a minimum.
+    EXPECT_GT(large, small) << v.name << ": 4 KiB took " << small << ", 64 KiB " << large;
+    const u32 pass = blockReadPassTicks(PAGE, 4608);
+    EXPECT_NE(pass, BAD_SAMPLE) << v.name;
+    EXPECT_NE(pass, 0u) << v.name;
+  }
+}
+
+TEST_F(BlockRead, CounterOverheadIsSubtractedModulo32Bits) {
+  // Any read far shorter than 2^31 ticks comes out at 2^31 or more once 2^31 is subtracted.
+  bench.rdtscOverhead = 0x80000000u;
+  const u32 t = blockReadTicks(0, 4096);
+  EXPECT_NE(t, BAD_SAMPLE);
+  EXPECT_GE(t, 0x80000000u);
+}
+
+TEST_F(BlockRead, MissingVariantGivesBadSampleWithoutTouchingMemory) {
+  // The area is a page nobody may read: a kernel that ran would fault.
+  u8* noAccess = static_cast<u8*>(VirtualAlloc(nullptr, PAGE, MEM_COMMIT | MEM_RESERVE,
+                                               PAGE_NOACCESS));
+  ASSERT_NE(noAccess, nullptr);
+  bench.testArea = noAccess;
+  struct Case {
+    u8 readMode, mmx, sse;
+  };
+  const Case cases[] = {{1, 0, 1}, {2, 1, 0}, {3, 1, 1}, {255, 1, 1}};
+  for (const Case& c : cases) {
+    bench.readMode = c.readMode;
+    bench.mmx = c.mmx;
+    bench.sse = c.sse;
+    const int mode = c.readMode, mmx = c.mmx, sse = c.sse;
+    EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE)
+        << "readMode " << mode << ", mmx " << mmx << ", sse " << sse;
+    EXPECT_EQ(blockReadPassTicks(0, 4608), BAD_SAMPLE)
+        << "readMode " << mode << ", mmx " << mmx << ", sse " << sse;
+  }
+  VirtualFree(noAccess, 0, MEM_RELEASE);
+}
+
+TEST_F(BlockRead, ReadsWholeIterationsOfTheLengthOnly) {
+  // Two readable pages with an unreadable one behind them. Each block ends exactly at the
+  // unreadable page, so a kernel that read one iteration more than floor(length / 256) would
+  // fault and end the test program.
+  u8* pages = static_cast<u8*>(VirtualAlloc(nullptr, 3 * PAGE, MEM_COMMIT | MEM_RESERVE,
+                                            PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(pages + 2 * PAGE, PAGE, PAGE_NOACCESS, &old));
+  bench.testArea = pages;
+
+  struct Case {
+    u32 length, iterations;
+  };
+  const Case cases[] = {{256, 1}, {300, 1}, {511, 1}, {512, 2}, {6144, 24}, {6399, 24}};
+  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
+    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
+    if (!available(v)) continue;
+    bench.readMode = mode;
+    for (const Case& c : cases) {
+      const u32 offset = 2 * PAGE - c.iterations * 256;
+      EXPECT_NE(blockReadTicks(offset, c.length), BAD_SAMPLE)
+          << v.name << ", length " << c.length;
+    }
+  }
+  VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+}  // namespace
+}  // namespace vardelo
