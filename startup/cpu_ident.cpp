@@ -21,8 +21,8 @@ CpuIdentity decodeSignature(u32 signature) {
 
 u8 cpuClassOf(u8 vendor, u32 signature) {
   const u32 family = baseFamily(signature);
-  if (vendor == VENDOR_AMD && family >= 6) return CLASS_AMD_P6_UP;
-  if (vendor == VENDOR_INTEL && family > 6) return CLASS_INTEL_NETBURST;
+  if (vendor == VENDOR_AMD && family >= 6) return CLASS_AMD_FAMILY6_UP;
+  if (vendor == VENDOR_INTEL && family > 6) return CLASS_INTEL_FAMILY15;
   return CLASS_OTHER;
 }
 
@@ -51,7 +51,7 @@ u32 rdtscOverheadFrom(std::span<const u32> pairTicks) {
 }
 
 i32 settleRounds(std::int64_t span, u8 cpuClass) {
-  const std::int64_t divisor = cpuClass == CLASS_INTEL_NETBURST ? 100 : 10;
+  const std::int64_t divisor = cpuClass == CLASS_INTEL_FAMILY15 ? 100 : 10;
   return static_cast<i32>(span / divisor);
 }
 

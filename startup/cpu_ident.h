@@ -21,8 +21,8 @@ inline constexpr u8 VENDOR_INTEL = 2;
 
 // cpuClass values.
 inline constexpr u8 CLASS_OTHER = 0;
-inline constexpr u8 CLASS_AMD_P6_UP = 1;     // AMD, base family 6 or higher
-inline constexpr u8 CLASS_INTEL_NETBURST = 2;  // Intel, base family 15
+inline constexpr u8 CLASS_AMD_FAMILY6_UP = 1;  // AMD, base family 6 or higher
+inline constexpr u8 CLASS_INTEL_FAMILY15 = 2;  // Intel, base family above 6, that is 15
 
 // CPUID leaf 1 EDX feature bits.
 inline constexpr u32 FEATURE_TSC = 1u << 4;

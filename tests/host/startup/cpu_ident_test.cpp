@@ -136,7 +136,7 @@ TEST(Calibration, RdtscOverheadIsCheapestPairMinusOne) {
       {{1}, 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(rdtscOverheadFrom(c.pairs), c.want) << "first pair " << (c.pairs.empty() ? 0 : c.pairs[0]);
+    EXPECT_EQ(rdtscOverheadFrom(c.pairs), c.want) << "pairs " << testing::PrintToString(c.pairs);
   }
 }
 
@@ -151,7 +151,8 @@ TEST(Settle, ClassTwoRunsATenthOfTheRounds) {
       {-250, 2, -2},  // signed: truncates towards zero
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(settleRounds(c.span, c.cls), c.rounds) << "span " << c.span << " class " << int(c.cls);
+    EXPECT_EQ(settleRounds(c.span, c.cls), c.rounds)
+        << "span " << c.span << " class " << int(c.cls);
   }
 }
 

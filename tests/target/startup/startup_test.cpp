@@ -101,19 +101,19 @@ TEST(ProcessorOnTarget, IdentificationAgreesWithCpuid) {
 
   // Linux decoded the same registers on its own; under an emulator the two see different
   // processors.
-  const auto linux = linuxCpuinfo();
-  if (emulated() || linux.empty()) GTEST_SKIP() << "no native /proc/cpuinfo to compare with";
-  EXPECT_EQ(linux.at("vendor_id"), vendor);
-  EXPECT_EQ(linux.at("cpu family"), std::to_string(bench.cpuFamily.load()));
-  EXPECT_EQ(linux.at("stepping"), std::to_string(bench.cpuStepping.load()));
+  const auto cpuinfo = linuxCpuinfo();
+  if (emulated() || cpuinfo.empty()) GTEST_SKIP() << "no native /proc/cpuinfo to compare with";
+  EXPECT_EQ(cpuinfo.at("vendor_id"), vendor);
+  EXPECT_EQ(cpuinfo.at("cpu family"), std::to_string(bench.cpuFamily.load()));
+  EXPECT_EQ(cpuinfo.at("stepping"), std::to_string(bench.cpuStepping.load()));
   // Linux adds the extended model from family 6 on; the two agree for family 15 or when
   // the extended model is 0.
   if (baseFamily(signature) == 15 || ((signature >> 16) & 0xF) == 0) {
-    EXPECT_EQ(linux.at("model"), std::to_string(bench.cpuModel.load()));
+    EXPECT_EQ(cpuinfo.at("model"), std::to_string(bench.cpuModel.load()));
   }
   std::string trimmed = brand;
   trimmed.erase(trimmed.find_last_not_of(' ') + 1);
-  EXPECT_EQ(linux.at("model name"), trimmed);
+  EXPECT_EQ(cpuinfo.at("model name"), trimmed);
 }
 
 TEST(StartupOnTarget, SettleRestoresTheMaskAndPinningLeavesProcessor0) {
@@ -171,7 +171,8 @@ TEST(TestBufferOnTarget, AreaIsAlignedInsideTheBufferAndExecutable) {
   for (u8* p = area; p < area + TEST_AREA_BYTES;
        p = static_cast<u8*>(info.BaseAddress) + info.RegionSize) {
     ASSERT_TRUE(VirtualQuery(p, &info, sizeof info));
-    EXPECT_EQ(info.Protect, DWORD{PAGE_EXECUTE_READWRITE}) << "at offset 0x" << std::hex << (p - area);
+    EXPECT_EQ(info.Protect, DWORD{PAGE_EXECUTE_READWRITE})
+        << "at offset 0x" << std::hex << (p - area);
   }
 
   // mov eax, imm32; ret -- at the start of the area and in its last bytes.
