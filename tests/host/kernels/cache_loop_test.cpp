@@ -62,41 +62,14 @@ class CacheLoop : public ::testing::Test {
     bench.blockOffset = blockOffset;
     bench.cacheStableCount = 12345;
   }
-  // The data offsets of the loop's measurements, without the warm-ups.
-  static std::vector<u32> measuredOffsets() {
-    return {script.dataOffsets.begin() + 3, script.dataOffsets.end()};
-  }
 
  private:
   u32 savedRate_ = 0, savedOffset_ = 0, savedStable_ = 0;
 };
 
-TEST_F(CacheLoop, DataBlockMovesAfterTheSecondMeasurementAndThenEveryThird) {
-  measureCacheSpeedWith(CACHE_KIND_DATA, 4608, SCRIPTED);
-
-  // All results equal the warm-up: 51 measurements after 3 warm-ups, all at size 4608.
-  ASSERT_EQ(script.dataOffsets.size(), 3u + 51u);
-  EXPECT_TRUE(script.codeSizes.empty());
-  for (std::size_t i = 0; i < script.dataOffsets.size(); ++i) {
-    EXPECT_EQ(script.dataSizes[i], 4608u) << "call " << i;
-  }
-  const std::vector<u32> offsets = script.dataOffsets;
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(offsets[i], 0u) << "warm-up " << i;
-  // Measurement m (from 0) runs at 0 for m < 2, else at 4096 * ((m - 2) / 3 + 1).
-  const u32 expectedOffsets[51] = {
-      0,     0,     4096,  4096,  4096,  8192,  8192,  8192,  12288, 12288, 12288,
-      16384, 16384, 16384, 20480, 20480, 20480, 24576, 24576, 24576, 28672, 28672,
-      28672, 32768, 32768, 32768, 36864, 36864, 36864, 40960, 40960, 40960, 45056,
-      45056, 45056, 49152, 49152, 49152, 53248, 53248, 53248, 57344, 57344, 57344,
-      61440, 61440, 61440, 65536, 65536, 65536, 69632};
-  for (std::size_t m = 0; m < 51; ++m) {
-    EXPECT_EQ(offsets[3 + m], expectedOffsets[m]) << "measurement " << m;
-  }
-  // The move after the 50th measurement is kept for the next call.
-  EXPECT_EQ(bench.blockOffset.load(), 69632u);
-}
-
-TEST_F(CacheLoop, DataBlockStartsAgainAtZeroWhereItWouldReachTheEndOfTheArea) {
+// The block moves by 4 KiB after the 2nd measurement and then after every 3rd, and starts again
+// at 0 where it would reach the end of the 12 MiB area.
+TEST_F(CacheLoop, DataBlockWalksThroughTheAreaAndWraps) {
   struct Case {
     const char* what;
     u32 blockOffset, size;
@@ -104,7 +77,9 @@ TEST_F(CacheLoop, DataBlockStartsAgainAtZeroWhereItWouldReachTheEndOfTheArea) {
     std::vector<u32> firstMeasurements;
   };
   const Case cases[] = {
-      {"8 MiB + 4 MiB reaches the end on entry", 0x800000, 4 * MiB, 0, {0, 0, 4096, 4096, 4096, 8192}},
+      {"from 0", 0, 4608, 0, {0, 0, 4096, 4096, 4096, 8192, 8192, 8192, 12288, 12288}},
+      {"8 MiB + 4 MiB reaches the end on entry", 0x800000, 4 * MiB, 0,
+       {0, 0, 4096, 4096, 4096, 8192}},
       {"one page less fits, until the first move", 0x7FF000, 4 * MiB, 0x7FF000,
        {0x7FF000, 0x7FF000, 0, 0, 0, 4096, 4096}},
       {"the last fitting 4608-byte blocks", 3068 * 4096, 4608, 3068 * 4096,
@@ -115,12 +90,9 @@ TEST_F(CacheLoop, DataBlockStartsAgainAtZeroWhereItWouldReachTheEndOfTheArea) {
   for (const Case& c : cases) {
     reset(BIG_RATE, c.blockOffset);
     measureCacheSpeedWith(CACHE_KIND_DATA, c.size, SCRIPTED);
-    for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(script.dataOffsets[i], c.warmupOffset) << c.what << ": warm-up " << i;
-    }
-    const std::vector<u32> got = measuredOffsets();
-    for (std::size_t m = 0; m < c.firstMeasurements.size(); ++m) {
-      EXPECT_EQ(got[m], c.firstMeasurements[m]) << c.what << ": measurement " << m;
+    for (std::size_t i = 0; i < 3 + c.firstMeasurements.size(); ++i) {
+      const u32 expected = i < 3 ? c.warmupOffset : c.firstMeasurements[i - 3];
+      EXPECT_EQ(script.dataOffsets[i], expected) << c.what << ": call " << i;
     }
   }
 }
@@ -130,23 +102,28 @@ TEST_F(CacheLoop, EqualResultsEndTheLoopOnTheStableCount) {
     u32 kind;
     std::deque<u32> queue;  // after the warm-ups' values
     std::size_t measurements;
+    u32 blockOffset;  // after the call, from 0x5000
   };
   const Case cases[] = {
-      {0, {}, 51},
-      {1, {}, 6},
-      {2, {}, 6},  // every kind but 0 is a code fetch
+      {0, {}, 51, 0x5000 + 17 * 4096},
+      {1, {}, 6, 0x5000 + 2 * 4096},  // the code fetches move the data block too
+      {2, {}, 6, 0x5000 + 2 * 4096},  // every kind but 0 is a code fetch
       // Stable results need not be consecutive; the count is never reset within a call.
-      {1, {2000, 1000, 2000, 2000, 1000}, 5 + 4},
-      {0, {1100, 900}, 2 + 51},  // 900 is 100 per mille off 1000, then the new best
+      {1, {2000, 1000, 2000, 2000, 1000}, 5 + 4, 0x5000 + 3 * 4096},
+      {0, {1100, 900}, 2 + 51, 0x5000 + 18 * 4096},  // 900 is 100 per mille off, the new best
   };
   for (const Case& c : cases) {
-    reset(BIG_RATE, 0);
+    reset(BIG_RATE, 0x5000);
     script.queue.assign(warmupsOf(c.kind), 1000);
     script.queue.insert(script.queue.end(), c.queue.begin(), c.queue.end());
     script.fallback = c.queue.empty() ? 1000 : c.queue.back();
     measureCacheSpeedWith(c.kind, 8192, SCRIPTED);
     EXPECT_EQ(script.calls(), warmupsOf(c.kind) + c.measurements) << "kind " << c.kind;
     EXPECT_EQ(bench.cacheStableCount.load(), c.kind == 0 ? 51u : 6u) << "kind " << c.kind;
+    EXPECT_EQ(bench.blockOffset.load(), c.blockOffset) << "kind " << c.kind;
+    const std::vector<u32>& sizes = c.kind == 0 ? script.dataSizes : script.codeSizes;
+    EXPECT_EQ(sizes.size(), script.calls()) << "kind " << c.kind << ": the other kernel ran";
+    for (u32 size : sizes) EXPECT_EQ(size, 8192u) << "kind " << c.kind;
   }
 }
 
@@ -237,16 +214,6 @@ TEST_F(CacheLoop, BudgetEndsTheLoopAtOneThirtySecondOfMeasuredTime) {
     EXPECT_EQ(script.calls(), 3u + c.measurements) << "tscRate " << c.tscRate;
     EXPECT_EQ(speed, c.tscRate * 4608u / 3231u) << "tscRate " << c.tscRate;
   }
-}
-
-TEST_F(CacheLoop, CodeFetchAlsoMovesTheDataBlock) {
-  reset(BIG_RATE, 0x5000);
-  measureCacheSpeedWith(CACHE_KIND_CODE, 4608, SCRIPTED);
-  EXPECT_TRUE(script.dataOffsets.empty());
-  ASSERT_EQ(script.codeSizes.size(), 1u + 6u);
-  for (u32 size : script.codeSizes) EXPECT_EQ(size, 4608u);
-  // Six measurements: moves after the 2nd and the 5th.
-  EXPECT_EQ(bench.blockOffset.load(), 0x5000u + 2u * 4096u);
 }
 
 TEST_F(CacheLoop, SpeedIsRateTimesSizeOverBestIn64Bits) {
