@@ -45,6 +45,12 @@ void ramWorkerTurn(const RamOps& ops);
 // The thread body: ramWorkerStart, then turns for ever.
 [[noreturn]] void ramWorkerRun(const RamOps& ops);
 
+#ifdef _WIN32
+// Thread entry for CreateThread (a DWORD WINAPI routine): ramWorkerRun with the real
+// measurements and settle routine. The argument is not used; it never returns.
+unsigned long __stdcall ramWorkerThread(void* unused);
+#endif
+
 // The two passes; the caller holds the right to measure.
 void ramReadPass(const RamOps& ops);
 void ramWritePass(const RamOps& ops);

@@ -33,6 +33,12 @@ void refreshStep();
 // The thread body: ask for the second processor, then a step every 350 ms, for ever.
 [[noreturn]] void refreshThreadRun();
 
+#ifdef _WIN32
+// Thread entry for CreateThread (a DWORD WINAPI routine): refreshThreadRun. The argument is not
+// used; it never returns.
+unsigned long __stdcall refreshThread(void* unused);
+#endif
+
 // The three chart pages; the value is the page index. None stands for the About page.
 enum class Chart : u8 { Cache = 0, Read = 1, Write = 2, None = 3 };
 

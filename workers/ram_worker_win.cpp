@@ -1,0 +1,15 @@
+// Thread entry of the RAM sweep worker, with the real measurements and settle routine.
+#include <windows.h>
+
+#include "kernels/ram_loop.h"
+#include "startup/startup.h"
+#include "workers/ram_worker.h"
+
+namespace vardelo {
+
+DWORD WINAPI ramWorkerThread(void*) {
+  static const RamOps ops{measureRamRead, measureRamWrite, measureRamWriteMmx, settle};
+  ramWorkerRun(ops);
+}
+
+}  // namespace vardelo
