@@ -3,14 +3,10 @@
 
 #include <cstdio>
 
+#include "kernels/stride_kernels.h"
 #include "platform/cpu.h"
 #include "startup/cpu_ident.h"
 #include "startup/startup.h"
-
-#if __has_include("kernels/stride_kernels.h")
-#include "kernels/stride_kernels.h"
-#define VARDELO_HAVE_STRIDE_KERNELS 1
-#endif
 
 namespace vardelo {
 
@@ -31,14 +27,6 @@ void failStep(const char* what, unsigned exitCode) {
   std::snprintf(text, sizeof text, "Vardelo cannot start: %s failed (error %lu).", what,
                 static_cast<unsigned long>(GetLastError()));
   startupFatal(text, exitCode);
-}
-
-// Touches the first 8 MiB of the test area once, so that the first measurements do not pay
-// for the pages being mapped in.
-void firstReadOfRamWindow() {
-#ifdef VARDELO_HAVE_STRIDE_KERNELS
-  strideReadTicks(0, 0, 32);
-#endif
 }
 
 }  // namespace
@@ -96,7 +84,8 @@ void startupThroughBuffer() {
   identifyProcessor();
   bench.faceColor = GetSysColor(COLOR_BTNFACE);
   if (!allocateTestBuffer()) return;
-  firstReadOfRamWindow();
+  // One access every 32 bytes over the RAM window maps its pages in before any measurement.
+  strideReadTicks(0, 0, RAM_BLOCK_BYTES[0]);
 }
 
 }  // namespace vardelo
