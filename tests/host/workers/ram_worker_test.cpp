@@ -140,8 +140,6 @@ TEST_F(RamWorker, Block32SkipsNonzeroMultiplesOf64AndShowsThePointBefore) {
   std::vector<i32> gaps;
   for (const Measured& m : measured) gaps.push_back(m.gap);
   EXPECT_EQ(gaps, expected);
-  const std::vector<i32> around0(gaps.begin() + 47, gaps.begin() + 52);
-  EXPECT_EQ(around0, (std::vector<i32>{-96, -32, 0, 32, 96}));
 
   struct Entry {
     int k;
@@ -152,24 +150,6 @@ TEST_F(RamWorker, Block32SkipsNonzeroMultiplesOf64AndShowsThePointBefore) {
                            {319, 7072}};
   for (const Entry& e : entries)
     EXPECT_EQ(bench.readCurves[0][e.k].load(), gapValue(e.shownGap)) << "entry " << e.k;
-}
-
-// While a sweep runs, the latest point's value covers its own entries and the next few.
-TEST_F(RamWorker, MidSweepTheLatestValueRunsEightEntriesAhead) {
-  fill(bench.readCurves[1], NO_POINT);
-  onMeasure = [](const Measured& m) {
-    const int point = static_cast<int>(measured.size()) - 1;  // this one, block 64
-    if (point == 0) return;
-    const int first = 2 * (point - 1);
-    const i32 previousGap = m.gap - 64;
-    for (int k = first; k < first + 8; ++k)
-      EXPECT_EQ(bench.readCurves[1][k].load(), gapValue(previousGap)) << "entry " << k;
-    if (first + 8 < RAM_POINTS) {
-      EXPECT_EQ(bench.readCurves[1][first + 8].load(), NO_POINT) << "entry " << first + 8;
-    }
-  };
-  ramGapSweep(bench.readCurves[1], 64, fakeRead, RamPassKind::Read);
-  EXPECT_EQ(measured.size(), 160u);
 }
 
 // Block 256 with a maximum of 1000: equal values count as new maxima.
@@ -230,7 +210,7 @@ TEST_F(RamWorker, ReadPassStepsInOrder) {
   for (int i = 0; i < 4; ++i) bench.dcacheCurve[156 + i] = cache[i];
   fillAll(bench.readCurves, SENTINEL);
   bench.ramRestart = 3;
-  valueOf = [](Kind, i32, u32) { return 2499u; };  // never reaches the seed
+  valueOf = [](Kind, i32, u32 block) { return 2000 + block; };  // never reaches the seed
   onSettle = [] {
     EXPECT_EQ(bench.ramBusy.load(), RAM_READ_BIT);
     EXPECT_EQ(fake::platformLog().tabsSelected, std::vector<u32>{1});
@@ -249,16 +229,9 @@ TEST_F(RamWorker, ReadPassStepsInOrder) {
   EXPECT_EQ(settleCalls, 1);
   EXPECT_EQ(fake::platformLog().sleeps, (std::vector<u32>{30, 50, 50, 50, 50}));
   ASSERT_EQ(measured.size(), PASS_POINTS);
-  const u32 blockOrder[] = {32, 64, 128, 256};
-  const std::size_t firstOfCurve[] = {0, 161, 161 + 160, 161 + 160 + 80};
-  for (int c = 0; c < 4; ++c) {
-    EXPECT_EQ(measured[firstOfCurve[c]].block, blockOrder[c]) << "curve " << c;
-    if (c > 0) {
-      EXPECT_EQ(measured[firstOfCurve[c] - 1].block, blockOrder[c - 1]) << "curve " << c;
-    }
+  for (int c = 0; c < 4; ++c)  // block 32, 64, 128, 256 into curves 0 to 3, every entry
     for (int k = 0; k < RAM_POINTS; ++k)
-      ASSERT_EQ(bench.readCurves[c][k].load(), 2499u) << "curve " << c << " entry " << k;
-  }
+      ASSERT_EQ(bench.readCurves[c][k].load(), 2000 + RAM_BLOCK_BYTES[c]) << c << ", " << k;
   for (const Measured& m : measured) {
     ASSERT_EQ(m.kind, READ);
     ASSERT_EQ(m.ramBusy, RAM_READ_BIT);

@@ -61,7 +61,7 @@ TEST_F(Refresh, StepPostsAtMostOneOutstandingMessagePerPage) {
       {"no changes", 0, 0, 0, 0, 0, 0, {}, 0, 0, 0, 0, 0, 0},
       {"all changed", 3, 1, 7, 0, 0, 0, {UM_PAINT_CACHE, UM_PAINT_READ, UM_PAINT_WRITE}, 1, 1, 1,
        0, 0, 0},
-      {"all outstanding", 3, 1, 7, 1, 1, 1, {}, 0, 1, 1, 3, 1, 7},
+      {"all outstanding", 3, 1, 7, 1, 1, 1, {}, 0, 1, 1, 3, 1, 7},  // cache tick: posts only
       {"outstanding, no changes", 0, 0, 0, 1, 1, 1, {}, 0, 0, 0, 0, 0, 0},
       {"read only", 0, 2, 0, 0, 0, 0, {UM_PAINT_READ}, 0, 1, 0, 0, 0, 0},
       {"cache and write", 5, 0, 1, 0, 1, 0, {UM_PAINT_CACHE, UM_PAINT_WRITE}, 1, 0, 1, 0, 0, 0},
@@ -104,16 +104,6 @@ TEST_F(Refresh, PainterClearsTheOneShotAndTheNextStepAnnouncesPiledUpChanges) {
   refreshStep();
   EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_READ});
   EXPECT_EQ(bench.readDirty.load(), 0u);
-}
-
-TEST_F(Refresh, CacheTickIsRaisedOnlyWhenPosting) {
-  bench.cacheDirty = 1;
-  for (int i = 0; i < 4; ++i) {
-    refreshStep();
-    bench.cacheDirty += 1;
-  }
-  EXPECT_EQ(bench.cacheTick.load(), 1);
-  EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_CACHE});
 }
 
 // The user looks at the About page while a read pass runs: the page's messages are ignored,
@@ -267,15 +257,6 @@ TEST_F(Refresh, FrameRuleAndPainterClosingPerChart) {
     EXPECT_EQ(bench.readTick.load(), r.readTickAfter) << where;
     EXPECT_EQ(bench.writeTick.load(), r.writeTickAfter) << where;
   }
-}
-
-TEST_F(Refresh, FullFrameRuleOverAllMarks) {
-  for (int bits = 0; bits < 8; ++bits) {
-    const u8 redraw = bits & 1, newMax = (bits >> 1) & 1, tick = (bits >> 2) & 1;
-    EXPECT_EQ(fullFrameWanted(redraw, newMax, tick), bits != 4) << "marks " << bits;
-  }
-  EXPECT_TRUE(fullFrameWanted(0, 0, 0));
-  EXPECT_FALSE(fullFrameWanted(0, 0, 255)) << "any nonzero byte counts as raised";
 }
 
 // A system paint: the RAM pages are always drawn whole; the cache page is unless an announced
