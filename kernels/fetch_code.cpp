@@ -61,13 +61,20 @@ void buildFiller(u16 code, u8 out[FILLER_BYTES]) {
 }
 
 void buildFetchCode(u8* dest, u32 size, u16 code) {
-  // Every filler starts again at field 0, so they are all the same: build one, copy it.
+  // Every filler starts again at field 0, so they are all the same: build one, then double the
+  // body by copying what is already written (a handful of copies instead of one per filler).
   u8 filler[FILLER_BYTES];
   buildFiller(code, filler);
 
   ByteEmitter loop(dest, fetchCodeBytes(size));
   loop.emitBytes(HEAD, sizeof HEAD);
-  for (u32 k = 0; k < size / FILLER_BYTES; ++k) loop.emitBytes(filler, FILLER_BYTES);
+  const u32 bodyBytes = size / FILLER_BYTES * FILLER_BYTES;
+  if (bodyBytes > 0) loop.emitBytes(filler, FILLER_BYTES);
+  for (u32 done = FILLER_BYTES; done < bodyBytes;) {
+    const u32 chunk = done <= bodyBytes - done ? done : bodyBytes - done;
+    loop.emitBytes(dest + FETCH_HEAD_BYTES, chunk);
+    done += chunk;
+  }
   loop.emitBytes(TAIL_JUMP, sizeof TAIL_JUMP);
   loop.emit32(0xFFFFFFF8u - size);  // from the end of the jnz back to offset 16
   loop.emitBytes(TAIL_END, sizeof TAIL_END);

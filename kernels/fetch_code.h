@@ -61,7 +61,13 @@ class ByteEmitter {
     std::memcpy(begin_ + size_, bytes, count);
     size_ += count;
   }
-  void emit8(u8 value) { emitBytes(&value, 1); }
+  void emit8(u8 value) {
+    if (room() == 0) {
+      overflowed_ = true;
+      return;
+    }
+    begin_[size_++] = value;
+  }
   void emit32(u32 value) {  // little-endian, whatever the host's byte order
     const u8 bytes[4] = {u8(value), u8(value >> 8), u8(value >> 16), u8(value >> 24)};
     emitBytes(bytes, 4);

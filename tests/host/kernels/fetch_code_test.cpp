@@ -54,7 +54,16 @@ constexpr u8 TAIL_2048[] = {
     0xC3,                          // ret
     0xC3,                          // ret (never reached)
 };
-static_assert(sizeof TAIL_64 == 12 && sizeof TAIL_2048 == 12);
+// The smallest size of the sweep: 72 fillers, not a power of two.
+constexpr u8 TAIL_4608[] = {
+    0x90,                          // nop
+    0x49,                          // dec ecx
+    0x0F, 0x85, 0xF8, 0xED, 0xFF, 0xFF,  // jnz -4616 (0xFFFFEDF8): back to offset 16
+    0x0F, 0x31,                    // rdtsc
+    0xC3,                          // ret
+    0xC3,                          // ret (never reached)
+};
+static_assert(sizeof TAIL_64 == 12 && sizeof TAIL_2048 == 12 && sizeof TAIL_4608 == 12);
 
 // Fields 5, A, 3, B: 30 bytes twice, then field 5 again and the prefix of field A, whose 12-byte
 // entry no longer fits; the prefix stays, in front of the 1-byte padding.
@@ -173,7 +182,7 @@ TEST(FetchCode, WorkedExamplesByteForByte) {
   struct Size {
     u32 bytes;
     const u8* tail;
-  } sizes[] = {{64, TAIL_64}, {2048, TAIL_2048}};
+  } sizes[] = {{64, TAIL_64}, {2048, TAIL_2048}, {4608, TAIL_4608}};
 
   for (const Example& e : examples) {
     for (const Size& s : sizes) {
