@@ -1,0 +1,268 @@
+#include "workers/cache_figures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "workers/cache_geometry.h"
+
+namespace vardelo {
+namespace {
+
+// --- Read variant -----------------------------------------------------------------------------
+
+TEST(CacheFigures, ReadVariantChoice) {
+  // What a variant the processor lacks measures: every timing BAD_SAMPLE, at 6144 bytes and a
+  // 3 GHz counter.
+  const u32 missing = static_cast<u32>(2929687ull * 6144 / BAD_SAMPLE);
+  const struct {
+    u32 speeds[3];
+    u8 readMode;
+    u32 cacheMax;
+  } cases[] = {
+      {{1000, 1000, 1000}, 2, 1000},  // ties go to the higher variant
+      {{3000, 3000, 1000}, 1, 3000},
+      {{3000, 2000, 1000}, 0, 3000},
+      {{5000, missing, missing}, 0, 5000},
+      {{5000, 7000, missing}, 1, 7000},
+      {{0, 0, 0}, 2, 0},
+      // Signed: speeds with the top bit set lose even to the start value 0.
+      {{0x80000000u, 0x90000000u, 0xFFFFFFFFu}, 0, 0},
+      {{0xFFFFFFFFu, 12, 0x80000000u}, 1, 12},
+  };
+  for (const auto& c : cases) {
+    const ReadVariantChoice got = chooseReadVariant(c.speeds);
+    EXPECT_EQ(got.readMode, c.readMode)
+        << "speeds " << c.speeds[0] << ", " << c.speeds[1] << ", " << c.speeds[2];
+    EXPECT_EQ(got.cacheMax, c.cacheMax)
+        << "speeds " << c.speeds[0] << ", " << c.speeds[1] << ", " << c.speeds[2];
+  }
+}
+
+// --- Line-size probe --------------------------------------------------------------------------
+
+// Pass times for the probe: first the scripted calls in order, then the time set for the stride.
+struct ProbeScript {
+  std::vector<std::uint64_t> calls;
+  std::map<u32, std::uint64_t> byStride;
+  std::vector<u32> seenLengths;
+  std::vector<u32> seenStrides;
+  std::vector<u32> sleeps;
+};
+ProbeScript script;
+
+std::uint64_t scriptedPass(u32 lengthBytes, u32 strideBytes) {
+  const std::size_t n = script.seenStrides.size();
+  script.seenLengths.push_back(lengthBytes);
+  script.seenStrides.push_back(strideBytes);
+  return n < script.calls.size() ? script.calls[n] : script.byStride.at(strideBytes);
+}
+
+void recordSleep(u32 ms) { script.sleeps.push_back(ms); }
+
+u32 probe(std::map<u32, std::uint64_t> byStride, u8 cpuClass = 0,
+          std::vector<std::uint64_t> calls = {}) {
+  script = ProbeScript{std::move(calls), std::move(byStride), {}, {}, {}};
+  return probeLineSizeWith(8388608, cpuClass, scriptedPass, recordSleep);
+}
+
+std::map<u32, std::uint64_t> flat(std::uint64_t ticks) {
+  return {{8, ticks}, {16, ticks}, {32, ticks}, {64, ticks}, {128, ticks}, {256, ticks}};
+}
+
+TEST(CacheFigures, LineProbeFindsTheStrideBeforeTheTimeFalls) {
+  // The time halves from stride 64 to 128: 64-byte lines.
+  EXPECT_EQ(probe({{8, 1000}, {16, 1000}, {32, 1000}, {64, 1000}, {128, 500}}), 64u);
+  EXPECT_EQ(script.sleeps, std::vector<u32>{50});
+  ASSERT_EQ(script.seenStrides.size(), 100u);  // twenty passes at each of five strides
+  for (std::size_t k = 0; k < 100; ++k) {
+    EXPECT_EQ(script.seenStrides[k], 8u << (k / 20)) << "pass " << k;
+    EXPECT_EQ(script.seenLengths[k], 8388608u) << "pass " << k;
+  }
+}
+
+TEST(CacheFigures, LineProbeThresholds) {
+  const struct {
+    const char* what;
+    std::map<u32, std::uint64_t> byStride;
+    u8 cpuClass;
+    u32 line;
+  } cases[] = {
+      {"fast already at stride 8", flat(160), 0, 4},
+      {"just too slow at stride 8, never falling", flat(161), 0, 256},
+      {"never falling", flat(5000), 0, 256},
+      {"falls at the last doubling", {{8, 900}, {16, 900}, {32, 900}, {64, 900}, {128, 900},
+                                      {256, 500}}, 0, 128},
+      // Nine sixteenths of 1000, truncated at each step: 500 + 62 = 562.
+      {"class 0 at 9/16", {{8, 1000}, {16, 562}}, 0, 8},
+      {"class 0 above 9/16", {{8, 1000}, {16, 563}, {32, 563}, {64, 563}, {128, 563},
+                              {256, 563}}, 0, 256},
+      // Five eighths of 1000 is 625 for class 2; 563 does not fall far enough for class 0.
+      {"class 2 at 5/8", {{8, 1000}, {16, 625}}, 2, 8},
+      {"class 2 above 5/8", {{8, 1000}, {16, 626}, {32, 626}, {64, 626}, {128, 626},
+                             {256, 626}}, 2, 256},
+      {"class 1 uses 9/16", {{8, 1000}, {16, 625}, {32, 625}, {64, 625}, {128, 625},
+                             {256, 625}}, 1, 256},
+      // Truncating at each step: 1001 gives 500 + 62 = 562, below 1001 × 9/16 = 563.
+      {"class 0 truncates each step", {{8, 1001}, {16, 563}, {32, 563}, {64, 563}, {128, 563},
+                                       {256, 563}}, 0, 256},
+      // 1007 gives 503 + 125 = 628, below 1007 × 5/8 = 629.
+      {"class 2 truncates each step", {{8, 1007}, {16, 629}, {32, 629}, {64, 629}, {128, 629},
+                                       {256, 629}}, 2, 256},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(probe(c.byStride, c.cpuClass), c.line) << c.what;
+  }
+}
+
+// Twenty pass times for stride 8, all 1000 except the ones given.
+std::vector<std::uint64_t> stride8Passes(std::map<int, std::uint64_t> except) {
+  std::vector<std::uint64_t> passes(20, 1000);
+  for (const auto& [pass, ticks] : except) passes[pass - 1] = ticks;
+  return passes;
+}
+
+TEST(CacheFigures, LineProbeUsesPassesFourToNineteenAndRepeatsOverflowingOnes) {
+  constexpr std::uint64_t OVERFLOW_TICKS = 0x100000005ull;  // 5 if cut to 32 bits
+  const struct {
+    const char* what;
+    std::vector<std::uint64_t> calls;
+    u32 line;
+    std::size_t stride8Calls;
+  } cases[] = {
+      {"first three and last passes fast", stride8Passes({{1, 100}, {2, 100}, {3, 100}, {20, 100}}),
+       256, 20},
+      {"fourth pass fast", stride8Passes({{4, 100}}), 4, 20},
+      {"nineteenth pass fast", stride8Passes({{19, 100}}), 4, 20},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(probe(flat(1000), 0, c.calls), c.line) << c.what;
+    EXPECT_EQ(std::count(script.seenStrides.begin(), script.seenStrides.end(), 8u),
+              static_cast<std::ptrdiff_t>(c.stride8Calls))
+        << c.what;
+  }
+
+  // An overflowing first pass is repeated, so the fast passes 2..4 of the script are still the
+  // three warm-up passes; an overflowing pass in the middle is not taken as 5 ticks.
+  std::vector<std::uint64_t> calls = stride8Passes({{1, 100}, {2, 100}, {3, 100}, {20, 100}});
+  calls.insert(calls.begin() + 10, OVERFLOW_TICKS);
+  calls.insert(calls.begin(), OVERFLOW_TICKS);
+  EXPECT_EQ(probe(flat(1000), 0, calls), 256u);
+  EXPECT_EQ(std::count(script.seenStrides.begin(), script.seenStrides.end(), 8u), 22);
+}
+
+// --- Levels for the figures -------------------------------------------------------------------
+
+void fillDropAt(CurveCopy& d, u32 firstSlow, u32 fast, u32 slow) {
+  std::fill(std::begin(d), std::end(d), NO_POINT);
+  for (u32 p = 0; p < CACHE_POINTS; ++p) d[p] = p < firstSlow ? fast : slow;
+}
+
+TEST(CacheFigures, LevelsComeFromTheWorkersCurveOnlyWhenTheAnalysisHasNotRun) {
+  CurveCopy d;
+  fillDropAt(d, 49, 40960000, 10240000);
+  const CacheLevels painted{7777777, 131072, 131072};
+  const struct {
+    const char* what;
+    CacheLevels stored;
+    bool usable;
+    CacheLevels used;
+  } cases[] = {
+      {"never analysed", CACHE_LEVELS_UNSET, false, {10240000, 55296, 32768}},
+      {"probe size unset", {5, 0xFFFFFFFFu, 65536}, false, {10240000, 55296, 32768}},
+      {"l1 size unset", {5, 65536, 0}, false, {10240000, 55296, 32768}},
+      {"painted", painted, true, painted},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cacheLevelsUsable(c.stored.l2ProbeSize, c.stored.l1Size), c.usable) << c.what;
+    const CacheLevels got = cacheLevelsForFigures(d, c.stored);
+    EXPECT_EQ(got.l2Speed, c.used.l2Speed) << c.what;
+    EXPECT_EQ(got.l2ProbeSize, c.used.l2ProbeSize) << c.what;
+    EXPECT_EQ(got.l1Size, c.used.l1Size) << c.what;
+  }
+
+  // A curve that does not reach past its edge gives nothing usable.
+  std::fill(std::begin(d), std::end(d), NO_POINT);
+  const CacheLevels got = cacheLevelsForFigures(d, CACHE_LEVELS_UNSET);
+  EXPECT_FALSE(cacheLevelsUsable(got.l2ProbeSize, got.l1Size));
+}
+
+// --- L2 size and installed memory -------------------------------------------------------------
+
+TEST(CacheFigures, L2SizeRule) {
+  constexpr u32 L2 = 1000000;  // l2Speed; three quarters of it is 750000
+  const struct {
+    const char* what;
+    u32 firstSlow;  // first point from 8 on at or below 750000, 160 for none
+    u32 slowSpeed;
+    u8 cpuClass;
+    u32 l1Size;
+    u32 kib;
+  } cases[] = {
+      // 576 KiB less 64 KiB, to 512 KiB: k 512, x 768.
+      {"class 1, 64 KiB L1, drop at 576 KiB", 114, 700000, 1, 65536, 512},
+      {"class 0, 64 KiB L1, drop at 576 KiB", 114, 700000, 0, 65536, 512},
+      // 672 KiB: class 0 gives 704 KiB (x 1056), class 1 less 64 KiB 640 KiB (x 960).
+      {"class 0, drop at 672 KiB", 117, 700000, 0, 65536, 1024},
+      {"class 1, drop at 672 KiB", 117, 700000, 1, 65536, 512},
+      {"exactly at three quarters", 117, 750000, 0, 65536, 1024},
+      {"no drop: from 4 MiB", 160, 0, 0, 32768, 4096},
+      {"above three quarters: from 4 MiB", 117, 750001, 0, 32768, 4096},
+      // Unmeasured entries are all ones, above any limit in an unsigned comparison.
+      {"unmeasured tail: from 4 MiB", 117, NO_POINT, 0, 32768, 4096},
+      {"l1 size unset", 117, 700000, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    CurveCopy d;
+    fillDropAt(d, c.firstSlow, L2, c.slowSpeed);
+    d[5] = 1000;  // points below 8 are not searched
+    EXPECT_EQ(l2SizeKiB(d, c.cpuClass, L2, c.l1Size), c.kib) << c.what;
+  }
+}
+
+TEST(CacheFigures, InstalledMemoryRoundsUpToTheNextMultipleOf8MiB) {
+  constexpr std::uint64_t MIB = 1 << 20;
+  const struct {
+    std::uint64_t bytes;
+    u32 mib;
+  } cases[] = {
+      {1023 * MIB + MIB / 2, 1024},
+      {1024 * MIB, 1032},
+      {1024 * MIB - 1, 1024},
+      {2047 * MIB, 2048},
+      {24 * 1024 * MIB, 24584},  // above what a 32-bit byte count holds
+      {4096 * MIB, 4104},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(installedMemoryMiB(c.bytes), c.mib) << c.bytes << " bytes";
+  }
+}
+
+// --- Page texts -------------------------------------------------------------------------------
+
+TEST(CacheFigures, FieldTexts) {
+  const struct {
+    FieldText got;
+    u32 id;
+    const char* text;
+  } cases[] = {
+      {l2LineText(4), 122, "-"},
+      {l2LineText(8), 122, "-"},
+      {l2LineText(16), 122, " 16byts*"},
+      {l2LineText(128), 122, "128byts*"},
+      {ramLineText(64), 124, " 64byts"},
+      {l2SizeText(512), 102, "  512K "},
+      {memoryText(24584), 104, " 24584M "},
+      {fillModeText(0x1A2B), 130, "    1A2B"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.got.controlId, c.id) << "expected \"" << c.text << "\"";
+    EXPECT_EQ(std::string(c.got.text), c.text) << "field " << c.id;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo

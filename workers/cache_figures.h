@@ -1,0 +1,77 @@
+// The decisions behind the figures the cache sweep worker derives after its data sweep: the
+// read-variant choice, the line-size probe, the L2 size, the installed memory, and the page
+// texts that show them. The worker supplies the measurements; everything here is pure.
+#pragma once
+
+#include <cstdint>
+
+#include "core/bench_state.h"
+#include "core/text_format.h"
+#include "workers/cache_analysis.h"
+
+namespace vardelo {
+
+// Page field ids the worker writes.
+inline constexpr u32 FIELD_L2_SIZE = 102;
+inline constexpr u32 FIELD_MEMORY_SIZE = 104;
+inline constexpr u32 FIELD_L2_LINE = 122;
+inline constexpr u32 FIELD_RAM_LINE = 124;
+inline constexpr u32 FIELD_FILL_MODE = 130;
+
+// --- Read variant -----------------------------------------------------------------------------
+
+struct ReadVariantChoice {
+  u8 readMode;   // 0, 1 or 2
+  u32 cacheMax;  // the chosen variant's speed, the chart's starting scale
+};
+
+// Given the speeds of variants 0, 1 and 2 at the same block size: the fastest, ties going to the
+// higher variant. Speeds compare as signed numbers against a start of 0, so a speed with the top
+// bit set never wins; a variant the processor lacks times as BAD_SAMPLE and comes out tiny.
+ReadVariantChoice chooseReadVariant(const u32 (&speeds)[3]);
+
+// --- Line-size probe --------------------------------------------------------------------------
+
+// One timed pass: reads the byte at the start of the test area and every `strideBytes` further
+// below `lengthBytes`; returns the full 64-bit counter difference.
+using LinePassTicks = std::uint64_t (*)(u32 lengthBytes, u32 strideBytes);
+using SleepMs = void (*)(u32 ms);
+
+// The line size, in bytes, that reading `lengthBytes` with growing strides reveals: the stride
+// before the first doubling that brings the best pass time down to at most nine sixteenths
+// (class 2: five eighths) of the previous stride's best; 4 if the best at stride 8 is already at
+// most 160 ticks; 256 if no doubling up to 256 does. Best of sixteen passes per stride: of twenty,
+// the first three warm up and the last is not used; a pass whose time does not fit 32 bits is
+// repeated without counting.
+u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, SleepMs sleep);
+
+// --- L2 size and installed memory -------------------------------------------------------------
+
+// Whether the analysis has produced its values at least once. The L2 line probe (whose end
+// address would wrap) and the L2 size (which divides by l1Size) must not run before.
+bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size);
+
+// The values the worker's figures build on: the analysis' stored ones when usable, else the same
+// analysis run on the worker's own copy of the data curve, so the figures do not depend on
+// whether the cache page was on view during the sweep. May still be unusable if the copy does
+// not reach ten points past its L1 edge.
+CacheLevels cacheLevelsForFigures(const CurveCopy& dcache, const CacheLevels& stored);
+
+// The L2 size in KiB, a power of two: the first point from 8 on that falls to three quarters of
+// l2Speed, less l1Size on class 1 (whose L2 does not hold a copy of L1), rounded to a multiple of
+// l1Size and then to a power of two, switching up at four thirds. 0 when l1Size is 0.
+u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size);
+
+// Installed memory in MiB as shown: the next multiple of 8 above the whole MiB of the total, so
+// that a total a little short of a round size (memory the firmware keeps) shows the round size.
+u32 installedMemoryMiB(std::uint64_t totalBytes);
+
+// --- Page texts -------------------------------------------------------------------------------
+
+FieldText l2LineText(u32 lineBytes);   // 122: "-" for 8 bytes or less, else "%3lubyts*"
+FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"
+FieldText l2SizeText(u32 kib);         // 102: " %4luK "
+FieldText memoryText(u32 mib);         // 104: " %5luM "
+FieldText fillModeText(u32 fillMode);  // 130: "%8lX"
+
+}  // namespace vardelo
