@@ -27,6 +27,15 @@ extern StartupFatal startupFatal;
 // button-face colour, test buffer, first read of the RAM window.
 void startupThroughBuffer();
 
+// Step 12: the cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
+// the first two handles are kept for the real-time command, the third is closed at once. A
+// thread that cannot be created ends the process through startupFatal.
+void startWorkerThreads();
+
+// Step 15, reached only if the main dialog returns: unlocks and frees the test buffer and gives
+// the exit code, 0 when the block was freed.
+unsigned releaseTestBuffer();
+
 // The pieces, for callers and tests that need one of them.
 void pinThreadToProcessor0();
 void pinProcessToProcessor0();

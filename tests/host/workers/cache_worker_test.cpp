@@ -1,0 +1,203 @@
+#include "workers/cache_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "core/constants.h"
+#include "tests/host/fakes/platform_fake.h"
+#include "workers/cache_geometry.h"
+#include "workers/sweep_exclusion.h"
+
+namespace vardelo {
+namespace {
+
+// A machine with a 32 KiB L1 data cache, a 512 KiB L2 and 64-byte lines, as the kernels would
+// see it: speeds in KiB/s by block size, and line-probe times that grow with the lines touched.
+constexpr u32 L1_SPEED = 45'000'000, L2_SPEED = 20'000'000, RAM_SPEED = 6'000'000;
+constexpr u32 CODE_SPEED = 30'000'000;
+
+int measureCalls = 0;
+void (*onMeasure)(int call) = nullptr;
+
+u32 fakeMeasure(u32 kind, u32 size) {
+  ++measureCalls;
+  if (onMeasure) onMeasure(measureCalls);
+  if (kind != 0) return size <= 32768 ? CODE_SPEED : CODE_SPEED / 3;
+  if (size == READ_VARIANT_BYTES && bench.dcacheCurve[0].load() == NO_POINT) {
+    const u32 byMode[3] = {40'000'000, 45'000'000, 45'000'000};  // MMX and SSE tie
+    return byMode[bench.readMode.load()];
+  }
+  return size <= 32768 ? L1_SPEED : size <= 524288 ? L2_SPEED : RAM_SPEED;
+}
+
+void fakeSearch() { bench.fillMode = 0xB3A5; }
+
+std::uint64_t fakeLinePass(u32 length, u32 stride) {
+  const u32 line = 64;
+  return std::uint64_t{length / (stride > line ? stride : line)} * 100 + (length / stride) * 2;
+}
+
+const CacheOps OPS{fakeMeasure, fakeSearch, fakeLinePass};
+
+class CacheWorker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::platformLog().totalMemoryBytes = 24ull << 30;
+    measureCalls = 0;
+    onMeasure = nullptr;
+    bench.cacheBusy = 1;
+    bench.ramBusy = 0;
+    bench.cacheRestart = 0;
+    bench.cacheMax = 10240;
+    bench.cacheDirty = 0;
+    bench.cacheNewMax = 0;
+    bench.cacheRedraw = 0;
+    bench.readMode = 0;
+    bench.fillMode = 0;
+    bench.cpuClass = 0;
+    bench.lineSize = 32;
+    bench.l2Speed = 0;
+    bench.l2ProbeSize = 0xFFFFFFFFu;
+    bench.l1Size = 0;
+    for (auto& e : bench.dcacheCurve) e = 0;
+    for (auto& e : bench.icacheCurve) e = 0;
+  }
+  void TearDown() override {
+    fake::reset();
+    if (sweepOwner() == 1) endCacheSweep();
+    bench.cacheBusy = 1;
+  }
+
+  // The last text sent to each field of the cache page.
+  static std::map<u32, std::string> fields() {
+    std::map<u32, std::string> last;
+    for (const auto& t : fake::platformLog().texts) {
+      EXPECT_EQ(t.page, 0u);
+      last[t.controlId] = t.text;
+    }
+    return last;
+  }
+};
+
+TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
+  cacheWorkerStart();
+  cacheSweep(OPS);
+
+  EXPECT_EQ(bench.readMode.load(), 2) << "ties go to the higher variant";
+  for (u32 i = 0; i < CACHE_POINTS; ++i) {
+    const u32 size = sweepBlockSize(i);
+    const u32 data = size <= 32768 ? L1_SPEED : size <= 524288 ? L2_SPEED : RAM_SPEED;
+    ASSERT_EQ(bench.dcacheCurve[i].load(), data) << "data point " << i;
+    ASSERT_NE(bench.icacheCurve[i].load(), NO_POINT) << "code point " << i;
+  }
+  for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
+    EXPECT_EQ(bench.dcacheCurve[i].load(), NO_POINT) << i;
+    EXPECT_EQ(bench.icacheCurve[i].load(), NO_POINT) << i;
+  }
+  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(bench.fillMode.load(), 0xB3A5);
+  EXPECT_EQ(bench.cacheBusy.load(), 0);
+  EXPECT_EQ(bench.cacheMax.load(), L1_SPEED);
+
+  // No painter ran: the worker derived the analysis values itself and published them.
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
+  EXPECT_EQ(bench.l2Speed.load(), L2_SPEED);
+
+  const auto f = fields();
+  EXPECT_EQ(f.at(122), " 64byts*");
+  EXPECT_EQ(f.at(124), " 64byts");
+  EXPECT_EQ(f.at(102), "  512K ");
+  EXPECT_EQ(f.at(104), " 24584M ");
+  EXPECT_EQ(f.at(130), "    B3A5");
+
+  const auto& log = fake::platformLog();
+  EXPECT_EQ(log.affinityMasks, std::vector<u32>{1});
+  EXPECT_EQ(log.tabsSelected, std::vector<u32>{0});
+  EXPECT_EQ(log.posted, std::vector<u32>{UM_SHOW_TAB});
+  // 50 ms before the data sweep, at the start of each of the two probes, before the code sweep.
+  EXPECT_EQ(log.sleeps, (std::vector<u32>{50, 50, 50, 50}));
+  EXPECT_EQ(bench.cacheRedraw.load(), 2) << "at the thread's start and after the data sweep";
+}
+
+TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {
+  cacheSweep(OPS);
+  // 320 points; the maximum (seeded with the best variant, 45,000,000) is met again by each of the
+  // 49 data points at or below 32 KiB, and equality counts as a new maximum.
+  EXPECT_EQ(bench.cacheNewMax.load(), 49);
+  EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u);
+}
+
+TEST_F(CacheWorker, UsesThePaintersAnalysisWhenItHasRun) {
+  bench.l2Speed = 16'000'000;
+  bench.l2ProbeSize = 110592;  // 108 KiB: the painter saw a 64 KiB cache
+  bench.l1Size = 65536;
+  cacheSweep(OPS);
+  EXPECT_EQ(bench.l1Size.load(), 65536u) << "kept, not replaced by the worker's own";
+  // limit 12,000,000 first reached past 512 KiB: 557056 rounds to 524288 in 64 KiB steps.
+  EXPECT_EQ(fields().at(102), "  512K ");
+}
+
+TEST_F(CacheWorker, WaitsWhileARamPassRuns) {
+  bench.cacheBusy = 0;
+  bench.ramBusy = 1;
+  fake::platformLog().onSleep = [](u32 ms) {
+    if (ms == CACHE_WAIT_MS && fake::platformLog().sleeps.size() == 3) bench.ramBusy = 0;
+  };
+  cacheSweep(OPS);
+  const auto& sleeps = fake::platformLog().sleeps;
+  ASSERT_GE(sleeps.size(), 3u);
+  EXPECT_EQ(sleeps[0], CACHE_WAIT_MS);
+  EXPECT_EQ(sleeps[2], CACHE_WAIT_MS);
+  EXPECT_NE(sleeps[3], CACHE_WAIT_MS) << "the sweep starts once ramBusy is 0";
+  EXPECT_EQ(measureCalls, 3 + 160 + 160);
+}
+
+// Two presses during a sweep bring exactly one more sweep; a press before the sweep clears its
+// request is absorbed by that sweep.
+TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
+  onMeasure = [](int call) {
+    if (call == 10 || call == 200) bench.cacheRestart = 1;
+  };
+  cacheSweep(OPS);
+  ASSERT_TRUE(cacheIdleTurn());
+  onMeasure = nullptr;
+  cacheSweep(OPS);
+  for (int turn = 0; turn < 5; ++turn) EXPECT_FALSE(cacheIdleTurn()) << "turn " << turn;
+
+  bench.cacheRestart = 1;  // pressed before the sweep starts
+  cacheSweep(OPS);
+  EXPECT_FALSE(cacheIdleTurn());
+}
+
+// A sweep whose data curve never shows an L1 edge within reach leaves the L2 line and size
+// fields alone rather than probing from an unset size.
+TEST_F(CacheWorker, NoUsableAnalysisLeavesTheL2FieldsAlone) {
+  static const CacheOps flat{[](u32, u32) { return 100u; }, fakeSearch, fakeLinePass};
+  // A flat curve: the L1 search runs to its end (136), and the values come from points 146-149.
+  cacheSweep(flat);
+  EXPECT_EQ(bench.l2ProbeSize.load(), curvePointSize(146));
+  const auto f = fields();
+  EXPECT_EQ(f.count(122), 1u);
+
+  SetUp();
+  // A curve that is measured only up to a point before ten past its edge: simulate a sweep that
+  // stores NO_POINT beyond 50 by returning the marker itself.
+  static const CacheOps cut{[](u32 kind, u32 size) {
+                              return kind == 0 && size > 40000 ? NO_POINT : fakeMeasure(kind, size);
+                            },
+                            fakeSearch, fakeLinePass};
+  cacheSweep(cut);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(bench.l1Size.load(), 0u);
+  const auto g = fields();
+  EXPECT_EQ(g.count(122), 0u);
+  EXPECT_EQ(g.count(102), 0u);
+  EXPECT_EQ(g.count(124), 1u) << "the RAM line probe needs no analysis";
+}
+
+}  // namespace
+}  // namespace vardelo

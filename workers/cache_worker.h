@@ -1,0 +1,46 @@
+// The cache sweep worker: measures the data-read and code-execution curves over 160 block
+// sizes, chooses the read variant, derives the line sizes, the L2 size and the installed
+// memory, runs the fill-pattern search, and then waits for restart requests. It never draws:
+// it stores points and counts changes, and sends its figures to the cache page as texts.
+//
+// The measurements are injected, so a whole sweep runs on the host against fake kernels; the
+// thread entry binds the real ones (workers/cache_worker_win.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "core/bench_state.h"
+#include "workers/cache_figures.h"
+
+namespace vardelo {
+
+inline constexpr u32 CACHE_WAIT_MS = 150;     // poll period while a RAM pass runs
+inline constexpr u32 CACHE_IDLE_MS = 230;     // poll period of the restart request
+inline constexpr u32 CACHE_PAUSE_MS = 50;     // before each sweep
+inline constexpr u32 READ_VARIANT_BYTES = 6144;
+inline constexpr u32 RAM_PROBE_BYTES = 8u << 20;
+
+struct CacheOps {
+  u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)
+  void (*searchFill)();                     // sets bench.fillMode (searchFillMode)
+  LinePassTicks linePass;                   // one timed pass of the line-size probe
+};
+
+// Thread start: processor 0, and a full redraw asked of the cache chart.
+void cacheWorkerStart();
+
+// Steps of one sweep, from waiting for the RAM worker to clearing cacheBusy.
+void cacheSweep(const CacheOps& ops);
+
+// One turn of the idle loop: sleeps 230 ms and says whether a restart was requested.
+bool cacheIdleTurn();
+
+// The thread body: start, then a sweep, idle turns until a restart request, and again.
+[[noreturn]] void cacheWorkerRun(const CacheOps& ops);
+
+#ifdef _WIN32
+// Thread entry for CreateThread: cacheWorkerRun with the real measurements.
+unsigned long __stdcall cacheWorkerThread(void* unused);
+#endif
+
+}  // namespace vardelo
