@@ -69,9 +69,11 @@ u32 probe(std::map<u32, std::uint64_t> byStride, u8 cpuClass = 0,
   return probeLineSizeWith(8388608, cpuClass, scriptedPass, recordSleep);
 }
 
-std::map<u32, std::uint64_t> flat(std::uint64_t ticks) {
-  return {{8, ticks}, {16, ticks}, {32, ticks}, {64, ticks}, {128, ticks}, {256, ticks}};
+// Best times `atStride8` at stride 8 and `later` at every stride after it.
+std::map<u32, std::uint64_t> times(std::uint64_t atStride8, std::uint64_t later) {
+  return {{8, atStride8}, {16, later}, {32, later}, {64, later}, {128, later}, {256, later}};
 }
+std::map<u32, std::uint64_t> flat(std::uint64_t ticks) { return times(ticks, ticks); }
 
 TEST(CacheFigures, LineProbeFindsTheStrideBeforeTheTimeFalls) {
   // The time halves from stride 64 to 128: 64-byte lines.
@@ -82,39 +84,33 @@ TEST(CacheFigures, LineProbeFindsTheStrideBeforeTheTimeFalls) {
     EXPECT_EQ(script.seenStrides[k], 8u << (k / 20)) << "pass " << k;
     EXPECT_EQ(script.seenLengths[k], 8388608u) << "pass " << k;
   }
+  // Stride 256 is the last one tried.
+  EXPECT_EQ(probe({{8, 900}, {16, 900}, {32, 900}, {64, 900}, {128, 900}, {256, 500}}), 128u);
 }
 
 TEST(CacheFigures, LineProbeThresholds) {
   const struct {
     const char* what;
-    std::map<u32, std::uint64_t> byStride;
+    std::uint64_t atStride8, later;
     u8 cpuClass;
     u32 line;
   } cases[] = {
-      {"fast already at stride 8", flat(160), 0, 4},
-      {"just too slow at stride 8, never falling", flat(161), 0, 256},
-      {"never falling", flat(5000), 0, 256},
-      {"falls at the last doubling", {{8, 900}, {16, 900}, {32, 900}, {64, 900}, {128, 900},
-                                      {256, 500}}, 0, 128},
+      {"fast already at stride 8", 160, 160, 0, 4},
+      {"just too slow at stride 8, never falling", 161, 161, 0, 256},
       // Nine sixteenths of 1000, truncated at each step: 500 + 62 = 562.
-      {"class 0 at 9/16", {{8, 1000}, {16, 562}}, 0, 8},
-      {"class 0 above 9/16", {{8, 1000}, {16, 563}, {32, 563}, {64, 563}, {128, 563},
-                              {256, 563}}, 0, 256},
-      // Five eighths of 1000 is 625 for class 2; 563 does not fall far enough for class 0.
-      {"class 2 at 5/8", {{8, 1000}, {16, 625}}, 2, 8},
-      {"class 2 above 5/8", {{8, 1000}, {16, 626}, {32, 626}, {64, 626}, {128, 626},
-                             {256, 626}}, 2, 256},
-      {"class 1 uses 9/16", {{8, 1000}, {16, 625}, {32, 625}, {64, 625}, {128, 625},
-                             {256, 625}}, 1, 256},
-      // Truncating at each step: 1001 gives 500 + 62 = 562, below 1001 × 9/16 = 563.
-      {"class 0 truncates each step", {{8, 1001}, {16, 563}, {32, 563}, {64, 563}, {128, 563},
-                                       {256, 563}}, 0, 256},
-      // 1007 gives 503 + 125 = 628, below 1007 × 5/8 = 629.
-      {"class 2 truncates each step", {{8, 1007}, {16, 629}, {32, 629}, {64, 629}, {128, 629},
-                                       {256, 629}}, 2, 256},
+      {"class 0 at 9/16", 1000, 562, 0, 8},
+      {"class 0 above 9/16", 1000, 563, 0, 256},
+      {"class 1 uses 9/16", 1000, 625, 1, 256},
+      // Five eighths of 1000: 500 + 125 = 625.
+      {"class 2 at 5/8", 1000, 625, 2, 8},
+      {"class 2 above 5/8", 1000, 626, 2, 256},
+      // Truncating at each step: 1001 gives 500 + 62 = 562, below 1001 × 9/16 = 563; 1007 gives
+      // 503 + 125 = 628, below 1007 × 5/8 = 629.
+      {"class 0 truncates each step", 1001, 563, 0, 256},
+      {"class 2 truncates each step", 1007, 629, 2, 256},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(probe(c.byStride, c.cpuClass), c.line) << c.what;
+    EXPECT_EQ(probe(times(c.atStride8, c.later), c.cpuClass), c.line) << c.what;
   }
 }
 
@@ -249,10 +245,8 @@ TEST(CacheFigures, FieldTexts) {
     u32 id;
     const char* text;
   } cases[] = {
-      {l2LineText(4), 122, "-"},
-      {l2LineText(8), 122, "-"},
+      {l2LineText(8), 122, "-"},  // 8 bytes or less: no line size shown
       {l2LineText(16), 122, " 16byts*"},
-      {l2LineText(128), 122, "128byts*"},
       {ramLineText(64), 124, " 64byts"},
       {l2SizeText(512), 102, "  512K "},
       {memoryText(24584), 104, " 24584M "},

@@ -20,17 +20,6 @@ TEST(CacheGeometry, SweepBlockSizes) {
   }
 }
 
-TEST(CacheGeometry, SweepSizesGrowSixteenPerOctaveAndStayBelowFourMiB) {
-  for (u32 i = 3; i < 160; ++i) {
-    EXPECT_GT(sweepBlockSize(i), sweepBlockSize(i - 1)) << "point " << i;
-    EXPECT_EQ(sweepBlockSize(i) % 256, 0u) << "point " << i;
-    EXPECT_LT(sweepBlockSize(i), 4194304u) << "point " << i;
-  }
-  for (u32 i = 32; i + 16 < 160; ++i) {
-    EXPECT_EQ(sweepBlockSize(i + 16), 2 * sweepBlockSize(i)) << "point " << i;
-  }
-}
-
 TEST(CacheGeometry, CurvePointSizesBelowPoint32AreWholeKiBWithoutTheFloor) {
   // Points in groups: points 0-3 stand for 4096 bytes, 4-7 for 5120, ..., 30-31 for 15360.
   const struct {
