@@ -107,4 +107,10 @@ JsonWriter& JsonWriter::value(std::string_view key, bool flag) {
   return *this;
 }
 
+JsonWriter& JsonWriter::null(std::string_view key) {
+  item(key);
+  out_ += "null";
+  return *this;
+}
+
 }  // namespace vardelo

@@ -1,87 +1,143 @@
 // vardelo-report.exe: the console companion. Runs the program's own start-up (processor check,
-// calibration, identification, test buffer) without a window and prints what it found as JSON
-// on stdout; progress and warnings go to stderr.
+// calibration, identification, test buffer) and its real cache sweep worker without a window,
+// drives the cache-curve analysis as the chart's painter would, then runs the RAM read and write
+// passes, and prints what they found as JSON on stdout. Progress and warnings go to stderr.
 //
-//   vardelo-report.exe            processor and clock
-//   vardelo-report.exe --stride   also ten 8 MiB strided read and write walks (block 32, gap 0)
+//   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
+//                      [--blocks=32,64,128,256]
+//
+//   --stride    ten 8 MiB strided read and write walks (block 32, gap 0), as min/median/max
+//   --no-cache  no cache sweep (the RAM passes then seed their scale from an empty curve)
+//   --passes    which RAM passes to run (default both)
+//   --blocks    which block sizes the RAM passes measure; the others are left at 0 (quick runs)
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <map>
+#include <string>
 
 #include "core/bench_state.h"
-#include "kernels/stride_kernels.h"
+#include "kernels/ram_loop.h"
 #include "platform/cpu.h"
+#include "platform/platform.h"
 #include "report/emulation.h"
 #include "report/json_writer.h"
-#include "startup/cpu_ident.h"
+#include "report/report_sections.h"
 #include "startup/startup.h"
+#include "workers/cache_analysis.h"
+#include "workers/cache_worker.h"
+#include "workers/ram_worker.h"
+#include "workers/sweep_exclusion.h"
 
 namespace vardelo {
 namespace {
+
+struct Options {
+  bool stride = false;
+  bool cache = true;
+  bool readPass = true;
+  bool writePass = true;
+  bool blocks[RAM_BLOCK_KINDS] = {true, true, true, true};
+};
+
+Options options;
+
+// The texts the pages would show, by page and field; progress of the fill search to stderr.
+std::map<u32, std::map<u32, std::string>> pageTexts;
+
+void recordPageText(u32 page, u32 controlId, const char* text) {
+  pageTexts[page][controlId] = text;
+  if (page == 0 && controlId == 139 && text[0] == '<') {
+    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts[0][130].c_str());
+    if (std::strchr(text, '>') - text == 26) std::fputc('\n', stderr);
+  }
+}
 
 [[noreturn]] void printFatal(const char* text, unsigned exitCode) {
   std::fprintf(stderr, "vardelo-report: %s\n", text);
   ExitProcess(exitCode);
 }
 
-const char* vendorName(u8 vendor) {
-  switch (vendor) {
-    case 1: return "AMD";
-    case 2: return "Intel";
-    default: return "other";
+bool parseOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--stride") == 0) {
+      options.stride = true;
+    } else if (std::strcmp(arg, "--no-cache") == 0) {
+      options.cache = false;
+    } else if (std::strncmp(arg, "--passes=", 9) == 0) {
+      const std::string list = arg + 9;
+      options.readPass = list.find("read") != std::string::npos;
+      options.writePass = list.find("write") != std::string::npos;
+    } else if (std::strncmp(arg, "--blocks=", 9) == 0) {
+      if (!parseBlockList(arg + 9, options.blocks)) return false;
+    } else {
+      return false;
+    }
   }
+  return true;
 }
 
-void writeProcessor(JsonWriter& json, const char* brand, bool emulated) {
-  char vendor[13];
-  vendorString(vendor);
-  json.beginObject("processor")
-      .value("vendorString", vendor)
-      .value("vendor", vendorName(bench.cpuVendor))
-      .value("brand", brand)
-      .value("signature", bench.cpuSignature.load())
-      .value("family", bench.cpuFamily.load())
-      .value("model", bench.cpuModel.load())
-      .value("stepping", bench.cpuStepping.load())
-      .value("cpuClass", u32{bench.cpuClass})
-      .value("mmx", bench.mmx != 0)
-      .value("sse", bench.sse != 0)
-      .value("mhz", shownMhz(bench.tscRate))
-      .value("emulated", emulated)
-      .endObject();
-  json.value("tscRate", bench.tscRate.load()).value("rdtscOverhead", bench.rdtscOverhead.load());
+// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
+// analysis on this thread every 350 ms while the sweep grows.
+void runCacheSweep() {
+  DWORD id = 0;
+  bench.hCacheThread = CreateThread(nullptr, 0, cacheWorkerThread, nullptr, 0, &id);
+  if (bench.hCacheThread.load() == nullptr) printFatal("the cache worker could not be started", 5);
+  u32 shown = 0;
+  const u32 started = GetTickCount();
+  for (;;) {
+    Sleep(350);
+    analyseCacheCurves();
+    const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
+    if (data + code != shown && pageTexts[0][139].c_str()[0] != '<') {
+      std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
+      shown = data + code;
+    }
+    if (code == CACHE_POINTS && bench.cacheBusy.load() == 0) break;
+  }
+  analyseCacheCurves();
+  std::fprintf(stderr, "cache sweep done in %.1f s\n", (GetTickCount() - started) / 1000.0);
 }
 
-// Min, median and max ticks of `runs` walks of one kernel over the 8 MiB window.
-void writeWalks(JsonWriter& json, const char* key, StrideTicksFn kernel, int runs) {
-  std::vector<u32> ticks;
-  for (int i = 0; i < runs; ++i) ticks.push_back(kernel(0, 0, 32));
-  std::sort(ticks.begin(), ticks.end());
-  std::vector<std::uint64_t> all(ticks.begin(), ticks.end());
-  json.beginObject(key)
-      .value("min", ticks.front())
-      .value("median", ticks[ticks.size() / 2])
-      .value("max", ticks.back())
-      .array("ticks", all)
-      .endObject();
+// RAM measurements for the report: the real ones for the chosen block sizes, 0 for the others,
+// with a line of progress at the start of each curve.
+u32 progressOf(const char* kind, i32 gap, u32 block, u32 (*measure)(i32, u32)) {
+  const int b = blockIndex(block);
+  if (gap == -3072 - static_cast<i32>(block)) {
+    std::fprintf(stderr, "%s pass: block %u%s\n", kind, block, options.blocks[b] ? "" : " (skipped)");
+  }
+  return options.blocks[b] ? measure(gap, block) : 0;
+}
+u32 reportRead(i32 gap, u32 block) { return progressOf("read", gap, block, measureRamRead); }
+u32 reportWrite(i32 gap, u32 block) { return progressOf("write", gap, block, measureRamWrite); }
+u32 reportWriteMmx(i32 gap, u32 block) {
+  return progressOf("MMX write", gap, block, measureRamWriteMmx);
+}
+
+// The RAM passes on this thread, under the same claim the RAM worker takes.
+void runRamPasses() {
+  static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
+  bench.cacheBusy.store(0);
+  if (!tryBeginRamPasses()) printFatal("the RAM passes could not claim the test area", 6);
+  const u32 started = GetTickCount();
+  if (options.readPass) ramReadPass(ops);
+  if (options.writePass) ramWritePass(ops);
+  endRamPasses();
+  std::fprintf(stderr, "RAM passes done in %.1f s\n", (GetTickCount() - started) / 1000.0);
 }
 
 int run(int argc, char** argv) {
-  bool stride = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--stride") == 0) {
-      stride = true;
-    } else {
-      std::fprintf(stderr, "usage: vardelo-report.exe [--stride]\n");
-      return 2;
-    }
+  if (!parseOptions(argc, argv)) {
+    std::fprintf(stderr,
+                 "usage: vardelo-report.exe [--stride] [--no-cache] "
+                 "[--passes=read,write] [--blocks=32,64,128,256]\n");
+    return 2;
   }
-
   startupFatal = printFatal;
+  platform::setPageTextSink(recordPageText);
   std::fprintf(stderr, "start-up: calibrating the clock...\n");
   startupThroughBuffer();
 
@@ -99,12 +155,17 @@ int run(int argc, char** argv) {
   JsonWriter json;
   json.beginObject();
   writeProcessor(json, brand, emulated);
-  if (stride) {
+  if (options.stride) {
     std::fprintf(stderr, "strided walks: 10 reads, 10 writes of 8 MiB (block 32, gap 0)...\n");
-    json.beginObject("strideWalks").value("block", 32).value("gap", 0);
-    writeWalks(json, "readTicks", strideReadTicks, 10);
-    writeWalks(json, "writeTicks", strideWriteTicks, 10);
-    json.endObject();
+    writeStrideWalks(json);
+  }
+  if (options.cache) {
+    runCacheSweep();
+    writeCacheSection(json, pageTexts[0]);
+  }
+  if (options.readPass || options.writePass) {
+    runRamPasses();
+    writeRamSection(json, options.readPass, options.writePass, options.blocks);
   }
   json.endObject();
   std::printf("%s\n", json.text().c_str());

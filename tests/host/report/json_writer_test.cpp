@@ -49,3 +49,58 @@ TEST(Emulation, FlagsEmulatedProcessorsOnly) {
 
 }  // namespace
 }  // namespace vardelo
+
+#include "report/report_sections.h"
+
+namespace vardelo {
+namespace {
+
+TEST(ReportOptions, BlockListsTakeOnlyTheFourBlockSizes) {
+  struct Case {
+    const char* list;
+    bool ok;
+    bool blocks[4];
+  } cases[] = {
+      {"32,64,128,256", true, {true, true, true, true}},
+      {"256", true, {false, false, false, true}},
+      {"128,32", true, {true, false, true, false}},
+      {"48", false, {}},
+      {"32,", true, {true, false, false, false}},
+      {"32;64", false, {}},
+      {"", true, {false, false, false, false}},
+  };
+  for (const auto& c : cases) {
+    bool blocks[4] = {true, true, true, true};
+    EXPECT_EQ(parseBlockList(c.list, blocks), c.ok) << c.list;
+    if (!c.ok) continue;
+    for (int b = 0; b < 4; ++b) EXPECT_EQ(blocks[b], c.blocks[b]) << c.list << " block " << b;
+  }
+}
+
+// The cache section lists 160 points with their block sizes and keeps the unmeasured tail.
+TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {
+  for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
+    bench.dcacheCurve[i] = i < CACHE_POINTS ? 1000u + i : NO_POINT;
+    bench.icacheCurve[i] = i < CACHE_POINTS ? 2000u + i : NO_POINT;
+  }
+  JsonWriter json;
+  json.beginObject();
+  writeCacheSection(json, {{101, "   32K "}});
+  json.endObject();
+  const std::string& t = json.text();
+  EXPECT_NE(t.find("\"index\": 159,\n        \"blockBytes\": 4063232,\n        \"nominalBytes\": 4063232,"
+                   "\n        \"dataKiBps\": 1159,\n        \"codeKiBps\": 2159"),
+            std::string::npos)
+      << t.substr(t.size() - 600);
+  EXPECT_NE(t.find("\"dataTail\": [4294967295, 4294967295, 4294967295, 4294967295]"),
+            std::string::npos);
+  EXPECT_NE(t.find("\"101\": \"   32K \""), std::string::npos);
+  EXPECT_EQ(measuredPoints(bench.dcacheCurve), 160u);
+  bench.dcacheCurve[7] = NO_POINT;
+  EXPECT_EQ(measuredPoints(bench.dcacheCurve), 7u);
+  for (auto& e : bench.dcacheCurve) e = 0;
+  for (auto& e : bench.icacheCurve) e = 0;
+}
+
+}  // namespace
+}  // namespace vardelo

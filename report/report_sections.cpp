@@ -1,0 +1,110 @@
+#include "report/report_sections.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "workers/cache_geometry.h"
+
+namespace vardelo {
+namespace {
+
+template <std::size_t N>
+std::vector<std::uint64_t> entries(const std::atomic<u32> (&curve)[N], std::size_t from,
+                                   std::size_t to) {
+  std::vector<std::uint64_t> out;
+  for (std::size_t i = from; i < to; ++i) out.push_back(curve[i].load());
+  return out;
+}
+
+void writeCurveSet(JsonWriter& json, const char* key, const RamCurveSet& curves,
+                   const bool (&blocks)[RAM_BLOCK_KINDS]) {
+  json.beginObject(key);
+  for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
+    const std::string name = std::to_string(RAM_BLOCK_BYTES[b]);
+    if (blocks[b]) {
+      json.array(name, entries(curves[b], 0, RAM_CURVE_ENTRIES));
+    } else {
+      json.null(name);
+    }
+  }
+  json.endObject();
+}
+
+}  // namespace
+
+bool parseBlockList(const char* list, bool (&blocks)[RAM_BLOCK_KINDS]) {
+  bool chosen[RAM_BLOCK_KINDS] = {};
+  const char* p = list;
+  while (*p != '\0') {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(p, &end, 10);
+    if (end == p) return false;
+    int index = -1;
+    for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
+      if (value == RAM_BLOCK_BYTES[b]) index = b;
+    }
+    if (index < 0) return false;
+    chosen[index] = true;
+    p = end;
+    if (*p == ',') ++p;
+    else if (*p != '\0') return false;
+  }
+  for (int b = 0; b < RAM_BLOCK_KINDS; ++b) blocks[b] = chosen[b];
+  return true;
+}
+
+int blockIndex(u32 block) {
+  for (int b = 0; b < RAM_BLOCK_KINDS - 1; ++b) {
+    if (block == RAM_BLOCK_BYTES[b]) return b;
+  }
+  return RAM_BLOCK_KINDS - 1;
+}
+
+u32 measuredPoints(const CacheCurve& curve) {
+  u32 n = 0;
+  while (n < CACHE_POINTS && curve[n].load() != NO_POINT) ++n;
+  return n;
+}
+
+void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields) {
+  json.beginObject("cache")
+      .value("readMode", u32{bench.readMode})
+      .value("fillMode", u32{bench.fillMode})
+      .value("lineSize", std::int64_t{bench.lineSize})
+      .value("cacheMax", bench.cacheMax.load())
+      .value("l1Size", bench.l1Size.load())
+      .value("l2Speed", bench.l2Speed.load())
+      .value("l2ProbeSize", bench.l2ProbeSize.load());
+  json.beginArray("points");
+  for (u32 i = 0; i < CACHE_POINTS; ++i) {
+    json.beginObject()
+        .value("index", i)
+        .value("blockBytes", sweepBlockSize(i))
+        .value("nominalBytes", curvePointSize(i))
+        .value("dataKiBps", bench.dcacheCurve[i].load())
+        .value("codeKiBps", bench.icacheCurve[i].load())
+        .endObject();
+  }
+  json.endArray();
+  json.array("dataTail", entries(bench.dcacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
+  json.array("codeTail", entries(bench.icacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
+  json.beginObject("fields");
+  for (const auto& [id, text] : fields) json.value(std::to_string(id), text);
+  json.endObject();
+  json.endObject();
+}
+
+void writeRamSection(JsonWriter& json, bool read, bool write,
+                     const bool (&blocks)[RAM_BLOCK_KINDS]) {
+  json.beginObject("ram").value("readMax", bench.readMax.load()).value("writeMax",
+                                                                      bench.writeMax.load());
+  if (read) writeCurveSet(json, "read", bench.readCurves, blocks);
+  if (write) {
+    writeCurveSet(json, "write", bench.writeCurves, blocks);
+    writeCurveSet(json, "writeMmx", bench.writeMmxCurves, blocks);
+  }
+  json.endObject();
+}
+
+}  // namespace vardelo

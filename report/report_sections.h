@@ -1,0 +1,35 @@
+// The sections of the console companion's JSON report, written from BenchState.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "core/bench_state.h"
+#include "report/json_writer.h"
+
+namespace vardelo {
+
+// "32,128" → blocks[0] and blocks[2] true, the others false. False for anything else than a
+// comma-separated list of 32, 64, 128 and 256.
+bool parseBlockList(const char* list, bool (&blocks)[RAM_BLOCK_KINDS]);
+
+// Index 0..3 of a RAM block size (32, 64, 128, 256); 3 for anything else.
+int blockIndex(u32 block);
+
+// Points 0..159 of a cache curve measured so far (stops at the first NO_POINT).
+u32 measuredPoints(const CacheCurve& curve);
+
+// "cache": readMode, fillMode, lineSize, cacheMax, the analysis values, the 160 points with
+// their block sizes, the four unmeasured slots, and the texts of the cache page's fields.
+void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields);
+
+// "ram": readMax, writeMax and the measured curves, 324 entries each, by block size; a block
+// size that was not measured is null.
+void writeRamSection(JsonWriter& json, bool read, bool write,
+                     const bool (&blocks)[RAM_BLOCK_KINDS]);
+
+// Target only (report_sections_win.cpp): the processor and clock, and the strided walks.
+void writeProcessor(JsonWriter& json, const char* brand, bool emulated);
+void writeStrideWalks(JsonWriter& json);
+
+}  // namespace vardelo
