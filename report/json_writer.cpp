@@ -107,6 +107,14 @@ JsonWriter& JsonWriter::value(std::string_view key, bool flag) {
   return *this;
 }
 
+JsonWriter& JsonWriter::value(std::string_view key, double number) {
+  item(key);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", number);
+  out_ += text;
+  return *this;
+}
+
 JsonWriter& JsonWriter::null(std::string_view key) {
   item(key);
   out_ += "null";

@@ -26,6 +26,7 @@ class JsonWriter {
   JsonWriter& value(std::string_view key, std::uint32_t number) { return value(key, std::uint64_t{number}); }
   JsonWriter& value(std::string_view key, int number) { return value(key, std::int64_t{number}); }
   JsonWriter& value(std::string_view key, bool flag);
+  JsonWriter& value(std::string_view key, double number);  // one decimal
   JsonWriter& null(std::string_view key);
 
   // The document so far; complete once every object and array is closed.

@@ -82,6 +82,14 @@ bool parseOptions(int argc, char** argv) {
 
 // Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
 // analysis on this thread every 350 ms while the sweep grows.
+// Seconds each phase took, measured at the 350 ms polls: the data sweep (with the read-variant
+// choice), the line probes and the fill search, the code sweep; the read pass, the write pass.
+struct PhaseTimes {
+  double data = 0, probesAndSearch = 0, code = 0, readPass = 0, writePass = 0;
+} phases;
+
+double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
+
 void runCacheSweep() {
   DWORD id = 0;
   bench.hCacheThread = CreateThread(nullptr, 0, cacheWorkerThread, nullptr, 0, &id);
@@ -92,6 +100,10 @@ void runCacheSweep() {
     Sleep(350);
     analyseCacheCurves();
     const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
+    if (data == CACHE_POINTS && phases.data == 0) phases.data = secondsSince(started);
+    if (code > 0 && phases.probesAndSearch == 0) {
+      phases.probesAndSearch = secondsSince(started) - phases.data;
+    }
     if (data + code != shown && pageTexts[0][139].c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
@@ -99,7 +111,8 @@ void runCacheSweep() {
     if (code == CACHE_POINTS && bench.cacheBusy.load() == 0) break;
   }
   analyseCacheCurves();
-  std::fprintf(stderr, "cache sweep done in %.1f s\n", (GetTickCount() - started) / 1000.0);
+  phases.code = secondsSince(started) - phases.data - phases.probesAndSearch;
+  std::fprintf(stderr, "cache sweep done in %.1f s\n", secondsSince(started));
 }
 
 // RAM measurements for the report: the real ones for the chosen block sizes, 0 for the others,
@@ -122,11 +135,14 @@ void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
   bench.cacheBusy.store(0);
   if (!tryBeginRamPasses()) printFatal("the RAM passes could not claim the test area", 6);
-  const u32 started = GetTickCount();
+  u32 started = GetTickCount();
   if (options.readPass) ramReadPass(ops);
+  phases.readPass = secondsSince(started);
+  started = GetTickCount();
   if (options.writePass) ramWritePass(ops);
+  phases.writePass = secondsSince(started);
   endRamPasses();
-  std::fprintf(stderr, "RAM passes done in %.1f s\n", (GetTickCount() - started) / 1000.0);
+  std::fprintf(stderr, "RAM passes done in %.1f s\n", phases.readPass + phases.writePass);
 }
 
 int run(int argc, char** argv) {
@@ -167,6 +183,13 @@ int run(int argc, char** argv) {
     runRamPasses();
     writeRamSection(json, options.readPass, options.writePass, options.blocks);
   }
+  json.beginObject("seconds")
+      .value("dataSweep", phases.data)
+      .value("probesAndFillSearch", phases.probesAndSearch)
+      .value("codeSweep", phases.code)
+      .value("readPass", phases.readPass)
+      .value("writePass", phases.writePass)
+      .endObject();
   json.endObject();
   std::printf("%s\n", json.text().c_str());
   std::fflush(stdout);

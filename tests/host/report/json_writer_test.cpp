@@ -15,6 +15,7 @@ TEST(JsonWriter, NestsObjectsAndArraysWithCommasAndIndentation) {
       .beginObject("cpu")
       .value("mmx", true)
       .value("delta", std::int64_t{-3})
+      .value("seconds", 12.34)
       .endObject()
       .array("curve", {1, 2, 4294967295u})
       .beginArray("empty")
@@ -26,7 +27,8 @@ TEST(JsonWriter, NestsObjectsAndArraysWithCommasAndIndentation) {
             "  \"points\": 160,\n"
             "  \"cpu\": {\n"
             "    \"mmx\": true,\n"
-            "    \"delta\": -3\n"
+            "    \"delta\": -3,\n"
+            "    \"seconds\": 12.3\n"
             "  },\n"
             "  \"curve\": [1, 2, 4294967295],\n"
             "  \"empty\": []\n"
