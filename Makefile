@@ -35,12 +35,13 @@ test: setup
 test-host: host
 	ctest --test-dir $(HOST) --output-on-failure -j $(JOBS)
 
-# One wineserver for the whole run: each Wine process then starts in a fraction of a second.
+# One private display and one wineserver for the whole run: each Wine process then starts in a
+# fraction of a second, and Wine's desktop process, started first, has the display to draw on.
 test-target: target
-	tools/with-wineserver ctest --test-dir $(TARGET) --output-on-failure
+	tools/with-display tools/with-wineserver ctest --test-dir $(TARGET) --output-on-failure
 
 test-e2e: target
-	TARGET_DIR=$(abspath $(TARGET)) tools/with-wineserver tests/e2e/run
+	TARGET_DIR=$(abspath $(TARGET)) tools/with-display tools/with-wineserver tests/e2e/run
 
 run: setup
 	$(MAKE) target
