@@ -36,3 +36,11 @@ wait_exit() {
 }
 
 stop_vardelo() { kill "$vardelo_pid" 2>/dev/null; wait "$vardelo_pid" 2>/dev/null; }
+
+# Offset of the program's BenchState from the start of its image, for `probe cycle`.
+bench_rva() {
+  local base addr
+  base=$(i686-w64-mingw32-objdump -p "$exe" | awk '/^ImageBase/ {print $2}')
+  addr=$(i686-w64-mingw32-nm "$exe" | awk '/ __ZN7vardelo5benchE$/ {print $1}')
+  printf '0x%x\n' $((16#$addr - 16#$base))
+}

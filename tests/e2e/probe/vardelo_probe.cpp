@@ -15,6 +15,10 @@
 //   close                          posts WM_CLOSE to the main window
 //   round-trip                     milliseconds for a message sent to the main dialog to return
 //   gdi                            GDI objects and handles of the vardelo.exe process
+//   cycle RVA                      the workers' state read from the program's BenchState, found at
+//                                  RVA (from the exe's symbol table) in its image: "done" once the
+//                                  first cache sweep, read pass and write pass have all ended
+//   wait-cycle RVA SECONDS         until that state is "done"
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -22,7 +26,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstddef>
 #include <string>
+
+#include "core/bench_state.h"
 
 namespace {
 
@@ -80,6 +87,42 @@ DWORD vardeloProcessId(HWND main) {
   DWORD pid = 0;
   GetWindowThreadProcessId(main, &pid);
   return pid;
+}
+
+// Reads one field of the program's BenchState out of its memory.
+template <typename T>
+T readField(HANDLE process, std::uintptr_t benchAddress, std::size_t offset) {
+  T value{};
+  SIZE_T got = 0;
+  ReadProcessMemory(process, reinterpret_cast<const void*>(benchAddress + offset), &value,
+                    sizeof value, &got);
+  return value;
+}
+
+// "done" when no sweep runs, none is requested and the last MMX write curve is complete; else
+// the state as "cacheBusy ramBusy ramRestart last-entry".
+std::string cycleState(HWND main, std::uintptr_t rva) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                               vardeloProcessId(main));
+  HMODULE modules[1] = {};
+  DWORD needed = 0;
+  EnumProcessModules(process, modules, sizeof modules, &needed);
+  const std::uintptr_t bench = reinterpret_cast<std::uintptr_t>(modules[0]) + rva;
+  using vardelo::BenchState;
+  const auto cacheBusy = readField<std::uint8_t>(process, bench, offsetof(BenchState, cacheBusy));
+  const auto ramBusy = readField<std::uint8_t>(process, bench, offsetof(BenchState, ramBusy));
+  const auto ramRestart = readField<std::uint8_t>(process, bench, offsetof(BenchState, ramRestart));
+  const auto last = readField<std::uint32_t>(
+      process, bench,
+      offsetof(BenchState, writeMmxCurves) + (3 * vardelo::RAM_CURVE_ENTRIES + 319) * 4);
+  CloseHandle(process);
+  if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
+    return "done";
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%u %u %u %lu", cacheBusy, ramBusy, ramRestart,
+                static_cast<unsigned long>(last));
+  return text;
 }
 
 int run(int argc, char** argv) {
@@ -159,6 +202,14 @@ int run(int argc, char** argv) {
                 GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
                 handles, static_cast<unsigned long>(memory.WorkingSetSize / 1024));
     CloseHandle(process);
+  } else if (cmd == "cycle") {
+    std::printf("%s\n", cycleState(main, std::strtoul(argv[2], nullptr, 0)).c_str());
+  } else if (cmd == "wait-cycle") {
+    const std::uintptr_t rva = std::strtoul(argv[2], nullptr, 0);
+    std::string state;
+    const bool ok = waitFor(arg(3), [&] { return (state = cycleState(main, rva)) == "done"; });
+    std::printf("%s\n", state.c_str());
+    return ok ? 0 : 1;
   } else {
     return 2;
   }
