@@ -1,0 +1,104 @@
+#include "ui/main_dialog_logic.h"
+
+#include <cstring>
+
+#include "core/text_format.h"
+#include "startup/cpu_ident.h"
+#include "workers/refresh.h"
+
+namespace vardelo {
+
+u32 pageForSelection(i32 selection, u32 current) {
+  return selection >= 0 && static_cast<u32>(selection) < PAGE_COUNT ? static_cast<u32>(selection)
+                                                                     : current;
+}
+
+const char* headerFormat(u8 cpuVendor) {
+  if (cpuVendor < 1) return HEADER_FORMAT_OTHER;
+  if (cpuVendor == 1) return HEADER_FORMAT_AMD;
+  return HEADER_FORMAT_INTEL;
+}
+
+u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model, u32 stepping,
+                 u32 tscRate) {
+  // The formats are the three above, each with three %lX and one %lu.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  const int length = formatText(out, cap, headerFormat(cpuVendor), static_cast<unsigned long>(family),
+                                static_cast<unsigned long>(model),
+                                static_cast<unsigned long>(stepping),
+                                static_cast<unsigned long>(shownMhz(tscRate)));
+#pragma GCC diagnostic pop
+  const std::size_t written = length < 0 ? 0 : std::strlen(out);
+  return static_cast<u32>(written < HEADER_DRAWN_CHARS ? written : HEADER_DRAWN_CHARS);
+}
+
+u32 formatHeaderText() {
+  return formatHeader(bench.headerText, sizeof bench.headerText, bench.cpuVendor.load(),
+                      bench.cpuFamily.load(), bench.cpuModel.load(), bench.cpuStepping.load(),
+                      bench.tscRate.load());
+}
+
+void formatFilterCaption(u8 level, char* out, std::size_t cap) {
+  if (level == 0) {
+    formatText(out, cap, "%s", FILTER_OFF);
+  } else {
+    formatText(out, cap, FILTER_FORMAT, static_cast<unsigned long>(level));
+  }
+}
+
+namespace {
+
+PageCommandEffect restart(AtomicU32& dirty, AtomicU8& request, u8 bit) {
+  dirty.fetch_add(1);
+  request.fetch_or(bit);
+  return {.handled = true};
+}
+
+PageCommandEffect filterStep(AtomicU8& level, u32 control, Chart chart, u32 message) {
+  const u8 next = nextFilterLevel(level.load());
+  level.store(next);
+  formatFilterCaption(next, bench.filterLabel, sizeof bench.filterLabel);
+  raiseRedraw(chart);
+  return {.handled = true,
+          .captionControl = control,
+          .caption = bench.filterLabel,
+          .postMessage = message};
+}
+
+}  // namespace
+
+PageCommandEffect pageCommand(u32 page, u32 wParam) {
+  switch (page) {
+    case PAGE_CACHE:
+      if (wParam == ID_CACHE_RESTART) return restart(bench.cacheDirty, bench.cacheRestart, 1);
+      break;
+    case PAGE_READ:
+      if (wParam == ID_READ_RESTART) return restart(bench.readDirty, bench.ramRestart, 1);
+      if (wParam == ID_READ_FILTER)
+        return filterStep(bench.readFilter, ID_READ_FILTER, Chart::Read, UM_PAINT_READ);
+      break;
+    case PAGE_WRITE:
+      if (wParam == ID_WRITE_RESTART) return restart(bench.writeDirty, bench.ramRestart, 2);
+      if (wParam == ID_WRITE_FILTER)
+        return filterStep(bench.writeFilter, ID_WRITE_FILTER, Chart::Write, UM_PAINT_WRITE);
+      break;
+    case PAGE_ABOUT:
+      if (wParam == ID_ABOUT_CLOSE) return {.handled = true, .destroyMainDialog = true};
+      if (wParam == ID_ABOUT_HOME) return {.handled = true, .shellAddress = HOME_PAGE_ADDRESS};
+      if (wParam == ID_ABOUT_MAIL) return {.handled = true, .shellAddress = MAIL_ADDRESS};
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+PriorityChoice toggleRealtime() {
+  const u8 on = bench.realtimeOn.load() ^ 1;
+  bench.realtimeOn.store(on);
+  return on != 0 ? PriorityChoice{PRIORITY_CLASS_REALTIME, THREAD_PRIORITY_TOP}
+                 : PriorityChoice{PRIORITY_CLASS_NORMAL, THREAD_PRIORITY_PLAIN};
+}
+
+}  // namespace vardelo

@@ -1,0 +1,43 @@
+#include "ui/text_1251.h"
+
+namespace vardelo {
+namespace {
+
+// Bytes 0x80 to 0xBF: punctuation and the Cyrillic letters of the other Slavic alphabets.
+// 0xC0 to 0xFF are А..я, U+0410 to U+044F in order, and need no table.
+constexpr char16_t HIGH_1251[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 0x88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 0x98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // 0xA0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // 0xA8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // 0xB0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // 0xB8
+};
+
+}  // namespace
+
+char16_t charFrom1251(unsigned char byte) {
+  if (byte < 0x80) return byte;
+  if (byte >= 0xC0) return static_cast<char16_t>(0x0410 + (byte - 0xC0));
+  return HIGH_1251[byte - 0x80];
+}
+
+std::size_t toUtf16From1251(const char* text, std::size_t length, char16_t* out,
+                            std::size_t cap) {
+  if (cap == 0) return 0;
+  std::size_t n = 0;
+  while (n < length && n + 1 < cap && text[n] != '\0') {
+    out[n] = charFrom1251(static_cast<unsigned char>(text[n]));
+    ++n;
+  }
+  out[n] = u'\0';
+  return n;
+}
+
+std::size_t toUtf16From1251(const char* text, char16_t* out, std::size_t cap) {
+  return toUtf16From1251(text, static_cast<std::size_t>(-1), out, cap);
+}
+
+}  // namespace vardelo
