@@ -1,0 +1,163 @@
+// The main dialog: creation of the tabs and pages, the show-tab routine, the repaint messages
+// handed to the painters, the processor header, the real-time switch and the end of the process.
+//
+// Dialogs are created with the wide calls so that the templates' Cyrillic texts reach the
+// controls as they are; the ANSI calls would pass them through the system's code page.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstddef>
+
+#include "ui/main_dialog_logic.h"
+#include "ui/painters.h"
+#include "ui/text_1251.h"
+#include "ui/ui.h"
+#include "workers/refresh.h"
+
+namespace vardelo {
+
+// bench.tabItem is handed to the tab control as its TCITEMA.
+static_assert(sizeof(TabItem) == sizeof(TCITEMA));
+static_assert(offsetof(TabItem, text) == offsetof(TCITEMA, pszText));
+static_assert(offsetof(TabItem, textMax) == offsetof(TCITEMA, cchTextMax));
+static_assert(offsetof(TabItem, param) == offsetof(TCITEMA, lParam));
+static_assert(PRIORITY_CLASS_NORMAL == NORMAL_PRIORITY_CLASS);
+static_assert(PRIORITY_CLASS_REALTIME == REALTIME_PRIORITY_CLASS);
+static_assert(THREAD_PRIORITY_PLAIN == THREAD_PRIORITY_NORMAL);
+static_assert(THREAD_PRIORITY_TOP == THREAD_PRIORITY_TIME_CRITICAL);
+
+namespace {
+
+void exitNow(unsigned exitCode) { ExitProcess(exitCode); }
+
+HWND windowOf(const AtomicHandle& handle) { return static_cast<HWND>(handle.load()); }
+HWND tabControl() { return windowOf(bench.hTab); }
+HWND pageWindow(u32 page) { return page < PAGE_COUNT ? windowOf(bench.hPages[page]) : nullptr; }
+HINSTANCE moduleInstance() { return static_cast<HINSTANCE>(bench.hInstance.load()); }
+
+// Resource names are plain ASCII.
+struct WideName {
+  wchar_t text[16];
+  explicit WideName(const char* name) { toUtf16From1251(name, text, sizeof text / sizeof *text); }
+};
+
+constexpr DLGPROC PAGE_PROCEDURES[PAGE_COUNT] = {cachePageProc, readPageProc, writePageProc,
+                                                 aboutPageProc};
+
+void insertTabs(HWND tab) {
+  for (u32 i = 0; i < PAGE_COUNT; ++i) {
+    TabItem& item = bench.tabItem;
+    item = TabItem{};
+    item.mask = TCIF_TEXT;
+    item.text = const_cast<char*>(TABS[i].text);  // the control only reads it
+    item.textMax = TABS[i].textMax;
+    SendMessageA(tab, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+void createPages(HWND tab) {
+  for (u32 i = 0; i < PAGE_COUNT; ++i) {
+    const WideName name(TABS[i].pageTemplate);
+    bench.hPages[i] = CreateDialogParamW(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i], 0);
+  }
+}
+
+void createMainDialog(HWND dialog) {
+  bench.hMainDlg = dialog;
+  InitCommonControls();
+  HWND tab = GetDlgItem(dialog, ID_TAB_CONTROL);
+  bench.hTab = tab;
+  insertTabs(tab);
+  createPages(tab);
+  bench.curPage = PAGE_CACHE;
+  const WideName icon(ICON_NAME);
+  SendMessageW(dialog, WM_SETICON, ICON_BIG,
+               reinterpret_cast<LPARAM>(LoadIconW(moduleInstance(), icon.text)));
+}
+
+void runPainter(Chart chart) {
+  switch (chart) {
+    case Chart::Cache: paintCacheChart(); break;
+    case Chart::Read: paintReadChart(); break;
+    case Chart::Write: paintWriteChart(); break;
+    case Chart::None: break;
+  }
+}
+
+void carryOut(const DialogAction& action) {
+  if (action.showTab) showSelectedTab();
+  if (action.updateTabControl) UpdateWindow(tabControl());
+  if (action.updatePage >= 0) UpdateWindow(pageWindow(static_cast<u32>(action.updatePage)));
+  if (action.raiseRedraw) raiseRedraw(action.painter);
+  runPainter(action.painter);
+  if (action.drawHeader) drawProcessorHeader();
+}
+
+// The process class follows the switch; of the threads only the two sweep workers change, so
+// the refresh thread and this one keep their priorities within the class.
+void switchRealtime() {
+  const PriorityChoice choice = toggleRealtime();
+  SetPriorityClass(GetCurrentProcess(), choice.processClass);
+  SetThreadPriority(static_cast<HANDLE>(bench.hCacheThread.load()), choice.workerPriority);
+  SetThreadPriority(static_cast<HANDLE>(bench.hRamThread.load()), choice.workerPriority);
+}
+
+}  // namespace
+
+ProcessEnd endProcess = exitNow;
+
+void runMainDialog() {
+  const WideName name(MAIN_TEMPLATE);
+  DialogBoxParamW(moduleInstance(), name.text, nullptr, mainDialogProc, 0);
+}
+
+void showSelectedTab() {
+  const u32 shown = bench.curPage.load();
+  ShowWindow(pageWindow(shown), SW_HIDE);
+  const auto selection = static_cast<i32>(SendMessageW(tabControl(), TCM_GETCURSEL, 0, 0));
+  const u32 page = pageForSelection(selection, shown);
+  bench.curPage = page;
+  ShowWindow(pageWindow(page), SW_SHOWDEFAULT);
+  announceShownPage(page);
+}
+
+void drawProcessorHeader() {
+  HWND tab = tabControl();
+  HDC dc = GetDC(tab);
+  SetBkMode(dc, TRANSPARENT);
+  HFONT font = CreateFontA(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, RUSSIAN_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, "script");
+  HGDIOBJ previous = SelectObject(dc, font);
+  const u32 drawn = formatHeaderText();
+  wchar_t text[HEADER_DRAWN_CHARS + 1];
+  const std::size_t length = toUtf16From1251(bench.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
+  TextOutW(dc, HEADER_X, HEADER_Y, text, static_cast<int>(length));
+  SelectObject(dc, previous);
+  DeleteObject(font);
+  ReleaseDC(tab, dc);
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      createMainDialog(dialog);
+      return 0;  // no control takes the focus
+    case WM_COMMAND:
+      // Escape's IDCANCEL lands here too and is left alone: the window stays.
+      if (wParam == CMD_REALTIME) switchRealtime();
+      return 0;
+    case WM_CLOSE:
+    case WM_DESTROY:
+      endProcess(0);
+      return 0;
+    default:
+      break;
+  }
+  const i32 notifyCode =
+      message == WM_NOTIFY ? static_cast<i32>(reinterpret_cast<const NMHDR*>(lParam)->code) : 0;
+  carryOut(mainDialogAction(message, static_cast<u32>(wParam), notifyCode, bench.curPage.load()));
+  return 0;
+}
+
+}  // namespace vardelo
