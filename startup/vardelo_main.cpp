@@ -1,9 +1,15 @@
-// Process entry of vardelo.exe.
+// Process entry of vardelo.exe: the start-up, the three threads, then the main dialog on this
+// thread until the window is closed, which ends the process from inside the dialog.
 #include <windows.h>
 
 #include "startup/startup.h"
+#include "ui/ui.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   vardelo::startupThroughBuffer();
-  ExitProcess(0);
+  vardelo::startWorkerThreads();
+  Sleep(50);  // the threads' head start before the dialog exists
+  vardelo::runMainDialog();
+  // Reached only if the dialog could not run or was ended some other way.
+  ExitProcess(vardelo::releaseTestBuffer());
 }
