@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/host/fakes/platform_fake.h"
+#include "ui/text_1251.h"
 #include "workers/refresh.h"
 
 namespace vardelo {
@@ -116,8 +117,13 @@ TEST(CacheChart, PaintListsOfBothKinds) {
     EXPECT_EQ(got.fullFrame, full);
     EXPECT_EQ(got.scale.unitsPerPixel, scale.unitsPerPixel);
   }
-  EXPECT_EQ(sizeof DATA_LEGEND - 1, 17u);
-  EXPECT_EQ(sizeof CODE_LEGEND - 1, 19u);
+  // The legend bytes spell the texts.
+  char16_t text[24];
+  toUtf16From1251(DATA_LEGEND, text, 24);
+  EXPECT_EQ(std::u16string(text), u"\u0447\u0442\u0435\u043D\u0438\u0435  (D-cache)");
+  toUtf16From1251(CODE_LEGEND, text, 24);
+  EXPECT_EQ(std::u16string(text),
+            u"\u0432\u044B\u043F\u043E\u043B\u043D\u0435\u043D\u0438\u0435(I-cache)");
 }
 
 // The whole paint as the window code runs it, without the surface: marks, pause, stored scale,

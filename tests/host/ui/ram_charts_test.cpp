@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/host/fakes/platform_fake.h"
+#include "ui/text_1251.h"
 #include "workers/refresh.h"
 
 namespace vardelo {
@@ -334,6 +335,29 @@ TEST(RamCharts, PaintLists) {
     appendPaintOpening(opening, BACK);
     if (c.full) appendFullFrame(opening, c.chart, 10240, BACK);
     EXPECT_EQ(describe(paint.drawing.list), describe(opening) + c.afterFrame);
+  }
+}
+
+// The legend titles as the page shows them, from their code page 1251 bytes.
+TEST(RamCharts, LegendTitlesSpellTheirTexts) {
+  const struct {
+    Chart chart;
+    std::u16string title;
+  } cases[] = {
+      {Chart::Read, u"\u0427\u0442\u0435\u043D\u0438\u0435 \u0431\u043B\u043E\u043A\u0430:"},
+      {Chart::Write, u"\u0417\u0430\u043F\u0438\u0441\u044C \u0431\u043B\u043E\u043A\u0430:"},
+  };
+  for (const auto& c : cases) {
+    RamCurveCopy smoothed;
+    const RamPaint paint = buildRamPaint(snapshot(c.chart, true, 1), smoothed);
+    std::u16string title;
+    for (const DrawItem& i : paint.drawing.list.items) {
+      if (i.op != DrawOp::Text || i.y != 11) continue;
+      char16_t text[DRAW_TEXT_MAX + 1];
+      toUtf16From1251(i.text, i.textLength, text, DRAW_TEXT_MAX + 1);
+      title = text;
+    }
+    EXPECT_TRUE(title == c.title) << (c.chart == Chart::Read ? "read" : "write");
   }
 }
 
