@@ -186,17 +186,5 @@ TEST_F(CachePaint, FrameRuleAndPause) {
   }
 }
 
-// The paint draws what it read at its start: a curve changed after the snapshot does not move.
-TEST_F(CachePaint, DrawsFromItsSnapshot) {
-  const CacheChartSnapshot s = snapshotCacheChart();
-  for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.dcacheCurve[i] = NO_POINT;
-  bench.cacheMax = 10240;
-  const ChartPaint paint = buildCachePaint(s);
-  EXPECT_TRUE(paint.fullFrame);
-  EXPECT_EQ(paint.scale.top, 43520000u);
-  EXPECT_EQ(lineXs(paint.list).back(), 364);
-  EXPECT_EQ(s.backColor, BACK);
-}
-
 }  // namespace
 }  // namespace vardelo
