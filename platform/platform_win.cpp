@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "core/bench_state.h"
+#include "ui/text_1251.h"
 
 namespace vardelo::platform {
 namespace {
@@ -47,8 +48,12 @@ void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) 
     if (PageTextSink sink = textSink.load()) sink(page, controlId, text);
     return;
   }
-  SendDlgItemMessageA(pageWindow, static_cast<int>(controlId), WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(text));
+  // The program's texts are code page 1251 bytes; converted here, they show the same whatever
+  // the system's ANSI code page.
+  wchar_t wide[256];
+  toUtf16From1251(text, wide, 256);
+  SendDlgItemMessageW(pageWindow, static_cast<int>(controlId), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(wide));
 }
 
 }  // namespace vardelo::platform
