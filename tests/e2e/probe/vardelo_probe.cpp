@@ -5,7 +5,7 @@
 //   wait-window SECONDS            until the main window exists; prints its handle
 //   tab                            the selected tab index
 //   wait-tab N SECONDS             until tab N is selected (the workers select theirs)
-//   select-tab N                   selects tab N as a click would (TCN_SELCHANGE to the dialog)
+//   select-tab N                   selects tab N and shows its page, as the workers do
 //   text PAGE ID                   the text of control ID on page PAGE (0..3), UTF-8
 //   wait-text PAGE ID REGEX-FREE-PREFIX SECONDS   until that text starts with the prefix
 //   visible PAGE                   1 when the page is visible, else 0
@@ -14,6 +14,8 @@
 //   key-escape                     sends the Escape key to the main dialog
 //   close                          posts WM_CLOSE to the main window
 //   round-trip                     milliseconds for a message sent to the main dialog to return
+//   origin PAGE                    screen position of the page's client area: "x y"
+//   face                           the system's button-face colour: "r g b"
 //   gdi                            GDI objects and handles of the vardelo.exe process
 //   cycle RVA                      the workers' state read from the program's BenchState, found at
 //                                  RVA (from the exe's symbol table) in its image: "done" once the
@@ -149,11 +151,12 @@ int run(int argc, char** argv) {
     std::printf("%d\n", selectedTab(main));
     return ok ? 0 : 1;
   } else if (cmd == "select-tab") {
+    // Selects the tab and asks the dialog to show its page, as the workers do: a WM_NOTIFY sent
+    // from another process would carry a pointer into this one.
     const int index = static_cast<int>(arg(2));
-    HWND tab = tabControl(main);
-    SendMessageW(tab, TCM_SETCURSEL, index, 0);
-    NMHDR notify{tab, 1011, static_cast<UINT>(TCN_SELCHANGE)};
-    SendMessageW(main, WM_NOTIFY, 1011, reinterpret_cast<LPARAM>(&notify));
+    SendMessageW(tabControl(main), TCM_SETCURSEL, index, 0);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(main, vardelo::UM_SHOW_TAB, 0, 0, SMTO_BLOCK, 5000, &result);
     std::printf("%d\n", selectedTab(main));
   } else if (cmd == "text") {
     std::printf("%s\n", controlText(main, static_cast<int>(arg(2)), static_cast<int>(arg(3))).c_str());
@@ -202,6 +205,13 @@ int run(int argc, char** argv) {
                 GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
                 handles, static_cast<unsigned long>(memory.WorkingSetSize / 1024));
     CloseHandle(process);
+  } else if (cmd == "origin") {
+    POINT origin{0, 0};
+    ClientToScreen(page(main, static_cast<int>(arg(2))), &origin);
+    std::printf("%ld %ld\n", origin.x, origin.y);
+  } else if (cmd == "face") {
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    std::printf("%u %u %u\n", GetRValue(face), GetGValue(face), GetBValue(face));
   } else if (cmd == "cycle") {
     std::printf("%s\n", cycleState(main, std::strtoul(argv[2], nullptr, 0)).c_str());
   } else if (cmd == "wait-cycle") {
