@@ -7,7 +7,7 @@ TARGET   := $(BUILD)/target
 JOBS     ?= $(shell nproc)
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all host target setup test test-host test-target test-e2e run clean
+.PHONY: all host target setup test test-host test-target test-e2e run dist clean
 
 all: host target
 
@@ -46,6 +46,10 @@ test-e2e: target
 run: setup
 	$(MAKE) target
 	tools/run-vardelo $(TARGET)/vardelo.exe
+
+# A flat zip to hand to a Windows user: both programs, README.txt and LICENSE.
+dist: target
+	tools/dist $(TARGET) $(BUILD)/dist/vardelo-0.1.5.zip
 
 clean:
 	rm -rf $(BUILD)
