@@ -7,7 +7,7 @@ TARGET   := $(BUILD)/target
 JOBS     ?= $(shell nproc)
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all host target setup test test-host test-target test-e2e run dist clean
+.PHONY: all host target setup test test-host test-target test-e2e test-e2e-full run dist clean
 
 all: host target
 
@@ -42,6 +42,12 @@ test-target: target
 
 test-e2e: target
 	TARGET_DIR=$(abspath $(TARGET)) tools/with-display tools/with-wineserver tests/e2e/run
+
+# The end-to-end tests at full length: the cycle test also waits for its last write pass, the
+# robustness test uses the program clumsily for ten minutes and closes it twelve times.
+test-e2e-full: target
+	TARGET_DIR=$(abspath $(TARGET)) VARDELO_E2E_CYCLE=full VARDELO_E2E_ROBUST=long \
+	  tools/with-display tools/with-wineserver tests/e2e/run
 
 run: setup
 	$(MAKE) target

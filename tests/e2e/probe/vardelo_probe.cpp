@@ -11,8 +11,12 @@
 //   visible PAGE                   1 when the page is visible, else 0
 //   command ID                     sends WM_COMMAND ID to the main dialog
 //   page-command PAGE ID           sends WM_COMMAND ID to a page (a button click)
+//   click PAGE ID                  a mouse click on the middle of that control
+//   click-tab N                    a mouse click on tab N; waits until its page is the one shown
 //   key-escape                     sends the Escape key to the main dialog
 //   close                          posts WM_CLOSE to the main window
+//   sys-close                      posts what the title bar's close box sends (SC_CLOSE)
+//   key-alt-f4                     presses Alt+F4 with the main window in front
 //   round-trip                     milliseconds for a message sent to the main dialog to return
 //   origin PAGE                    screen position of the page's client area: "x y"
 //   face                           the system's button-face colour: "r g b"
@@ -21,59 +25,27 @@
 //                                  RVA (from the exe's symbol table) in its image: "done" once the
 //                                  first cache sweep, read pass and write pass have all ended
 //   wait-cycle RVA SECONDS         until that state is "done"
-#include <windows.h>
-#include <commctrl.h>
-#include <psapi.h>
-
+//   texts PAGE ID...               "ID<tab>text" for each control, read in one go
+//   curves RVA                     measured points of every curve, read from BenchState
+//   curve RVA KIND B               the entries of one curve: KIND dcache, icache (B 0), read,
+//                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
+//   monitor RVA SECONDS STOPFILE   every 50 ms, one line per change of the selected tab, the
+//                                  visible page, the fill-search texts, the workers' flags and
+//                                  the curves' progress, stamped with milliseconds since its
+//                                  start; ends when STOPFILE exists, the window goes or time is up
+//   chaos SECONDS SEED             random clicks on tabs and buttons, Escape, 1501 on and off and
+//                                  stray WM_COMMANDs for that long; prints what it did and the
+//                                  message round trips it saw (see chaos.cpp)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstddef>
 #include <string>
 
-#include "core/bench_state.h"
+#include "probe_common.h"
 
 namespace {
 
-const wchar_t* const CAPTION = L"Memory benchmark v0.1.5 (alpha)";
-
-HWND mainWindow() { return FindWindowW(nullptr, CAPTION); }
-
-HWND tabControl(HWND main) { return GetDlgItem(main, 1011); }
-
-// The pages are child dialogs of the tab control, in creation (tab) order.
-HWND page(HWND main, int index) {
-  HWND child = nullptr;
-  int i = -1;
-  while ((child = FindWindowExW(tabControl(main), child, L"#32770", nullptr)) != nullptr) {
-    if (++i == index) return child;
-  }
-  return nullptr;
-}
-
-std::string utf8(const wchar_t* text) {
-  char out[1024];
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
-  return n > 0 ? std::string(out) : std::string();
-}
-
-std::string controlText(HWND main, int pageIndex, int id) {
-  HWND control = GetDlgItem(page(main, pageIndex), id);
-  if (control == nullptr) return "<no control>";
-  wchar_t text[512] = {};
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
-                      &result);
-  return utf8(text);
-}
-
-int selectedTab(HWND main) {
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(tabControl(main), TCM_GETCURSEL, 0, 0, SMTO_BLOCK, 5000, &result)) {
-    return -1;
-  }
-  return static_cast<int>(result);
-}
+using namespace probe;
 
 template <typename Condition>
 bool waitFor(double seconds, Condition condition) {
@@ -85,39 +57,16 @@ bool waitFor(double seconds, Condition condition) {
   }
 }
 
-DWORD vardeloProcessId(HWND main) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(main, &pid);
-  return pid;
-}
-
-// Reads one field of the program's BenchState out of its memory.
-template <typename T>
-T readField(HANDLE process, std::uintptr_t benchAddress, std::size_t offset) {
-  T value{};
-  SIZE_T got = 0;
-  ReadProcessMemory(process, reinterpret_cast<const void*>(benchAddress + offset), &value,
-                    sizeof value, &got);
-  return value;
-}
-
 // "done" when no sweep runs, none is requested and the last MMX write curve is complete; else
 // the state as "cacheBusy ramBusy ramRestart last-entry".
 std::string cycleState(HWND main, std::uintptr_t rva) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                               vardeloProcessId(main));
-  HMODULE modules[1] = {};
-  DWORD needed = 0;
-  EnumProcessModules(process, modules, sizeof modules, &needed);
-  const std::uintptr_t bench = reinterpret_cast<std::uintptr_t>(modules[0]) + rva;
   using vardelo::BenchState;
-  const auto cacheBusy = readField<std::uint8_t>(process, bench, offsetof(BenchState, cacheBusy));
-  const auto ramBusy = readField<std::uint8_t>(process, bench, offsetof(BenchState, ramBusy));
-  const auto ramRestart = readField<std::uint8_t>(process, bench, offsetof(BenchState, ramRestart));
-  const auto last = readField<std::uint32_t>(
-      process, bench,
+  BenchReader bench(main, rva);
+  const auto cacheBusy = bench.byte(offsetof(BenchState, cacheBusy));
+  const auto ramBusy = bench.byte(offsetof(BenchState, ramBusy));
+  const auto ramRestart = bench.byte(offsetof(BenchState, ramRestart));
+  const auto last = bench.read<std::uint32_t>(
       offsetof(BenchState, writeMmxCurves) + (3 * vardelo::RAM_CURVE_ENTRIES + 319) * 4);
-  CloseHandle(process);
   if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
     return "done";
   }
@@ -131,6 +80,7 @@ int run(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string cmd = argv[1];
   auto arg = [&](int i) { return i < argc ? std::atof(argv[i]) : 0.0; };
+  auto rvaArg = [&](int i) -> std::uintptr_t { return i < argc ? std::strtoul(argv[i], nullptr, 0) : 0; };
 
   if (cmd == "wait-window") {
     HWND found = nullptr;
@@ -160,6 +110,11 @@ int run(int argc, char** argv) {
     std::printf("%d\n", selectedTab(main));
   } else if (cmd == "text") {
     std::printf("%s\n", controlText(main, static_cast<int>(arg(2)), static_cast<int>(arg(3))).c_str());
+  } else if (cmd == "texts") {
+    const int p = static_cast<int>(arg(2));
+    for (int i = 3; i < argc; ++i) {
+      std::printf("%s\t%s\n", argv[i], controlText(main, p, std::atoi(argv[i])).c_str());
+    }
   } else if (cmd == "wait-text") {
     const int p = static_cast<int>(arg(2)), id = static_cast<int>(arg(3));
     const std::string prefix = argc > 4 ? argv[4] : "";
@@ -178,6 +133,19 @@ int run(int argc, char** argv) {
   } else if (cmd == "page-command") {
     SendMessageW(page(main, static_cast<int>(arg(2))), WM_COMMAND, static_cast<WPARAM>(arg(3)), 0);
     std::printf("sent\n");
+  } else if (cmd == "click") {
+    const bool ok = clickControl(main, static_cast<int>(arg(2)), static_cast<int>(arg(3)));
+    std::printf("%s\n", ok ? "clicked" : "no control");
+    return ok ? 0 : 1;
+  } else if (cmd == "click-tab") {
+    const int index = static_cast<int>(arg(2));
+    POINT at;
+    if (!tabCentre(main, index, &at)) return 1;
+    click(at);
+    const std::string want(1, static_cast<char>('0' + index));
+    const bool ok = waitFor(10, [&] { return visiblePages(main) == want; });
+    std::printf("%s\n", visiblePages(main).c_str());
+    return ok ? 0 : 1;
   } else if (cmd == "key-escape") {
     // What the dialog manager makes of an Escape key press: the cancel command.
     SendMessageW(main, WM_COMMAND, IDCANCEL, 0);
@@ -185,25 +153,35 @@ int run(int argc, char** argv) {
   } else if (cmd == "close") {
     PostMessageW(main, WM_CLOSE, 0, 0);
     std::printf("posted\n");
+  } else if (cmd == "sys-close") {
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    std::printf("posted\n");
+  } else if (cmd == "key-alt-f4") {
+    SetForegroundWindow(main);
+    INPUT keys[4] = {};
+    const WORD order[4][2] = {{VK_MENU, 0}, {VK_F4, 0}, {VK_F4, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
+    for (int i = 0; i < 4; ++i) {
+      keys[i].type = INPUT_KEYBOARD;
+      keys[i].ki.wVk = order[i][0];
+      keys[i].ki.dwFlags = order[i][1];
+    }
+    SendInput(4, keys, sizeof(INPUT));
+    std::printf("pressed\n");
   } else if (cmd == "round-trip") {
-    LARGE_INTEGER f, a, b;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&a);
-    DWORD_PTR result = 0;
-    const bool ok = SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &result) != 0;
-    QueryPerformanceCounter(&b);
-    std::printf("%.1f\n", (b.QuadPart - a.QuadPart) * 1000.0 / f.QuadPart);
-    return ok ? 0 : 1;
+    const double ms = roundTripMs(main);
+    std::printf("%.1f\n", ms);
+    return ms >= 0 ? 0 : 1;
   } else if (cmd == "gdi") {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                 vardeloProcessId(main));
+                                 processOf(main));
     DWORD handles = 0;
     GetProcessHandleCount(process, &handles);
     PROCESS_MEMORY_COUNTERS memory{};
     GetProcessMemoryInfo(process, &memory, sizeof memory);
-    std::printf("gdi %lu user %lu handles %lu workingSetKiB %lu\n",
+    std::printf("gdi %lu user %lu handles %lu workingSetKiB %lu privateKiB %lu\n",
                 GetGuiResources(process, GR_GDIOBJECTS), GetGuiResources(process, GR_USEROBJECTS),
-                handles, static_cast<unsigned long>(memory.WorkingSetSize / 1024));
+                handles, static_cast<unsigned long>(memory.WorkingSetSize / 1024),
+                static_cast<unsigned long>(memory.PagefileUsage / 1024));
     CloseHandle(process);
   } else if (cmd == "origin") {
     POINT origin{0, 0};
@@ -213,13 +191,41 @@ int run(int argc, char** argv) {
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     std::printf("%u %u %u\n", GetRValue(face), GetGValue(face), GetBValue(face));
   } else if (cmd == "cycle") {
-    std::printf("%s\n", cycleState(main, std::strtoul(argv[2], nullptr, 0)).c_str());
+    std::printf("%s\n", cycleState(main, rvaArg(2)).c_str());
   } else if (cmd == "wait-cycle") {
-    const std::uintptr_t rva = std::strtoul(argv[2], nullptr, 0);
     std::string state;
-    const bool ok = waitFor(arg(3), [&] { return (state = cycleState(main, rva)) == "done"; });
+    const bool ok = waitFor(arg(3), [&] { return (state = cycleState(main, rvaArg(2))) == "done"; });
     std::printf("%s\n", state.c_str());
     return ok ? 0 : 1;
+  } else if (cmd == "curves") {
+    BenchReader bench(main, rvaArg(2));
+    std::printf("%s\n", curvesSummary(bench).c_str());
+  } else if (cmd == "curve" && argc > 4) {
+    using vardelo::BenchState;
+    const std::string kind = argv[3];
+    const int b = std::atoi(argv[4]);
+    std::size_t offset = 0;
+    int entries = vardelo::RAM_CURVE_ENTRIES;
+    if (kind == "dcache" || kind == "icache") {
+      offset = kind == "dcache" ? offsetof(BenchState, dcacheCurve) : offsetof(BenchState, icacheCurve);
+      entries = vardelo::CACHE_CURVE_ENTRIES;
+    } else if (kind == "read" || kind == "write" || kind == "mmx") {
+      offset = kind == "read"    ? offsetof(BenchState, readCurves)
+               : kind == "write" ? offsetof(BenchState, writeCurves)
+                                 : offsetof(BenchState, writeMmxCurves);
+      offset += static_cast<std::size_t>(b) * vardelo::RAM_CURVE_ENTRIES * 4;
+    } else {
+      return 2;
+    }
+    BenchReader bench(main, rvaArg(2));
+    std::uint32_t curve[vardelo::RAM_CURVE_ENTRIES];
+    bench.entries(offset, curve, entries);
+    for (int i = 0; i < entries; ++i) std::printf("%s%lu", i ? " " : "", static_cast<unsigned long>(curve[i]));
+    std::printf("\n");
+  } else if (cmd == "monitor") {
+    return monitor(main, rvaArg(2), arg(3), argc > 4 ? argv[4] : "");
+  } else if (cmd == "chaos") {
+    return chaos(main, arg(2), static_cast<unsigned>(arg(3)));
   } else {
     return 2;
   }

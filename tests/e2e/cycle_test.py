@@ -1,0 +1,517 @@
+"""The whole first cycle of the real program, as a person lets it run, then its buttons.
+
+Started under Xvfb and Wine, vardelo.exe runs its first cache sweep, read pass and write pass on
+its own. A monitor (vardelo-probe.exe monitor) logs every change of the selected tab, the visible
+page, the fill-search texts and the workers' flags; the test reads texts and screenshots at the
+moments a person would look. Checked along the way:
+
+- each sweep brings its page to the front when it starts;
+- the fill search's progress bar grows from "<>" to 25 bars, the best code beside it in "%8lX",
+  and the label reads "mode" again before the code sweep starts;
+- every readout of the cache page in its format once the sweep is done;
+- the read and write statistics: each column as the curves in memory give it, minimum <= average
+  <= maximum, the percentage, the combined figure from the four averages;
+- the curves reach the right edge of the charts, the charts' grid, marker and legend colours;
+- a read restart pressed during the write pass runs one read pass after it, and no more;
+- the filter buttons cycle their captions and change what the chart shows;
+- the cache restart runs the sweep again (with its fill search); a write restart pressed during it
+  runs a write pass after it;
+- the About page's "close" ends the process with exit code 0.
+
+VARDELO_E2E_CYCLE=full also waits for that last write pass to end and checks its statistics
+(a few minutes more); the default, quick, closes the program once the write pass has started.
+Screenshots stay in $TARGET_DIR/e2e-cycle/.
+"""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e import (Checks, PageShot, Program, Shot, TARGET, bench_rva, probe, probe_out,  # noqa: E402
+                 share)
+
+FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
+# Bounds of each wait; a native machine needs a small part of them.
+SWEEP_SECONDS = int(os.environ.get("VARDELO_E2E_SWEEP_SECONDS", "1800"))
+SHOTS = os.path.join(TARGET, "e2e-cycle")
+check = Checks()
+BLOCKS = (32, 64, 128, 256)
+BLOCK_COLOURS = {32: (0, 150, 255), 64: (100, 225, 225), 128: (100, 255, 100), 256: (200, 240, 0)}
+NO_POINT = 0xFFFFFFFF
+
+
+# ---- The monitor's log -----------------------------------------------------------------------
+
+class Monitor:
+    def __init__(self, rva):
+        self.log_path = os.path.join(SHOTS, "monitor.log")
+        self.stop_path = os.path.join(SHOTS, "monitor.stop")
+        if os.path.exists(self.stop_path):
+            os.remove(self.stop_path)
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(
+            [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                          "wine-run"),
+             os.path.join(TARGET, "vardelo-probe.exe"), "monitor", rva, "7200",
+             "Z:" + self.stop_path.replace("/", "\\")],
+            stdout=open(self.log_path, "w"), stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        open(self.stop_path, "w").close()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+    def latest(self):
+        """The time of the last line the monitor wrote."""
+        events = self.events()
+        return events[-1][0] if events else 0.0
+
+    def events(self, kind=None):
+        out = []
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                line = line.rstrip("\r\n")
+                parts = line.split(" ", 2)
+                if len(parts) < 2:
+                    continue
+                if kind is None or parts[1] == kind:
+                    out.append((float(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+        return out
+
+    def flags(self):
+        """[(t, {"cacheBusy": .., "ramBusy": .., ...})]"""
+        out = []
+        for t, _, value in self.events("flags"):
+            words = value.split()
+            out.append((t, {words[i]: int(words[i + 1]) for i in range(0, len(words), 2)}))
+        return out
+
+    def wait(self, condition, seconds, what):
+        """Polls the flags until condition(flags) holds; returns the time it first held."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            for t, f in self.flags():
+                if t >= self.mark and condition(f):
+                    return t
+            time.sleep(0.25)
+        check.ok(what, False, "not within %d s" % seconds)
+        return None
+
+    mark = 0.0
+
+    def since(self, t):
+        self.mark = t
+
+
+def brought_to_front(monitor, t, page, what):
+    """From time t on, the monitor saw the tab and the visible page switch to `page` (or both
+    were on it already, when the page was on view as the sweep started)."""
+    deadline = time.monotonic() + 10
+    while True:
+        seen = {}
+        for kind in ("tab", "pages"):
+            events = monitor.events(kind)
+            before = [v for (tt, _, v) in events if tt < t - 100][-1:]
+            seen[kind] = before + [v for (tt, _, v) in events if tt >= t - 100]
+        if str(page) in seen["tab"][:3] and str(page) in seen["pages"][:4]:
+            return check.ok(what, True)
+        if time.monotonic() > deadline:
+            return check.ok(what, False, "tabs %s, pages %s" % (seen["tab"][:3], seen["pages"][:4]))
+        time.sleep(0.25)
+
+
+# ---- Page texts ------------------------------------------------------------------------------
+
+def texts(page, ids):
+    out = {}
+    for line in probe_out("texts", page, *ids).split("\n"):
+        key, _, value = line.partition("\t")
+        if key:
+            out[int(key)] = value
+    return out
+
+
+def in_format(text, fmt, pattern):
+    """The text is a number shown with the printf-style `fmt`; returns the number or None."""
+    m = re.fullmatch(pattern, text)
+    if not m:
+        return None
+    n = int(m.group(1), 16 if fmt.endswith("X") else 10)
+    return n if fmt % n == text else None
+
+
+def check_cache_readouts():
+    t = texts(0, [100, 101, 102, 104, 110, 111, 112, 114, 122, 124, 130, 139])
+    check.note("cache readouts: " + ", ".join("%d=%r" % kv for kv in sorted(t.items())))
+    size_k = lambda s: in_format(s, " %4dK ", r" *(\d+)K ")  # noqa: E731
+    check.ok("I-cache size \" %4luK \" or \"%4luk:4*\"", size_k(t[100]) is not None or
+             in_format(t[100], "%4dk:4*", r" *(\d+)k:4\*") is not None, repr(t[100]))
+    check.ok("D-cache size \" %4luK \"", size_k(t[101]) is not None, repr(t[101]))
+    check.ok("L2 size \" %4luK \", a power of two",
+             size_k(t[102]) is not None and size_k(t[102]) & (size_k(t[102]) - 1) == 0,
+             repr(t[102]))
+    memory = in_format(t[104], " %5dM ", r" *(\d+)M ")
+    check.ok("installed memory \" %5luM \", a multiple of 8", memory is not None and
+             memory % 8 == 0, repr(t[104]))
+    for field, what in ((110, "I-cache speed"), (111, "D-cache speed"), (112, "L2 speed")):
+        speed = in_format(t[field], " %6d ", r" *(\d+) ")
+        check.ok("%s \" %%6lu \"" % what, speed is not None and speed > 0, repr(t[field]))
+    check.ok("RAM speed \" %5lu \"", in_format(t[114], " %5d ", r" *(\d+) ") is not None,
+             repr(t[114]))
+    check.ok("L2 line \"-\" or \"%3lubyts*\"", t[122] == "-" or
+             in_format(t[122], "%3dbyts*", r" *(\d+)byts\*") is not None, repr(t[122]))
+    line = in_format(t[124], "%3dbyts", r" *(\d+)byts")
+    check.ok("RAM line \"%3lubyts\", a power of two from 4 to 256",
+             line in (4, 8, 16, 32, 64, 128, 256), repr(t[124]))
+    check.ok("fill mode \"%8lX\"", in_format(t[130], "%8X", r" *([0-9A-F]+)") is not None,
+             repr(t[130]))
+    check.eq("the fill label reads \"mode\"", "mode", t[139])
+    return t
+
+
+def check_fill_search(monitor, t_from, t_to, final_code):
+    """The progress texts of one fill search, seen by the monitor between t_from and t_to."""
+    labels = [(t, v) for (t, _, v) in monitor.events("text139") if t_from <= t <= t_to]
+    codes = [(t, v) for (t, _, v) in monitor.events("text130") if t_from <= t <= t_to]
+    bars = [(t, v) for (t, v) in labels if v.startswith("<")]
+    check.note("fill search: %d progress texts seen, from %r to %r" %
+               (len(bars), bars[0][1] if bars else None, bars[-1][1] if bars else None))
+    check.ok("progress texts are \"<\", bars, \">\" with at most 25 bars",
+             bars and all(re.fullmatch(r"<\|{0,25}>", v) for _, v in bars),
+             [v for _, v in bars if not re.fullmatch(r"<\|{0,25}>", v)][:3])
+    counts = [len(v) - 2 for _, v in bars]
+    check.ok("the bar only grows", counts == sorted(counts), counts)
+    check.ok("the bar ends with 25 bars", counts and counts[-1] == 25, counts[-3:])
+    check.ok("several progress steps seen", len(set(counts)) >= 5, sorted(set(counts)))
+    others = [v for _, v in labels if not v.startswith("<")]
+    check.ok("besides the bar, the label shows only \"-\" and \"mode\"",
+             set(others) <= {"-", "mode"}, others)
+    check.ok("the label reads \"mode\" after the bar", labels and labels[-1][1] == "mode" and
+             bars and labels[-1][0] > bars[-1][0], labels[-2:])
+    during = [v for t, v in codes if bars and bars[0][0] <= t <= bars[-1][0]]
+    check.ok("the best code so far in \"%8lX\" during the search",
+             during and all(in_format(v, "%8X", r" *([0-9A-F]+)") is not None for v in during),
+             during[:3])
+    check.ok("the code shown after the search is the last best code",
+             during and during[-1] == final_code, (during[-1:], final_code))
+    icache = [(t, v) for (t, _, v) in monitor.events("curves")
+              if t_from <= t and re.search(r"icache [1-9]", v)]
+    check.ok("the code sweep starts after the search", icache and labels and
+             icache[0][0] >= labels[-1][0] - 100, (icache[:1], labels[-1:]))
+
+
+# ---- Curves and statistics -------------------------------------------------------------------
+
+def curve(rva, kind, b):
+    return [int(v) for v in probe_out("curve", rva, kind, b).split()]
+
+
+def expected_stats(c):
+    """Columns 0..4 of one curve as the page shows them (None where a field is left alone)."""
+    if c[0] == NO_POINT:
+        return None
+    taken = []
+    for v in c[:320]:
+        if v == NO_POINT:
+            break
+        taken.append(v)
+    signed = [v - (1 << 32) if v >= 1 << 31 else v for v in taken]
+    average = sum(taken) // len(taken)
+    cols = {0: min(taken) // 1024, 1: (max(signed) & 0xFFFFFFFF) // 1024, 2: average // 1024}
+    linear = c[96]
+    if linear != NO_POINT:
+        cols[3] = linear // 1024
+        if linear:
+            cols[4] = (average * 100 + linear // 2) // linear
+    return cols
+
+
+def shown_stats(page):
+    base = 200 if page == 1 else 300
+    ids = [base + 10 * b + col for b in range(4) for col in range(5)] + [base + 99]
+    t = texts(page, ids)
+    rows = []
+    for b in range(4):
+        row = {}
+        for col in range(4):
+            row[col] = in_format(t[base + 10 * b + col], " %5d ", r" *(\d+) ")
+        row[4] = in_format(t[base + 10 * b + 4], "%3d%%", r" *(\d+)%")
+        rows.append(row)
+    combined = in_format(t[base + 99], "%5dMB/s", r" *(\d+)MB/s")
+    return rows, combined, t
+
+
+def check_stats(page, rva, kinds):
+    """The statistics on `page` against the curves in memory of one of `kinds` (the write page
+    shows the plain and the MMX write curves on alternate paints)."""
+    rows, combined, raw = shown_stats(page)
+    name = "read" if page == 1 else "write"
+    check.note("%s statistics: %s" % (name, " | ".join(
+        " ".join(str(r[c]) for c in range(5)) for r in rows) + " | %s" % combined))
+    check.ok("%s statistics: every field in its format" % name,
+             all(v is not None for r in rows for v in r.values()) and combined is not None,
+             raw)
+    for b, r in enumerate(rows):
+        if None in r.values():
+            continue
+        check.ok("%s block %d: minimum <= average <= maximum, linear within them" % (name, BLOCKS[b]),
+                 r[0] <= r[2] <= r[1] and r[0] <= r[3] <= r[1], r)
+        # The percentage is computed from the unrounded KiB/s figures; the shown MiB/s
+        # figures bound it.
+        lo = 100 * r[2] / (r[3] + 1) if r[3] + 1 else 0
+        hi = 100 * (r[2] + 1) / r[3] if r[3] else 1e9
+        check.ok("%s block %d: percentage %d%% of average to linear" % (name, BLOCKS[b], r[4]),
+                 lo - 1 <= r[4] <= hi + 1, "between %.1f and %.1f" % (lo, hi))
+    if all(r[2] is not None for r in rows):
+        weighted = (13 * rows[0][2] + 9 * rows[1][2] + 6 * rows[2][2] + 4 * rows[3][2]) // 32
+        check.eq("%s combined figure from the four averages" % name, weighted, combined)
+    matches = []
+    for kind in kinds:
+        expected = [expected_stats(curve(rva, kind, b)) for b in range(4)]
+        if all(e is not None and all(rows[b][c] == e[c] for c in e) for b, e in enumerate(expected)):
+            matches.append(kind)
+    check.ok("%s statistics are those of the measured %s curves" % (name, " or ".join(kinds)),
+             matches, "shown %s" % rows)
+
+
+def check_curves_complete(rva, what):
+    summary = probe_out("curves", rva)
+    counts = re.findall(r"(\d+!?)", summary)
+    check.ok("%s: every curve complete, nothing behind its end" % what,
+             counts == ["160", "160"] + ["320"] * 12, summary)
+
+
+# ---- Screenshots -----------------------------------------------------------------------------
+
+def show(page):
+    """Clicks the page's tab, as a person would."""
+    check.ok("tab %d shows its page" % page, probe("click-tab", page)[0] == 0)
+
+
+def press(page, button):
+    return check.ok("button %d on page %d clicked" % (button, page),
+                    probe("click", page, button)[0] == 0)
+
+
+def screenshot(name, page):
+    show(page)
+    time.sleep(2)  # let the page paint; the checks read what it drew
+    return PageShot(Shot(os.path.join(SHOTS, name + ".png")), page)
+
+
+def near(pixels, colour):
+    return sum(1 for p in pixels if p == colour)
+
+
+def check_cache_chart(shot, back):
+    check.ok("cache plot black between grid lines",
+             share(shot.column(48, 7, 255), (0, 0, 0)) >= 60)
+    check.ok("cache coarse vertical grid at x = 204",
+             share(shot.column(204, 7, 255), (0, 150, 150)) >= 60)
+    check.ok("cache fine vertical grid at x = 52",
+             share(shot.column(52, 7, 255), (0, 100, 100)) >= 50)
+    check.eq("cache right margin in the margin colour", back, shot.pixel(370, 100))
+    legend = shot.region(244, 16, 300, 29)
+    yellow = sum(1 for (r, g, b) in legend if r >= 200 and g >= 200 and b < 100)
+    check.ok("cache legend in yellow at (244,16)", yellow > 0, yellow)
+    edge = shot.region(358, 7, 364, 255)
+    check.ok("the data curve reaches the right edge (x = 364)", near(edge, (200, 200, 0)) > 0)
+    check.ok("the code curve reaches the right edge (x = 364)", near(edge, (0, 200, 0)) > 0)
+
+
+def check_ram_chart(shot, page, back):
+    coarse, marker = ((0, 75, 75), (1, 1, 1)) if page == 1 else ((75, 22, 75), (0, 0, 0))
+    name = "read" if page == 1 else "write"
+    check.ok("%s coarse vertical grid at x = 204" % name,
+             share(shot.column(204, 7, 255), coarse) >= 40)
+    marks = shot.column(140, 7, 255)
+    check.ok("%s dotted marker at x = 140: dots" % name, share(marks, marker) >= 25)
+    check.ok("%s dotted marker at x = 140: gaps in the margin colour" % name,
+             share(marks, back) >= 25)
+    check.eq("%s right margin in the margin colour" % name, back, shot.pixel(370, 100))
+    plot = shot.region(45, 7, 363, 255)
+    for size in (32, 256):
+        check.ok("%s curve of block %d drawn" % (name, size), near(plot, BLOCK_COLOURS[size]) >= 20)
+    edge = shot.region(356, 7, 363, 255)
+    check.ok("%s curves reach the right edge (x = 363)" % name,
+             near(edge, BLOCK_COLOURS[32]) > 0, "block-32 pixels %d" % near(edge, BLOCK_COLOURS[32]))
+
+
+def check_filter(page, rva):
+    """Seven presses bring the caption back; level "--" draws the measured curve, level 4 a
+    smoothed one, so the plot differs."""
+    button = 1201 if page == 1 else 1301
+    name = "read" if page == 1 else "write"
+    show(page)
+    captions = []
+    plots = {}
+    for presses in range(8):
+        if presses:
+            press(page, button)
+        caption = probe_out("text", page, button)
+        captions.append(caption)
+        if caption in ("фильтр 4", "фильтр --") and caption not in plots:
+            time.sleep(2)
+            shot = PageShot(Shot(os.path.join(SHOTS, "%s-filter-%s.png" % (
+                name, caption.split()[1].replace("--", "off")))), page)
+            plots[caption] = shot.region(45, 7, 363, 255)
+    check.eq("%s filter captions over seven presses" % name,
+             ["фильтр 4", "фильтр 5", "фильтр 6", "фильтр --", "фильтр 1", "фильтр 2",
+              "фильтр 3", "фильтр 4"], captions)
+    if len(plots) == 2:
+        differing = sum(1 for a, b in zip(plots["фильтр 4"], plots["фильтр --"]) if a != b)
+        check.ok("%s chart redrawn with the filter: level -- differs from level 4" % name,
+                 differing > 50, "%d pixels differ" % differing)
+
+
+# ---- The run ---------------------------------------------------------------------------------
+
+def main():
+    started = time.monotonic()
+    os.makedirs(SHOTS, exist_ok=True)
+    print("cycle test, %s mode" % ("full" if FULL else "quick"))
+    program = Program()
+    if not check.ok("the main window appears", program.window):
+        program.stop()
+        return 1
+    rva = bench_rva()
+    monitor = Monitor(rva)
+    phases = {}
+    try:
+        run(program, rva, monitor, phases)
+    finally:
+        monitor.stop()
+        program.stop()
+    for name, seconds in phases.items():
+        print("duration: %s %.0f s" % (name, seconds))
+    print("duration: the whole test %.0f s" % (time.monotonic() - started))
+    print("cycle test: %s" % ("passed" if check.failures == 0 else "%d failures" % check.failures))
+    return 0 if check.failures == 0 else 1
+
+
+def run(program, rva, monitor, phases):
+    face = tuple(int(v) for v in probe_out("face").split())
+    back = (max(face[0] - 5, 0), max(face[1] - 5, 0), face[2])
+
+    # The first cache sweep: the cache page in front, the fill search, the code sweep.
+    first = monitor.wait(lambda f: f["cacheBusy"] == 2, 60, "the first cache sweep starts")
+    if first is not None:
+        brought_to_front(monitor, first, 0, "the cache sweep brings the cache page to the front")
+    read_start = monitor.wait(lambda f: f["ramBusy"] & 1, SWEEP_SECONDS, "the read pass starts")
+    if read_start is None:
+        return
+    phases["first cache sweep"] = (read_start - (first or 0)) / 1000
+    brought_to_front(monitor, read_start, 1, "the read pass brings the read page to the front")
+    readouts = check_cache_readouts()
+    check_fill_search(monitor, first or 0, read_start, readouts[130])
+    check.eq("cache curves complete when the read pass starts",
+             "dcache 160 icache 160", " ".join(probe_out("curves", rva).split()[:4]))
+    check_cache_chart(screenshot("cache-after-sweep", 0), back)
+    show(1)
+
+    # The read pass, then the write pass; a read restart pressed during the write pass.
+    monitor.since(read_start)
+    write_start = monitor.wait(lambda f: f["ramBusy"] & 2, SWEEP_SECONDS, "the write pass starts")
+    if write_start is None:
+        return
+    phases["first read pass"] = (write_start - read_start) / 1000
+    brought_to_front(monitor, write_start, 2, "the write pass brings the write page to the front")
+    read_shot = screenshot("read-after-pass", 1)
+    check_ram_chart(read_shot, 1, back)
+    check_stats(1, rva, ["read"])
+    press(1, 1200)
+    monitor.since(write_start)
+    check.ok("the read restart is taken as a request during the write pass",
+             monitor.wait(lambda f: f["ramRestart"] & 1, 10, "ramRestart bit 0") is not None)
+    show(2)
+
+    again = monitor.wait(lambda f: f["ramBusy"] == 1, SWEEP_SECONDS,
+                         "a read pass runs after the write pass")
+    if again is None:
+        return
+    phases["first write pass"] = (again - write_start) / 1000
+    brought_to_front(monitor, again, 1, "the requested read pass brings the read page up")
+    write_shot = screenshot("write-after-pass", 2)
+    check_ram_chart(write_shot, 2, back)
+    check_stats(2, rva, ["write", "mmx"])
+    show(1)
+    monitor.since(again)
+    idle = monitor.wait(lambda f: f["ramBusy"] == 0 and f["ramRestart"] == 0, SWEEP_SECONDS,
+                        "the requested read pass ends")
+    if idle is None:
+        return
+    phases["requested read pass"] = (idle - again) / 1000
+    time.sleep(3)
+    passes = 0
+    previous = 0
+    for t, f in monitor.flags():
+        if t > write_start:
+            if f["ramBusy"] & 1 and not previous & 1:
+                passes += 1
+            previous = f["ramBusy"]
+    check.eq("exactly one read pass after the write pass", 1, passes)
+    check.ok("no pass runs or is asked for afterwards",
+             monitor.flags()[-1][1]["ramBusy"] == 0 and monitor.flags()[-1][1]["ramRestart"] == 0,
+             monitor.flags()[-1])
+    check_curves_complete(rva, "after the first cycle and the requested read pass")
+    check_stats(1, rva, ["read"])
+
+    # The filter buttons of both pages.
+    check_filter(1, rva)
+    check_filter(2, rva)
+
+    # The cache restart runs the whole sweep again; a write restart asked for meanwhile.
+    show(0)
+    monitor.since(monitor.latest())
+    press(0, 1100)
+    restart = monitor.wait(lambda f: f["cacheBusy"] > 0, 60, "the cache restart starts a sweep")
+    if restart is None:
+        return
+    brought_to_front(monitor, restart, 0, "the cache restart brings the cache page to the front")
+    show(2)
+    press(2, 1300)
+    monitor.since(restart)
+    ended = monitor.wait(lambda f: f["cacheBusy"] == 0, SWEEP_SECONDS, "the repeated sweep ends")
+    if ended is None:
+        return
+    phases["repeated cache sweep"] = (ended - restart) / 1000
+    check_fill_search(monitor, restart, ended + 2000, probe("text", 0, 130)[1].rstrip("\n"))
+    cleared = [v for (t, _, v) in monitor.events("curves") if t >= restart and
+               re.match(r"dcache (\d+)", v) and int(re.match(r"dcache (\d+)", v).group(1)) < 20]
+    check.ok("the repeated sweep started its curves afresh", cleared, "no early points seen")
+    monitor.since(ended)
+    write_again = monitor.wait(lambda f: f["ramBusy"] == 2, 60,
+                               "the write restart pressed during the sweep runs a write pass")
+    if write_again is None:
+        return
+    brought_to_front(monitor, write_again, 2, "the write pass brings the write page up")
+    if FULL:
+        monitor.since(write_again)
+        done = monitor.wait(lambda f: f["ramBusy"] == 0 and f["ramRestart"] == 0,
+                            SWEEP_SECONDS, "the requested write pass ends")
+        if done is None:
+            return
+        phases["requested write pass"] = (done - write_again) / 1000
+        reads = [t for t, f in monitor.flags() if t > write_again and f["ramBusy"] & 1]
+        check.ok("no read pass after the requested write pass", not reads)
+        check_curves_complete(rva, "after the requested write pass")
+        show(2)
+        time.sleep(1)
+        check_stats(2, rva, ["write", "mmx"])
+
+    # The About page and its close button.
+    show(3)
+    check.ok("the close button is there", probe_out("text", 3, 1300) == "close",
+             probe_out("text", 3, 1300))
+    press(3, 1300)
+    check.eq("the About page's close ends the process with exit code 0", 0,
+             program.wait_exit(30))
+
+
+if __name__ == "__main__":
+    sys.exit(main())

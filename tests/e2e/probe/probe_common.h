@@ -1,0 +1,187 @@
+// What the probe's commands share: finding the program's windows and controls, reading their
+// texts, and reading the program's BenchState out of its memory.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/bench_state.h"
+
+namespace probe {
+
+inline const wchar_t* const CAPTION = L"Memory benchmark v0.1.5 (alpha)";
+
+inline HWND mainWindow() { return FindWindowW(nullptr, CAPTION); }
+
+inline HWND tabControl(HWND main) { return GetDlgItem(main, 1011); }
+
+// The pages are child dialogs of the tab control, in creation (tab) order.
+inline HWND page(HWND main, int index) {
+  HWND child = nullptr;
+  int i = -1;
+  while ((child = FindWindowExW(tabControl(main), child, L"#32770", nullptr)) != nullptr) {
+    if (++i == index) return child;
+  }
+  return nullptr;
+}
+
+inline std::string utf8(const wchar_t* text) {
+  char out[1024];
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+  return n > 0 ? std::string(out) : std::string();
+}
+
+inline std::string windowText(HWND window) {
+  wchar_t text[512] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
+                      &result);
+  return utf8(text);
+}
+
+inline std::string controlText(HWND main, int pageIndex, int id) {
+  HWND control = GetDlgItem(page(main, pageIndex), id);
+  return control == nullptr ? "<no control>" : windowText(control);
+}
+
+inline int selectedTab(HWND main) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(tabControl(main), TCM_GETCURSEL, 0, 0, SMTO_BLOCK, 5000, &result)) {
+    return -1;
+  }
+  return static_cast<int>(result);
+}
+
+// The visible pages as digits, "1" when only the read page shows.
+inline std::string visiblePages(HWND main) {
+  std::string shown;
+  for (int i = 0; i < 4; ++i) {
+    if (IsWindowVisible(page(main, i))) shown += static_cast<char>('0' + i);
+  }
+  return shown;
+}
+
+inline DWORD processOf(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+// Milliseconds for a message sent to the main dialog to come back; negative when it did not
+// within `timeoutMs`.
+inline double roundTripMs(HWND main, UINT timeoutMs = 10000) {
+  LARGE_INTEGER f, a, b;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&a);
+  DWORD_PTR result = 0;
+  const bool ok = SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_BLOCK, timeoutMs, &result) != 0;
+  QueryPerformanceCounter(&b);
+  return ok ? (b.QuadPart - a.QuadPart) * 1000.0 / f.QuadPart : -1.0;
+}
+
+// Screen centre of tab `index`: the tab control answers into a buffer inside the program.
+inline bool tabCentre(HWND main, int index, POINT* centre) {
+  HWND tab = tabControl(main);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                               processOf(tab));
+  if (process == nullptr) return false;
+  void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+  RECT item{};
+  bool ok = false;
+  if (remote != nullptr) {
+    DWORD_PTR result = 0;
+    ok = SendMessageTimeoutW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote),
+                             SMTO_BLOCK, 5000, &result) != 0 &&
+         result != 0 && ReadProcessMemory(process, remote, &item, sizeof item, nullptr) != 0;
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(process);
+  if (!ok) return false;
+  centre->x = (item.left + item.right) / 2;
+  centre->y = (item.top + item.bottom) / 2;
+  return ClientToScreen(tab, centre) != 0;
+}
+
+// A left click at a point of the screen, through the system's input queue as a mouse's would.
+inline void click(POINT at) {
+  SetCursorPos(at.x, at.y);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// A click on the middle of a control; false when it is not there.
+inline bool clickControl(HWND main, int pageIndex, int id) {
+  RECT r;
+  if (!GetWindowRect(GetDlgItem(page(main, pageIndex), id), &r)) return false;
+  click(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+  return true;
+}
+
+// The program's BenchState, read field by field out of its memory. `rva` is the record's offset
+// from the start of the program's image (from the exe's symbol table).
+class BenchReader {
+ public:
+  BenchReader(HWND main, std::uintptr_t rva) {
+    process_ = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processOf(main));
+    HMODULE modules[1] = {};
+    DWORD needed = 0;
+    if (process_ != nullptr && EnumProcessModules(process_, modules, sizeof modules, &needed)) {
+      bench_ = reinterpret_cast<std::uintptr_t>(modules[0]) + rva;
+    }
+  }
+  ~BenchReader() {
+    if (process_ != nullptr) CloseHandle(process_);
+  }
+  BenchReader(const BenchReader&) = delete;
+  BenchReader& operator=(const BenchReader&) = delete;
+
+  bool ok() const { return bench_ != 0; }
+
+  template <typename T>
+  T read(std::size_t offset) const {
+    T value{};
+    SIZE_T got = 0;
+    ReadProcessMemory(process_, reinterpret_cast<const void*>(bench_ + offset), &value,
+                      sizeof value, &got);
+    return value;
+  }
+  std::uint8_t byte(std::size_t offset) const { return read<std::uint8_t>(offset); }
+
+  // Copies `count` 32-bit entries starting at `offset`.
+  void entries(std::size_t offset, std::uint32_t* out, std::size_t count) const {
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process_, reinterpret_cast<const void*>(bench_ + offset), out,
+                           count * 4, &got)) {
+      for (std::size_t i = 0; i < count; ++i) out[i] = vardelo::NO_POINT;
+    }
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  std::uintptr_t bench_ = 0;
+};
+
+// The measured points of one curve: entries before the first NO_POINT, or before the first 0
+// (a RAM curve holds zeros until its first pass clears it).
+inline int measuredPoints(const std::uint32_t* curve, int points) {
+  int n = 0;
+  while (n < points && curve[n] != vardelo::NO_POINT && curve[n] != 0) ++n;
+  return n;
+}
+
+// Points measured in each of the 14 curves: "dcache icache | read 32..256 | write | mmx", and
+// "tail-ok" when every entry behind the points is NO_POINT.
+std::string curvesSummary(const BenchReader& bench);
+
+int chaos(HWND main, double seconds, unsigned seed);
+int monitor(HWND main, std::uintptr_t rva, double seconds, const char* stopFile);
+
+}  // namespace probe
