@@ -95,10 +95,19 @@ class Program:
 
 
 def unix_pid():
-    """The Linux process that runs vardelo.exe under Wine (its process name), or None."""
+    """The Linux process that runs vardelo.exe under Wine in this test's Wine prefix, or None:
+    another test run may have its own vardelo.exe on the machine."""
+    prefix = os.environ.get("WINEPREFIX", os.path.join(TOP, "build", "wineprefix")).encode()
     out = subprocess.run(["pgrep", "-x", "vardelo.exe"], stdout=subprocess.PIPE,
                          text=True).stdout.split()
-    return int(out[0]) if out else None
+    for pid in out:
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if b"WINEPREFIX=" + prefix in f.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            pass
+    return None
 
 
 def proc_figures(pid):
@@ -114,6 +123,23 @@ def proc_figures(pid):
     except OSError:
         pass
     return figures
+
+
+def test_area_rss(pid, area, length=12 << 20):
+    """Resident KiB of the mappings that lie inside the test area [area, area + length): the
+    program fills those pages as its passes first write them, which is not growth."""
+    total, start, end = 0, 0, 0
+    try:
+        with open("/proc/%d/smaps" % pid) as f:
+            for line in f:
+                m = re.match(r"([0-9a-f]+)-([0-9a-f]+) ", line)
+                if m:
+                    start, end = int(m.group(1), 16), int(m.group(2), 16)
+                elif line.startswith("Rss:") and start >= area and end <= area + length:
+                    total += int(line.split()[1])
+    except OSError:
+        pass
+    return total
 
 
 class Shot:

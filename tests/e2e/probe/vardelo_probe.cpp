@@ -29,6 +29,7 @@
 //   curves RVA                     measured points of every curve, read from BenchState
 //   curve RVA KIND B               the entries of one curve: KIND dcache, icache (B 0), read,
 //                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
+//   area RVA                       the address of the program's test area, in hexadecimal
 //   monitor RVA SECONDS STOPFILE   every 50 ms, one line per change of the selected tab, the
 //                                  visible page, the fill-search texts, the workers' flags and
 //                                  the curves' progress, stamped with milliseconds since its
@@ -222,6 +223,10 @@ int run(int argc, char** argv) {
     bench.entries(offset, curve, entries);
     for (int i = 0; i < entries; ++i) std::printf("%s%lu", i ? " " : "", static_cast<unsigned long>(curve[i]));
     std::printf("\n");
+  } else if (cmd == "area") {
+    BenchReader bench(main, rvaArg(2));
+    std::printf("0x%lx\n", static_cast<unsigned long>(
+                                bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))));
   } else if (cmd == "monitor") {
     return monitor(main, rvaArg(2), arg(3), argc > 4 ? argv[4] : "");
   } else if (cmd == "chaos") {
