@@ -8,15 +8,16 @@
 # kept in $TARGET_DIR/e2e-window/ for a person to look at; the time to the window and the round
 # trip of a message to the dialog while the cache sweep runs are printed, not tested.
 #
-# Control texts, visibility and positions come from a small probe program built here with the
-# MinGW compiler. The program runs on a desktop of its own: the wineserver of the test run may
-# have started its default desktop without a display, and a new desktop takes the X display of
-# the process that opens it. Every wait is bounded and ends as soon as its condition holds.
+# Control texts, visibility and positions come from vardelo-probe.exe (`state`). The program runs
+# on a desktop of its own: the wineserver of the test run may have started its default desktop
+# without a display, and a new desktop takes the X display of the process that opens it. Every
+# wait is bounded and ends as soon as its condition holds.
 set -u
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 target="${TARGET_DIR:-$top/build/target}"
 exe="$target/vardelo.exe"
-[ -f "$exe" ] || { echo "missing $exe"; exit 1; }
+probeExe="$target/vardelo-probe.exe"
+[ -f "$exe" ] && [ -f "$probeExe" ] || { echo "missing $exe or $probeExe"; exit 1; }
 
 if [ -z "${VARDELO_E2E_X:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" env VARDELO_E2E_X=1 bash "${BASH_SOURCE[0]}"
@@ -29,7 +30,7 @@ runPid=""
 # A program left running by a failed check: closed as the window is, else its launcher stopped.
 stopProgram() {
   [ -n "$runPid" ] && kill -0 "$runPid" 2>/dev/null || return 0
-  wine "$work/probe.exe" close "$desktop" >/dev/null 2>&1
+  wine "$probeExe" --desktop "$desktop" close >/dev/null 2>&1
   local deadline=$((SECONDS + 10))
   while kill -0 "$runPid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.1; done
   kill "$runPid" 2>/dev/null
@@ -42,131 +43,11 @@ failures=0
 fail() { echo "FAIL [${SECONDS}s]: $*"; failures=$((failures + 1)); }
 pass() { echo "ok [${SECONDS}s]: $*"; }
 
-# ---- The probe --------------------------------------------------------------------------------
-cat > "$work/probe.c" <<'EOF'
-/* probe run <desktop> <program>   runs the program on that desktop, returns its exit code
-   probe ping <desktop>            milliseconds for a message sent to the main window to return
-   probe close <desktop>           posts WM_CLOSE to the main window
-   probe state <desktop>           prints the main window's state, exit code 1 if it is not there:
-     main <left> <top> <right> <bottom> <caption>
-     tab <index> <x> <y>                 screen centre of each tab
-     page <index> <visible>
-     control <page> <id> <x> <y> <text>  screen centre and text of each control (UTF-8)   */
-#include <windows.h>
-#include <commctrl.h>
-#include <stdio.h>
-
-static void line(const char* head, const wchar_t* text) {
-  char utf8[2048];
-  int n = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL) : 0;
-  fputs(head, stdout);
-  if (n > 1) fwrite(utf8, 1, n - 1, stdout);
-  fputc('\n', stdout);
-}
-
-static void textOf(HWND w, wchar_t* buffer, int cap) {
-  buffer[0] = 0;
-  SendMessageTimeoutW(w, WM_GETTEXT, cap, (LPARAM)buffer, SMTO_BLOCK, 5000, NULL);
-}
-
-static int pageIndex(HWND page) {
-  if (GetDlgItem(page, 1100)) return 0;
-  if (GetDlgItem(page, 1201)) return 1;
-  if (GetDlgItem(page, 399)) return 2;
-  if (GetDlgItem(page, 1302)) return 3;
-  return -1;
-}
-
-static int state(void) {
-  HWND main = FindWindowW(L"#32770", L"Memory benchmark v0.1.5 (alpha)");
-  if (!main) return 1;
-  char head[160];
-  wchar_t text[512];
-  RECT r;
-  GetWindowRect(main, &r);
-  textOf(main, text, 512);
-  snprintf(head, sizeof head, "main %ld %ld %ld %ld ", r.left, r.top, r.right, r.bottom);
-  line(head, text);
-
-  /* The tab rectangles live in the program's memory: ask for them through a buffer there. */
-  HWND tab = GetDlgItem(main, 1011);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(tab, &pid);
-  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  RECT* remote = process ? VirtualAllocEx(process, NULL, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE) : NULL;
-  int tabs = (int)SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0);
-  for (int i = 0; remote && i < tabs; ++i) {
-    RECT item = {0};
-    SendMessageW(tab, TCM_GETITEMRECT, i, (LPARAM)remote);
-    ReadProcessMemory(process, remote, &item, sizeof item, NULL);
-    POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
-    ClientToScreen(tab, &centre);
-    printf("tab %d %ld %ld\n", i, centre.x, centre.y);
-  }
-  for (HWND page = GetWindow(tab, GW_CHILD); page; page = GetWindow(page, GW_HWNDNEXT)) {
-    int index = pageIndex(page);
-    printf("page %d %d\n", index, (GetWindowLongW(page, GWL_STYLE) & WS_VISIBLE) ? 1 : 0);
-    for (HWND c = GetWindow(page, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-      GetWindowRect(c, &r);
-      textOf(c, text, 512);
-      snprintf(head, sizeof head, "control %d %d %ld %ld ", index, GetDlgCtrlID(c),
-               (r.left + r.right) / 2, (r.top + r.bottom) / 2);
-      line(head, text);
-    }
-  }
-  return 0;
-}
-
-static int run(const wchar_t* desktopName, wchar_t* commandLine) {
-  if (!CreateDesktopW(desktopName, NULL, NULL, 0, GENERIC_ALL, NULL)) return 101;
-  STARTUPINFOW si = {sizeof si};
-  si.lpDesktop = (wchar_t*)desktopName;
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return 102;
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 103;
-  GetExitCodeProcess(pi.hProcess, &code);
-  return (int)code;
-}
-
-static int ping(void) {
-  HWND main = FindWindowW(L"#32770", L"Memory benchmark v0.1.5 (alpha)");
-  if (!main) return 1;
-  LARGE_INTEGER f, a, b;
-  DWORD_PTR result;
-  QueryPerformanceFrequency(&f);
-  QueryPerformanceCounter(&a);
-  if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &result)) return 1;
-  QueryPerformanceCounter(&b);
-  printf("%.1f\n", (double)(b.QuadPart - a.QuadPart) * 1000.0 / (double)f.QuadPart);
-  return 0;
-}
-
-int wmain(int argc, wchar_t** argv) {
-  if (argc == 4 && !wcscmp(argv[1], L"run")) return run(argv[2], argv[3]);
-  if (argc == 3) {
-    HDESK desktop = OpenDesktopW(argv[2], 0, FALSE, GENERIC_ALL);
-    if (!desktop || !SetThreadDesktop(desktop)) return 2;
-    if (!wcscmp(argv[1], L"state")) return state();
-    if (!wcscmp(argv[1], L"ping")) return ping();
-    if (!wcscmp(argv[1], L"close")) {
-      HWND main = FindWindowW(L"#32770", L"Memory benchmark v0.1.5 (alpha)");
-      return main && PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    }
-  }
-  return 3;
-}
-EOF
-if ! i686-w64-mingw32-gcc -municode -O2 -o "$work/probe.exe" "$work/probe.c"; then
-  echo "FAIL: cannot build the window probe"
-  exit 1
-fi
-
 # ---- Helpers ---------------------------------------------------------------------------------
 desktop=""
 # The probe's C runtime ends its lines with CR LF.
 probeState() {
-  wine "$work/probe.exe" state "$desktop" 2>/dev/null | tr -d '\r' >"$work/state"
+  wine "$probeExe" --desktop "$desktop" state 2>/dev/null | tr -d '\r' >"$work/state"
   [ "${PIPESTATUS[0]}" = 0 ]
 }
 # Polls `probeState && <condition>` until it holds or `seconds` pass.
@@ -219,7 +100,7 @@ start() {
   local winExe started
   winExe=$(winepath -w "$exe")
   started=$(date +%s%N)
-  wine "$work/probe.exe" run "$desktop" "$winExe" >"$work/run-$desktop.log" 2>&1 &
+  wine "$probeExe" run "$desktop" "$winExe" >"$work/run-$desktop.log" 2>&1 &
   runPid=$!
   # Emulated machines start Wine processes far more slowly, and the start-up calibrates first.
   if ! waitFor 240 true; then
@@ -325,7 +206,7 @@ if start vardelo-e2e-ru; then
   unanswered=0
   deadline=$((SECONDS + 1800))
   until pageShown 1 || ((SECONDS >= deadline)); do
-    wine "$work/probe.exe" ping "$desktop" 2>/dev/null >"$work/ping" || unanswered=$((unanswered + 1))
+    wine "$probeExe" --desktop "$desktop" round-trip 2>/dev/null >"$work/ping" || unanswered=$((unanswered + 1))
     tr -d '\r' <"$work/ping" >>"$pings"
     sleep 0.5
     probeState || break

@@ -2,6 +2,13 @@
 // inside the same Wine session, for the end-to-end tests. Each command prints one line on stdout
 // and exits 0 on success, 1 when the condition was not met in time or the window is missing.
 //
+//   --desktop NAME COMMAND ...     runs COMMAND on that desktop (see run)
+//   run NAME PROGRAM               runs PROGRAM on a new desktop NAME; exits with its exit code
+//   state                          the main window, tab centres, pages and controls, one a line:
+//                                    main <left> <top> <right> <bottom> <caption>
+//                                    tab <index> <x> <y>              (screen centre)
+//                                    page <index> <visible>
+//                                    control <page> <id> <x> <y> <text>
 //   wait-window SECONDS            until the main window exists; prints its handle
 //   tab                            the selected tab index
 //   wait-tab N SECONDS             until tab N is selected (the workers select theirs)
@@ -77,8 +84,63 @@ std::string cycleState(HWND main, std::uintptr_t rva) {
   return text;
 }
 
+// Which page a page window is, by a control only it has.
+int pageIndex(HWND pageWindow) {
+  if (GetDlgItem(pageWindow, 1100)) return 0;
+  if (GetDlgItem(pageWindow, 1201)) return 1;
+  if (GetDlgItem(pageWindow, 399)) return 2;
+  if (GetDlgItem(pageWindow, 1302)) return 3;
+  return -1;
+}
+
+void printState(HWND main) {
+  RECT r;
+  GetWindowRect(main, &r);
+  std::printf("main %ld %ld %ld %ld %s\n", r.left, r.top, r.right, r.bottom, windowText(main).c_str());
+  const int tabs = static_cast<int>(SendMessageW(tabControl(main), TCM_GETITEMCOUNT, 0, 0));
+  for (int i = 0; i < tabs; ++i) {
+    POINT centre;
+    if (tabCentre(main, i, &centre)) std::printf("tab %d %ld %ld\n", i, centre.x, centre.y);
+  }
+  for (HWND p = GetWindow(tabControl(main), GW_CHILD); p; p = GetWindow(p, GW_HWNDNEXT)) {
+    const int index = pageIndex(p);
+    std::printf("page %d %d\n", index, (GetWindowLongW(p, GWL_STYLE) & WS_VISIBLE) ? 1 : 0);
+    for (HWND c = GetWindow(p, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      GetWindowRect(c, &r);
+      std::printf("control %d %d %ld %ld %s\n", index, GetDlgCtrlID(c), (r.left + r.right) / 2,
+                  (r.top + r.bottom) / 2, windowText(c).c_str());
+    }
+  }
+}
+
+// Runs a program on a desktop of its own (created here); a new desktop takes the X display of
+// the process that opens it.
+int runOnDesktop(const char* desktop, const char* program) {
+  if (!CreateDesktopA(desktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr)) return 101;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = const_cast<char*>(desktop);
+  PROCESS_INFORMATION info{};
+  std::string commandLine = program;
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return 102;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD code = 103;
+  GetExitCodeProcess(info.hProcess, &code);
+  return static_cast<int>(code);
+}
+
 int run(int argc, char** argv) {
+  if (argc >= 4 && std::strcmp(argv[1], "--desktop") == 0) {
+    HDESK desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
+    if (desktop == nullptr || !SetThreadDesktop(desktop)) return 2;
+    argv[2] = argv[0];
+    return run(argc - 2, argv + 2);
+  }
   if (argc < 2) return 2;
+  if (std::strcmp(argv[1], "run") == 0) return argc > 3 ? runOnDesktop(argv[2], argv[3]) : 2;
   const std::string cmd = argv[1];
   auto arg = [&](int i) { return i < argc ? std::atof(argv[i]) : 0.0; };
   auto rvaArg = [&](int i) -> std::uintptr_t { return i < argc ? std::strtoul(argv[i], nullptr, 0) : 0; };
@@ -94,7 +156,9 @@ int run(int argc, char** argv) {
     std::printf("no window\n");
     return 1;
   }
-  if (cmd == "tab") {
+  if (cmd == "state") {
+    printState(main);
+  } else if (cmd == "tab") {
     std::printf("%d\n", selectedTab(main));
   } else if (cmd == "wait-tab") {
     const int want = static_cast<int>(arg(2));
