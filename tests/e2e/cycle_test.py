@@ -30,8 +30,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (Checks, PageShot, Program, Shot, TARGET, bench_rva, probe, probe_out,  # noqa: E402
-                 share)
+from e2e import (PROBE, WINE_RUN, Checks, PageShot, Program, Shot, TARGET, bench_rva,  # noqa: E402
+                 probe, probe_out, share)
 
 FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
 # Bounds of each wait; a native machine needs a small part of them.
@@ -51,13 +51,11 @@ class Monitor:
         self.stop_path = os.path.join(SHOTS, "monitor.stop")
         if os.path.exists(self.stop_path):
             os.remove(self.stop_path)
-        self.started = time.monotonic()
-        self.process = subprocess.Popen(
-            [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                          "wine-run"),
-             os.path.join(TARGET, "vardelo-probe.exe"), "monitor", rva, "7200",
-             "Z:" + self.stop_path.replace("/", "\\")],
-            stdout=open(self.log_path, "w"), stderr=subprocess.DEVNULL)
+        self.mark = 0.0  # events before this time (ms) do not satisfy a wait
+        with open(self.log_path, "w") as log:
+            self.process = subprocess.Popen(
+                [WINE_RUN, PROBE, "monitor", rva, "7200", "Z:" + self.stop_path.replace("/", "\\")],
+                stdout=log, stderr=subprocess.DEVNULL)
 
     def stop(self):
         open(self.stop_path, "w").close()
@@ -92,17 +90,17 @@ class Monitor:
         return out
 
     def wait(self, condition, seconds, what):
-        """Polls the flags until condition(flags) holds; returns the time it first held."""
+        """Polls the flags until condition(flags) holds from the mark on; checks that it does
+        within `seconds` and returns the time it first held (None if it did not)."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             for t, f in self.flags():
                 if t >= self.mark and condition(f):
+                    check.ok(what, True, "at %.1f s" % (t / 1000))
                     return t
             time.sleep(0.25)
         check.ok(what, False, "not within %d s" % seconds)
         return None
-
-    mark = 0.0
 
     def since(self, t):
         self.mark = t
@@ -345,7 +343,7 @@ def check_ram_chart(shot, page, back):
              near(edge, BLOCK_COLOURS[32]) > 0, "block-32 pixels %d" % near(edge, BLOCK_COLOURS[32]))
 
 
-def check_filter(page, rva):
+def check_filter(page):
     """Seven presses bring the caption back; level "--" draws the measured curve, level 4 a
     smoothed one, so the plot differs."""
     button = 1201 if page == 1 else 1301
@@ -435,8 +433,8 @@ def run(program, rva, monitor, phases):
     check_stats(1, rva, ["read"])
     press(1, 1200)
     monitor.since(write_start)
-    check.ok("the read restart is taken as a request during the write pass",
-             monitor.wait(lambda f: f["ramRestart"] & 1, 10, "ramRestart bit 0") is not None)
+    monitor.wait(lambda f: f["ramRestart"] & 1, 10,
+                 "the read restart is taken as a request during the write pass")
     show(2)
 
     again = monitor.wait(lambda f: f["ramBusy"] == 1, SWEEP_SECONDS,
@@ -471,8 +469,8 @@ def run(program, rva, monitor, phases):
     check_stats(1, rva, ["read"])
 
     # The filter buttons of both pages.
-    check_filter(1, rva)
-    check_filter(2, rva)
+    check_filter(1)
+    check_filter(2)
 
     # The cache restart runs the whole sweep again; a write restart asked for meanwhile.
     show(0)

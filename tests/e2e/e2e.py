@@ -73,7 +73,6 @@ class Program:
     def __init__(self):
         self.process = subprocess.Popen([WINE_RUN, EXE], stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        self.started = time.monotonic()
         self.window = probe("wait-window", WINDOW_SECONDS)[0] == 0
 
     def running(self):

@@ -27,15 +27,6 @@ const int ACTION_WEIGHTS[ACTIONS] = {30, 30, 10, 6, 12, 12};
 const std::vector<int> BUTTONS[4] = {{1100}, {1200, 1201}, {1300, 1301}, {}};
 const std::vector<int> KNOWN_IDS[4] = {{1100}, {1200, 1201}, {1300, 1301}, {1300, 1301, 1302}};
 
-void pressEscape(HWND main) {
-  SetForegroundWindow(main);
-  INPUT input[2] = {};
-  input[0].type = input[1].type = INPUT_KEYBOARD;
-  input[0].ki.wVk = input[1].ki.wVk = VK_ESCAPE;
-  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, input, sizeof(INPUT));
-}
-
 bool sendCommand(HWND to, WPARAM wParam) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(to, WM_COMMAND, wParam, 0, SMTO_BLOCK, 10000, &result) != 0;
@@ -93,7 +84,7 @@ int chaos(HWND main, double seconds, unsigned seed) {
         break;
       }
       case ESCAPE:
-        pressEscape(main);
+        pressKeys(main, {VK_ESCAPE});
         break;
       case REALTIME:
         sendCommand(main, 1501);

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 
 #include "core/bench_state.h"
@@ -115,6 +117,24 @@ inline void click(POINT at) {
   input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
   input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
   SendInput(2, input, sizeof(INPUT));
+}
+
+// Presses the keys in order and lets them go in reverse order, with the main window in front,
+// through the system's input queue as a keyboard's would.
+inline void pressKeys(HWND main, std::initializer_list<WORD> keys) {
+  SetForegroundWindow(main);
+  INPUT input[8] = {};
+  int n = 0;
+  for (WORD key : keys) {
+    input[n].type = INPUT_KEYBOARD;
+    input[n++].ki.wVk = key;
+  }
+  for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
+    input[n].type = INPUT_KEYBOARD;
+    input[n].ki.wVk = *key;
+    input[n++].ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  SendInput(n, input, sizeof(INPUT));
 }
 
 // A click on the middle of a control; false when it is not there.

@@ -222,15 +222,7 @@ int run(int argc, char** argv) {
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     std::printf("posted\n");
   } else if (cmd == "key-alt-f4") {
-    SetForegroundWindow(main);
-    INPUT keys[4] = {};
-    const WORD order[4][2] = {{VK_MENU, 0}, {VK_F4, 0}, {VK_F4, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
-    for (int i = 0; i < 4; ++i) {
-      keys[i].type = INPUT_KEYBOARD;
-      keys[i].ki.wVk = order[i][0];
-      keys[i].ki.dwFlags = order[i][1];
-    }
-    SendInput(4, keys, sizeof(INPUT));
+    pressKeys(main, {VK_MENU, VK_F4});
     std::printf("pressed\n");
   } else if (cmd == "round-trip") {
     const double ms = roundTripMs(main);
