@@ -1,9 +1,12 @@
 """The whole first cycle of the real program, as a person lets it run, then its buttons.
 
 Started under Xvfb and Wine, vardelo.exe runs its first cache sweep, read pass and write pass on
-its own. A monitor (vardelo-probe.exe monitor) logs every change of the selected tab, the visible
-page, the fill-search texts and the workers' flags; the test reads texts and screenshots at the
-moments a person would look. Checked along the way:
+its own. A monitor (vardelo-probe.exe monitor), started before the program, logs every change of
+the selected tab, the visible page, the fill-search texts and the workers' flags; the test reads
+texts and screenshots once the page has painted. Each step waits for the state it needs and finds
+an event that came before it in the monitor's log, so the test holds at any pace of the program:
+the presses that must come during a pass are armed before it starts and made by the probe as the
+pass brings its page up. Checked along the way:
 
 - each sweep brings its page to the front when it starts;
 - the fill search's progress bar grows from "<>" to 25 bars, the best code beside it in "%8lX",
@@ -13,6 +16,7 @@ moments a person would look. Checked along the way:
   <= maximum, the percentage, the combined figure from the four averages;
 - the curves reach the right edge of the charts, the charts' grid, marker and legend colours;
 - a read restart pressed during the write pass runs one read pass after it, and no more;
+- the pages after the first cycle: the charts and the statistics;
 - the filter buttons cycle their captions and change what the chart shows;
 - the cache restart runs the sweep again (with its fill search); a write restart pressed during it
   runs a write pass after it;
@@ -25,102 +29,21 @@ Screenshots stay in $TARGET_DIR/e2e-cycle/.
 
 import os
 import re
-import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (PROBE, WINE_RUN, Checks, PageShot, Program, Shot, TARGET, bench_rva,  # noqa: E402
-                 probe, probe_out, share)
+from e2e import (RVA, SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
+                 press, probe, probe_out, settled_shot, share, show, wait_for)
 
 FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
-# Bounds of each wait; a native machine needs a small part of them.
-SWEEP_SECONDS = int(os.environ.get("VARDELO_E2E_SWEEP_SECONDS", "1800"))
 SHOTS = os.path.join(TARGET, "e2e-cycle")
-check = Checks()
 BLOCKS = (32, 64, 128, 256)
 BLOCK_COLOURS = {32: (0, 150, 255), 64: (100, 225, 225), 128: (100, 255, 100), 256: (200, 240, 0)}
 NO_POINT = 0xFFFFFFFF
 
 
-# ---- The monitor's log -----------------------------------------------------------------------
-
-class Monitor:
-    def __init__(self, rva):
-        self.log_path = os.path.join(SHOTS, "monitor.log")
-        self.stop_path = os.path.join(SHOTS, "monitor.stop")
-        if os.path.exists(self.stop_path):
-            os.remove(self.stop_path)
-        self.mark = 0.0  # events before this time (ms) do not satisfy a wait
-        with open(self.log_path, "w") as log:
-            self.process = subprocess.Popen(
-                [WINE_RUN, PROBE, "monitor", rva, "7200", "Z:" + self.stop_path.replace("/", "\\")],
-                stdout=log, stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        open(self.stop_path, "w").close()
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-
-    def latest(self):
-        """The time of the last line the monitor wrote."""
-        events = self.events()
-        return events[-1][0] if events else 0.0
-
-    def events(self, kind=None):
-        out = []
-        with open(self.log_path, encoding="utf-8", errors="replace") as f:
-            for line in f:
-                line = line.rstrip("\r\n")
-                parts = line.split(" ", 2)
-                if len(parts) < 2:
-                    continue
-                if kind is None or parts[1] == kind:
-                    out.append((float(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
-        return out
-
-    def flags(self):
-        """[(t, {"cacheBusy": .., "ramBusy": .., ...})]"""
-        out = []
-        for t, _, value in self.events("flags"):
-            words = value.split()
-            out.append((t, {words[i]: int(words[i + 1]) for i in range(0, len(words), 2)}))
-        return out
-
-    def wait(self, condition, seconds, what):
-        """Polls the flags until condition(flags) holds from the mark on; checks that it does
-        within `seconds` and returns the time it first held (None if it did not)."""
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            for t, f in self.flags():
-                if t >= self.mark and condition(f):
-                    check.ok(what, True, "at %.1f s" % (t / 1000))
-                    return t
-            time.sleep(0.25)
-        check.ok(what, False, "not within %d s" % seconds)
-        return None
-
-    def since(self, t):
-        self.mark = t
-
-
-def brought_to_front(monitor, t, page, what):
-    """From time t on, the monitor saw the tab and the visible page switch to `page` (or both
-    were on it already, when the page was on view as the sweep started)."""
-    deadline = time.monotonic() + 10
-    while True:
-        seen = {}
-        for kind in ("tab", "pages"):
-            events = monitor.events(kind)
-            before = [v for (tt, _, v) in events if tt < t - 100][-1:]
-            seen[kind] = before + [v for (tt, _, v) in events if tt >= t - 100]
-        if str(page) in seen["tab"][:3] and str(page) in seen["pages"][:4]:
-            return check.ok(what, True)
-        if time.monotonic() > deadline:
-            return check.ok(what, False, "tabs %s, pages %s" % (seen["tab"][:3], seen["pages"][:4]))
-        time.sleep(0.25)
+def idle(f):
+    return not any(f.values())
 
 
 # ---- Page texts ------------------------------------------------------------------------------
@@ -205,8 +128,8 @@ def check_fill_search(monitor, t_from, t_to, final_code):
 
 # ---- Curves and statistics -------------------------------------------------------------------
 
-def curve(rva, kind, b):
-    return [int(v) for v in probe_out("curve", rva, kind, b).split()]
+def curve(kind, b):
+    return [int(v) for v in probe_out("curve", RVA, kind, b).split()]
 
 
 def expected_stats(c):
@@ -244,7 +167,7 @@ def shown_stats(page):
     return rows, combined, t
 
 
-def check_stats(page, rva, kinds):
+def check_stats(page, kinds):
     """The statistics on `page` against the curves in memory of one of `kinds` (the write page
     shows the plain and the MMX write curves on alternate paints)."""
     rows, combined, raw = shown_stats(page)
@@ -270,15 +193,15 @@ def check_stats(page, rva, kinds):
         check.eq("%s combined figure from the four averages" % name, weighted, combined)
     matches = []
     for kind in kinds:
-        expected = [expected_stats(curve(rva, kind, b)) for b in range(4)]
+        expected = [expected_stats(curve(kind, b)) for b in range(4)]
         if all(e is not None and all(rows[b][c] == e[c] for c in e) for b, e in enumerate(expected)):
             matches.append(kind)
     check.ok("%s statistics are those of the measured %s curves" % (name, " or ".join(kinds)),
              matches, "shown %s" % rows)
 
 
-def check_curves_complete(rva, what):
-    summary = probe_out("curves", rva)
+def check_curves_complete(what):
+    summary = probe_out("curves", RVA)
     counts = re.findall(r"(\d+!?)", summary)
     check.ok("%s: every curve complete, nothing behind its end" % what,
              counts == ["160", "160"] + ["320"] * 12, summary)
@@ -286,20 +209,8 @@ def check_curves_complete(rva, what):
 
 # ---- Screenshots -----------------------------------------------------------------------------
 
-def show(page):
-    """Clicks the page's tab, as a person would."""
-    check.ok("tab %d shows its page" % page, probe("click-tab", page)[0] == 0)
-
-
-def press(page, button):
-    return check.ok("button %d on page %d clicked" % (button, page),
-                    probe("click", page, button)[0] == 0)
-
-
 def screenshot(name, page):
-    show(page)
-    time.sleep(2)  # let the page paint; the checks read what it drew
-    return PageShot(Shot(os.path.join(SHOTS, name + ".png")), page)
+    return settled_shot(os.path.join(SHOTS, name + ".png"), page)
 
 
 def near(pixels, colour):
@@ -358,16 +269,12 @@ def check_filter(page):
             press(page, button)
         # The click goes through the input queue; the caption follows when it is handled. (The
         # probe's wait-text would get a Cyrillic argument through Wine's conversion of argv.)
-        deadline = time.monotonic() + 10
-        caption = probe_out("text", page, button)
-        while caption != want and time.monotonic() < deadline:
-            time.sleep(0.1)
-            caption = probe_out("text", page, button)
+        caption = wait_for(lambda: (lambda c: c if c == want else None)(
+            probe_out("text", page, button)), 30, poll=0.1) or probe_out("text", page, button)
         captions.append(caption)
         if caption in ("фильтр 4", "фильтр --") and caption not in plots:
-            time.sleep(2)
-            shot = PageShot(Shot(os.path.join(SHOTS, "%s-filter-%s.png" % (
-                name, caption.split()[1].replace("--", "off")))), page)
+            shot = screenshot("%s-filter-%s" % (name, caption.split()[1].replace("--", "off")),
+                              page)
             plots[caption] = shot.region(45, 7, 363, 255)
     check.eq("%s filter captions over seven presses" % name, expected, captions)
     if len(plots) == 2:
@@ -379,145 +286,167 @@ def check_filter(page):
 # ---- The run ---------------------------------------------------------------------------------
 
 def main():
-    started = time.monotonic()
     os.makedirs(SHOTS, exist_ok=True)
     print("cycle test, %s mode" % ("full" if FULL else "quick"))
-    program = Program()
+    # Armed before the program starts: a read restart pressed during the first write pass.
+    program = Program(SHOTS)
     if not check.ok("the main window appears", program.window):
         program.stop()
         return 1
-    rva = bench_rva()
-    monitor = Monitor(rva)
+    read_press = PressDuring("ramBusy", 2, 2, 1, 1200)
     phases = {}
     try:
-        run(program, rva, monitor, phases)
+        run(program, program.monitor, read_press, phases)
     finally:
-        monitor.stop()
+        read_press.cancel()
         program.stop()
     for name, seconds in phases.items():
         print("duration: %s %.0f s" % (name, seconds))
-    print("duration: the whole test %.0f s" % (time.monotonic() - started))
     print("cycle test: %s" % ("passed" if check.failures == 0 else "%d failures" % check.failures))
     return 0 if check.failures == 0 else 1
 
 
-def run(program, rva, monitor, phases):
+def flags_at(monitor, t):
+    """The workers' flags as they stood at time t."""
+    now = {}
+    for tt, f in monitor.flags():
+        if tt > t:
+            break
+        now = f
+    return now
+
+
+def run(program, monitor, read_press, phases):
     face = tuple(int(v) for v in probe_out("face").split())
     back = (max(face[0] - 5, 0), max(face[1] - 5, 0), face[2])
 
-    # The first cache sweep: the cache page in front, the fill search, the code sweep.
-    first = monitor.wait(lambda f: f["cacheBusy"] == 2, 60, "the first cache sweep starts")
-    if first is not None:
-        brought_to_front(monitor, first, 0, "the cache sweep brings the cache page to the front")
+    # The first cache sweep, the read pass and the write pass, as the monitor saw them: each
+    # brings its page to the front; the fill search shows its progress.
+    lag("the first cache sweep")
+    first = monitor.wait(lambda f: f["cacheBusy"] == 2, 120, "the first cache sweep starts")
+    if first is None:
+        return
+    monitor.brought_to_front(first, 0, "the cache sweep brings the cache page to the front")
     read_start = monitor.wait(lambda f: f["ramBusy"] & 1, SWEEP_SECONDS, "the read pass starts")
     if read_start is None:
         return
-    phases["first cache sweep"] = (read_start - (first or 0)) / 1000
-    brought_to_front(monitor, read_start, 1, "the read pass brings the read page to the front")
-    readouts = check_cache_readouts()
-    check_fill_search(monitor, first or 0, read_start, readouts[130])
-    check.eq("cache curves complete when the read pass starts",
-             "dcache 160 icache 160", " ".join(probe_out("curves", rva).split()[:4]))
-    check_cache_chart(screenshot("cache-after-sweep", 0), back)
-    show(1)
+    phases["first cache sweep"] = (read_start - first) / 1000
+    monitor.brought_to_front(read_start, 1, "the read pass brings the read page to the front")
 
-    # The read pass, then the write pass; a read restart pressed during the write pass.
+    lag("the cache page's readouts after the first sweep")
+    readouts = check_cache_readouts()
+    check_fill_search(monitor, first, read_start, readouts[130])
+    check.eq("cache curves complete after the first sweep",
+             "dcache 160 icache 160", " ".join(probe_out("curves", RVA).split()[:4]))
+
     monitor.since(read_start)
     write_start = monitor.wait(lambda f: f["ramBusy"] & 2, SWEEP_SECONDS, "the write pass starts")
     if write_start is None:
         return
     phases["first read pass"] = (write_start - read_start) / 1000
-    brought_to_front(monitor, write_start, 2, "the write pass brings the write page to the front")
-    read_shot = screenshot("read-after-pass", 1)
-    check_ram_chart(read_shot, 1, back)
-    check_stats(1, rva, ["read"])
-    press(1, 1200)
-    monitor.since(write_start)
-    monitor.wait(lambda f: f["ramRestart"] & 1, 10,
-                 "the read restart is taken as a request during the write pass")
-    show(2)
+    monitor.brought_to_front(write_start, 2, "the write pass brings the write page to the front")
 
-    again = monitor.wait(lambda f: f["ramBusy"] == 1, SWEEP_SECONDS,
+    # The read restart, armed at the start, was pressed once the write pass had begun.
+    lag("a read restart pressed during the write pass")
+    pressed, line = read_press.result()
+    check.ok("the read restart pressed during the write pass (tab 1, then its button)", pressed,
+             line)
+    monitor.since(write_start)
+    asked = monitor.wait(lambda f: f["ramRestart"] & 1, 60, "the read restart is taken as a request")
+    if asked is None:
+        return
+    check.ok("the request came while the write pass ran", flags_at(monitor, asked)["ramBusy"] & 2,
+             flags_at(monitor, asked))
+    write_end = monitor.wait(lambda f: not f["ramBusy"] & 2, SWEEP_SECONDS, "the write pass ends")
+    if write_end is None:
+        return
+    phases["first write pass"] = (write_end - write_start) / 1000
+    monitor.since(write_end)
+    again = monitor.wait(lambda f: f["ramBusy"] & 1, SWEEP_SECONDS,
                          "a read pass runs after the write pass")
     if again is None:
         return
-    phases["first write pass"] = (again - write_start) / 1000
-    brought_to_front(monitor, again, 1, "the requested read pass brings the read page up")
-    write_shot = screenshot("write-after-pass", 2)
-    check_ram_chart(write_shot, 2, back)
-    check_stats(2, rva, ["write", "mmx"])
-    show(1)
+    monitor.brought_to_front(again, 1, "the requested read pass has the read page in front")
     monitor.since(again)
-    idle = monitor.wait(lambda f: f["ramBusy"] == 0 and f["ramRestart"] == 0, SWEEP_SECONDS,
-                        "the requested read pass ends")
-    if idle is None:
+    ended = monitor.wait(idle, SWEEP_SECONDS, "the requested read pass ends")
+    if ended is None:
         return
-    phases["requested read pass"] = (idle - again) / 1000
-    time.sleep(3)
-    passes = 0
-    previous = 0
-    for t, f in monitor.flags():
-        if t > write_start:
-            if f["ramBusy"] & 1 and not previous & 1:
-                passes += 1
-            previous = f["ramBusy"]
-    check.eq("exactly one read pass after the write pass", 1, passes)
-    check.ok("no pass runs or is asked for afterwards",
-             monitor.flags()[-1][1]["ramBusy"] == 0 and monitor.flags()[-1][1]["ramRestart"] == 0,
-             monitor.flags()[-1])
-    check_curves_complete(rva, "after the first cycle and the requested read pass")
-    check_stats(1, rva, ["read"])
+    phases["requested read pass"] = (ended - again) / 1000
+    check.eq("exactly one read pass from the write pass's start on", 1,
+             len(monitor.passes(1, write_start)))
+    check.ok("no two passes at once", not [t for t, f in monitor.flags() if f["ramBusy"] == 3 or
+                                          (f["ramBusy"] and f["cacheBusy"])])
 
-    # The filter buttons of both pages.
+    # Everything asked for is done: the pages as a person sees them now.
+    lag("the three charts and the statistics after the first cycle")
+    check.ok("nothing runs or is asked for after the requested read pass",
+             idle(monitor.flags()[-1][1]), monitor.flags()[-1])
+    check_curves_complete("after the first cycle and the requested read pass")
+    check_cache_chart(screenshot("cache-after-cycle", 0), back)
+    check_ram_chart(screenshot("read-after-cycle", 1), 1, back)
+    check_stats(1, ["read"])
+    check_ram_chart(screenshot("write-after-cycle", 2), 2, back)
+    check_stats(2, ["write", "mmx"])
+
+    lag("the read page's filter button")
     check_filter(1)
+    lag("the write page's filter button")
     check_filter(2)
 
-    # The cache restart runs the whole sweep again; a write restart asked for meanwhile.
+    # The cache restart runs the whole sweep again; a write restart pressed during it runs a
+    # write pass after it.
+    lag("the cache restart, and a write restart pressed during its sweep")
     show(0)
+    write_press = PressDuring("cacheBusy", 255, 0, 2, 1300)
     monitor.since(monitor.latest())
     press(0, 1100)
     restart = monitor.wait(lambda f: f["cacheBusy"] > 0, 60, "the cache restart starts a sweep")
     if restart is None:
+        write_press.cancel()
         return
-    brought_to_front(monitor, restart, 0, "the cache restart brings the cache page to the front")
-    show(2)
-    press(2, 1300)
+    monitor.brought_to_front(restart, 0, "the cache restart brings the cache page to the front")
+    pressed, line = write_press.result()
+    check.ok("the write restart pressed during the sweep (tab 2, then its button)", pressed, line)
     monitor.since(restart)
     ended = monitor.wait(lambda f: f["cacheBusy"] == 0, SWEEP_SECONDS, "the repeated sweep ends")
     if ended is None:
         return
     phases["repeated cache sweep"] = (ended - restart) / 1000
+    asked = monitor.first(lambda f: f["ramRestart"] & 2, restart)
+    check.ok("the write restart came as a request while the sweep ran",
+             asked is not None and asked <= ended, (asked, ended))
     check_fill_search(monitor, restart, ended + 2000, probe("text", 0, 130)[1].rstrip("\n"))
     cleared = [v for (t, _, v) in monitor.events("curves") if t >= restart and
                re.match(r"dcache (\d+)", v) and int(re.match(r"dcache (\d+)", v).group(1)) < 20]
     check.ok("the repeated sweep started its curves afresh", cleared, "no early points seen")
     monitor.since(ended)
-    write_again = monitor.wait(lambda f: f["ramBusy"] == 2, 60,
+    write_again = monitor.wait(lambda f: f["ramBusy"] == 2, SWEEP_SECONDS,
                                "the write restart pressed during the sweep runs a write pass")
     if write_again is None:
         return
-    brought_to_front(monitor, write_again, 2, "the write pass brings the write page up")
+    check.eq("no read pass in between", [], monitor.passes(1, restart))
+    monitor.brought_to_front(write_again, 2, "the write pass brings the write page up")
     if FULL:
         monitor.since(write_again)
-        done = monitor.wait(lambda f: f["ramBusy"] == 0 and f["ramRestart"] == 0,
-                            SWEEP_SECONDS, "the requested write pass ends")
+        done = monitor.wait(idle, SWEEP_SECONDS, "the requested write pass ends")
         if done is None:
             return
         phases["requested write pass"] = (done - write_again) / 1000
-        reads = [t for t, f in monitor.flags() if t > write_again and f["ramBusy"] & 1]
-        check.ok("no read pass after the requested write pass", not reads)
-        check_curves_complete(rva, "after the requested write pass")
-        show(2)
-        time.sleep(1)
-        check_stats(2, rva, ["write", "mmx"])
+        check.eq("no read pass after the requested write pass", [],
+                 monitor.passes(1, write_again))
+        check_curves_complete("after the requested write pass")
+        lag("the write page after the requested write pass")
+        check_ram_chart(screenshot("write-after-restart", 2), 2, back)
+        check_stats(2, ["write", "mmx"])
 
     # The About page and its close button.
+    lag("the About page's close button")
     show(3)
     check.ok("the close button is there", probe_out("text", 3, 1300) == "close",
              probe_out("text", 3, 1300))
     press(3, 1300)
     check.eq("the About page's close ends the process with exit code 0", 0,
-             program.wait_exit(30))
+             program.wait_exit(60))
 
 
 if __name__ == "__main__":

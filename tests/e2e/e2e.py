@@ -1,8 +1,12 @@
-"""Helpers for the end-to-end tests written in Python: start the real vardelo.exe in the current
-Wine session and display, drive and read it through vardelo-probe.exe, read screenshots, record
-checks. Every wait is bounded. The bash tests have the same helpers in lib.sh."""
+"""Helpers for the end-to-end tests: start the real vardelo.exe in the current Wine session and
+display, drive and read it through vardelo-probe.exe, follow its passes through the probe's
+monitor, read screenshots once the page has painted, record checks.
+
+Every wait is bounded and ends as soon as its state holds; a test never assumes that a pass is
+still running or already over. The lag knob (VARDELO_E2E_LAG) delays each step to show that."""
 
 import os
+import random
 import re
 import subprocess
 import sys
@@ -15,11 +19,59 @@ PROBE = os.path.join(TARGET, "vardelo-probe.exe")
 WINE_RUN = os.path.join(TOP, "tools", "wine-run")
 # Generous bounds: emulated machines run Wine and the program far more slowly.
 WINDOW_SECONDS = int(os.environ.get("WINDOW_SECONDS", "240"))
+# Bound of a wait for a whole pass or sweep; a native machine needs a small part of it.
+SWEEP_SECONDS = int(os.environ.get("VARDELO_E2E_SWEEP_SECONDS", "1800"))
+# A message to the program may wait for a pass that holds the processor: this long it may be
+# answered late before it counts as never answered.
+ANSWER_SECONDS = int(os.environ.get("VARDELO_E2E_ANSWER_SECONDS", "120"))
+SEED = int(os.environ.get("VARDELO_E2E_SEED", str(int(time.time()) % 100000)))
 T0 = time.monotonic()
 
 
 def stamp():
     return "%4.0fs" % (time.monotonic() - T0)
+
+
+# ---- The lag knob ----------------------------------------------------------------------------
+# VARDELO_E2E_LAG delays every step of a test: "S" by S seconds, "A-B" by a random number of
+# seconds between A and B (seeded by VARDELO_E2E_SEED). A long lag makes the program look as fast
+# to the test as a fast machine does: each pass is over before the test's next step.
+
+def parse_lag(text):
+    """(low, high) seconds from "S" or "A-B"; raises ValueError on anything else."""
+    text = text.strip()
+    m = re.fullmatch(r"(\d+(?:\.\d*)?)(?:-(\d+(?:\.\d*)?))?", text)
+    if not m:
+        raise ValueError("VARDELO_E2E_LAG: %r is neither seconds nor A-B" % text)
+    low = float(m.group(1))
+    high = float(m.group(2)) if m.group(2) else low
+    if high < low:
+        raise ValueError("VARDELO_E2E_LAG: %r runs backwards" % text)
+    return low, high
+
+
+LAG = parse_lag(os.environ.get("VARDELO_E2E_LAG", "0"))
+_lag_random = random.Random(SEED)
+
+
+def lag(step):
+    """Called at the start of every step of a test: waits as the lag knob says."""
+    seconds = _lag_random.uniform(*LAG) if LAG[1] > 0 else 0.0
+    print("-- [%s] %s%s" % (stamp(), step, " (after a lag of %.1f s)" % seconds if seconds else ""))
+    sys.stdout.flush()
+    if seconds:
+        time.sleep(seconds)
+
+
+def wait_for(condition, seconds, poll=0.25):
+    """Polls condition() until it returns something true or `seconds` pass; returns its last
+    value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(poll)
 
 
 class Checks:
@@ -45,10 +97,21 @@ class Checks:
         sys.stdout.flush()
 
 
+check = Checks()
+
+# The Wine desktop the program runs on, when a test starts it on a desktop of its own.
+DESKTOP = None
+
+
+def probe_command(*args):
+    desktop = ["--desktop", DESKTOP] if DESKTOP else []
+    return [WINE_RUN, PROBE] + desktop + [str(a) for a in args]
+
+
 def probe(*args, timeout=None):
     """Runs one probe command; returns (exit code, stdout without CRs)."""
-    run = subprocess.run([WINE_RUN, PROBE] + [str(a) for a in args], stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, timeout=timeout)
+    run = subprocess.run(probe_command(*args), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         timeout=timeout)
     return run.returncode, run.stdout.decode("utf-8", "replace").replace("\r", "")
 
 
@@ -67,13 +130,223 @@ def bench_rva():
     return "0x%x" % (addr - base)
 
 
-class Program:
-    """The running vardelo.exe."""
+RVA = bench_rva() if os.path.exists(EXE) else None
 
-    def __init__(self):
-        self.process = subprocess.Popen([WINE_RUN, EXE], stdout=subprocess.DEVNULL,
+
+# ---- Answers from the program ----------------------------------------------------------------
+
+def answered(what):
+    """After a request that was not answered within its short bound: waits up to ANSWER_SECONDS
+    for the dialog to answer a message, and tells "answered late" from "never answered"."""
+    t = time.monotonic()
+    code, out = probe("round-trip", ANSWER_SECONDS * 1000, timeout=ANSWER_SECONDS + 60)
+    if code == 0:
+        check.note("%s: the dialog answered late (a message came back after %.1f s)" %
+                   (what, time.monotonic() - t))
+        return True
+    check.ok("%s: the dialog answers within %d s" % (what, ANSWER_SECONDS), False, "never answered")
+    return False
+
+
+def show(page):
+    """Clicks the page's tab, as a person would, until its page is the one shown. A worker that
+    starts a pass brings its own page up, and may do so just after the click: click again."""
+    for _ in range(8):
+        code, _ = probe("click-tab", page)  # waits up to 10 s for the page
+        if code == 0:
+            return check.ok("tab %d shows its page" % page, True)
+        if not answered("click on tab %d" % page):
+            return False
+    return check.ok("tab %d shows its page" % page, False, "pages %s" % probe_out("state"))
+
+
+def press(page, button):
+    return check.ok("button %d on page %d clicked" % (button, page),
+                    probe("click", page, button)[0] == 0)
+
+
+# ---- The monitor's log -----------------------------------------------------------------------
+
+class Monitor:
+    """vardelo-probe.exe monitor, started before the program: it waits for the window and logs
+    every change from then on, so that a test sees each pass start and end however late its own
+    steps come."""
+
+    # How long the program must have been idle, nothing running or asked for, before a wait
+    # gives up on a moment that has passed or cannot come.
+    IDLE_SECONDS = 10
+
+    def __init__(self, folder):
+        os.makedirs(folder, exist_ok=True)
+        self.log_path = os.path.join(folder, "monitor.log")
+        self.stop_path = os.path.join(folder, "monitor.stop")
+        if os.path.exists(self.stop_path):
+            os.remove(self.stop_path)
+        self.mark = 0.0  # events before this time (ms) do not satisfy a wait
+        with open(self.log_path, "w") as log:
+            self.process = subprocess.Popen(
+                probe_command("monitor", RVA, 7200, "Z:" + self.stop_path.replace("/", "\\")),
+                stdout=log, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        open(self.stop_path, "w").close()
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+    def latest(self):
+        """The time of the last line the monitor wrote."""
+        events = self.events()
+        return events[-1][0] if events else 0.0
+
+    def events(self, kind=None):
+        out = []
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                line = line.rstrip("\r\n")
+                parts = line.split(" ", 2)
+                if len(parts) < 2 or not re.fullmatch(r"\d+", parts[0]):
+                    continue
+                if kind is None or parts[1] == kind:
+                    out.append((float(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+        return out
+
+    def flags(self):
+        """[(t, {"cacheBusy": .., "ramBusy": .., ...})]"""
+        out = []
+        for t, _, value in self.events("flags"):
+            words = value.split()
+            out.append((t, {words[i]: int(words[i + 1]) for i in range(0, len(words), 2)}))
+        return out
+
+    def first(self, condition, since=None):
+        """The first time from `since` (default: the mark) at which condition(flags) held."""
+        since = self.mark if since is None else since
+        for t, f in self.flags():
+            if t >= since and condition(f):
+                return t
+        return None
+
+    def wait(self, condition, seconds, what):
+        """Until condition(flags) holds from the mark on; checks that it does within `seconds`
+        and returns the time it first held (None if it did not). An event that came before this
+        wait began counts, so a step that comes late still finds it. A wait for a moment that
+        cannot come is cut short: once the program has been idle, nothing running or asked for,
+        for IDLE_SECONDS of this wait."""
+        started = time.monotonic()
+        deadline = started + seconds
+        idle_since = None
+        while True:
+            flags = self.flags()
+            for t, f in flags:
+                if t >= self.mark and condition(f):
+                    check.ok(what, True, "at %.1f s" % (t / 1000))
+                    return t
+            now = time.monotonic()
+            if flags and not any(flags[-1][1].values()):
+                idle_since = idle_since or now
+                if now - idle_since >= self.IDLE_SECONDS:
+                    check.ok(what, False, "the program is idle, nothing running or asked for:"
+                             " the moment has passed or cannot come (flags %s at %.1f s)" %
+                             (flags[-1][1], flags[-1][0] / 1000))
+                    return None
+            else:
+                idle_since = None
+            if now >= deadline:
+                check.ok(what, False, "not within %d s" % seconds)
+                return None
+            time.sleep(0.25)
+
+    def since(self, t):
+        self.mark = t
+
+    def passes(self, bit, since, until=None):
+        """[(start, end)] of the RAM passes whose ramBusy bit is `bit` (1 read, 2 write) that
+        started from `since` on; end None while the pass runs."""
+        out = []
+        previous = 0
+        for t, f in self.flags():
+            busy = f["ramBusy"] & bit
+            if busy and not previous and t >= since and (until is None or t <= until):
+                out.append([t, None])
+            elif previous and not busy and out and out[-1][1] is None:
+                out[-1][1] = t
+            previous = busy
+        return [tuple(p) for p in out]
+
+    def brought_to_front(self, t, page, what):
+        """From time t on, the monitor saw the tab and the visible page switch to `page` (or
+        both were on it already, when the page was on view as the pass started)."""
+        deadline = time.monotonic() + 10
+        while True:
+            seen = {}
+            for kind in ("tab", "pages"):
+                events = self.events(kind)
+                before = [v for (tt, _, v) in events if tt < t - 100][-1:]
+                seen[kind] = before + [v for (tt, _, v) in events if tt >= t - 100]
+            if str(page) in seen["tab"][:3] and str(page) in seen["pages"][:4]:
+                return check.ok(what, True)
+            if time.monotonic() > deadline:
+                return check.ok(what, False, "tabs %s, pages %s" % (seen["tab"][:3],
+                                                                    seen["pages"][:4]))
+            time.sleep(0.25)
+
+
+class PressDuring:
+    """A press armed in advance: once the flag says a pass has started and the pass has brought
+    its page up, the probe clicks another tab and a button on that page. Armed before the pass,
+    it presses during it at any pace of the program and of the test."""
+
+    def __init__(self, flag, mask, front, tab, button, seconds=None):
+        self.what = "%s during %s&%d: tab %d, button %d" % ("press", flag, mask, tab, button)
+        self.process = subprocess.Popen(
+            probe_command("press-during", RVA, seconds or SWEEP_SECONDS, flag, mask, front, tab,
+                          button), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def result(self, seconds=None):
+        """(pressed during the pass, the probe's line); waits for the probe to end."""
+        try:
+            out, _ = self.process.communicate(timeout=seconds or SWEEP_SECONDS + 60)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return False, "no answer from the probe"
+        return self.process.returncode == 0, out.decode("utf-8", "replace").strip()
+
+    def cancel(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class Program:
+    """The running vardelo.exe: started with a monitor beside it when a log folder is given, on
+    a Wine desktop of its own when one is named."""
+
+    def __init__(self, log_folder=None, desktop=None):
+        global DESKTOP
+        DESKTOP = desktop
+        self.monitor = None
+        started = time.monotonic()
+        if log_folder and not desktop:
+            self.monitor = Monitor(log_folder)  # it waits for the window
+        if desktop:
+            windows_path = subprocess.run(["winepath", "-w", EXE], stdout=subprocess.PIPE,
+                                          stderr=subprocess.DEVNULL, text=True).stdout.strip()
+            # The probe creates the desktop and runs the program on it; it ends with its code.
+            command = [WINE_RUN, PROBE, "run", desktop, windows_path]
+        else:
+            command = [WINE_RUN, EXE]
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
-        self.window = probe("wait-window", WINDOW_SECONDS)[0] == 0
+        if desktop:
+            # The probe can look for the window once the desktop exists.
+            self.window = bool(wait_for(lambda: probe("wait-window", 2)[0] == 0, WINDOW_SECONDS))
+        else:
+            self.window = probe("wait-window", WINDOW_SECONDS)[0] == 0
+        self.window_seconds = time.monotonic() - started
+        if log_folder and desktop and self.window:
+            self.monitor = Monitor(log_folder)
 
     def running(self):
         return self.process.poll() is None
@@ -86,9 +359,15 @@ class Program:
             return None
 
     def stop(self):
+        if self.monitor:
+            self.monitor.stop()
         if self.running():
             probe("close")
             if self.wait_exit(15) is None:
+                # On a desktop of its own the program is the probe's child: end it as well.
+                pid = unix_pid()
+                if pid:
+                    os.kill(pid, 9)
                 self.process.kill()
                 self.process.wait()
 
@@ -178,3 +457,54 @@ class PageShot:
 def share(pixels, *colours):
     """Percentage of the pixels that have one of the colours."""
     return 100 * sum(1 for p in pixels if p in colours) // max(1, len(pixels))
+
+
+def painted(page, seconds=60):
+    """Waits until chart page `page` has painted what it was asked to: no repaint posted or
+    raised and not yet done. (Changes a running pass keeps making may still wait for the next
+    announcement.)"""
+    if page > 2:
+        return True
+    return check.ok("page %d paints what it was asked to" % page, wait_for(
+        lambda: probe_out("marks", RVA, page).split()[1:] == ["0", "0"], seconds))
+
+
+def main_window_rect():
+    """(left, top, width, height) of the main window on the screen."""
+    for line in probe_out("state").splitlines():
+        words = line.split(" ")
+        if words[0] == "main":
+            left, top, right, bottom = (int(v) for v in words[1:5])
+            return left, top, right - left, bottom - top
+    return None
+
+
+def crop_to_window(path):
+    """Crops a screenshot of the whole screen to the main window."""
+    rect = main_window_rect()
+    if rect:
+        subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (rect[2], rect[3], rect[0],
+                                                                 rect[1]), "+repage", path])
+
+
+def settled_shot(path, page, seconds=60):
+    """Shows `page` and takes a screenshot of it once it has painted what there is to paint: its
+    repaint marks are clear and two screenshots in a row agree. Returns a PageShot (of the last
+    screenshot if the page never settled, with a failed check)."""
+    show(page)
+    previous = None
+    deadline = time.monotonic() + seconds
+    while True:
+        marks_clear = page > 2 or probe_out("marks", RVA, page) == "0 0 0"
+        shot = Shot(path)
+        shown = probe_out("visible", page) == "1"
+        if marks_clear and shown and previous is not None and shot.rgb == previous.rgb:
+            return PageShot(shot, page)
+        if not shown:
+            show(page)
+        if time.monotonic() > deadline:
+            check.ok("page %d settles for its screenshot" % page, False,
+                     "marks %s, shown %s" % (probe_out("marks", RVA, page), shown))
+            return PageShot(shot, page)
+        previous = shot if shown else None
+        time.sleep(0.2)

@@ -24,15 +24,12 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (Checks, Program, bench_rva, probe, probe_out, proc_figures,  # noqa: E402
-                 test_area_rss, unix_pid)
+from e2e import (RVA, SEED, SWEEP_SECONDS, Program, check, lag, painted,  # noqa: E402
+                 probe, probe_out, proc_figures, show, test_area_rss, unix_pid, wait_for)
 
 LONG = os.environ.get("VARDELO_E2E_ROBUST", "short") == "long"
 CHAOS_SECONDS = int(os.environ.get("VARDELO_E2E_CHAOS_SECONDS", "600" if LONG else "60"))
 CLOSES = 12 if LONG else 4
-SWEEP_SECONDS = int(os.environ.get("VARDELO_E2E_SWEEP_SECONDS", "1800"))
-SEED = int(os.environ.get("VARDELO_E2E_SEED", str(int(time.time()) % 100000)))
-check = Checks()
 
 
 def sample(pid, area):
@@ -47,9 +44,9 @@ def sample(pid, area):
     return figures
 
 
-def idle_and_complete(rva):
-    state = probe_out("cycle", rva)
-    curves = probe_out("curves", rva)
+def idle_and_complete():
+    state = probe_out("cycle", RVA)
+    curves = probe_out("curves", RVA)
     counts = re.findall(r"(\d+!?)", curves)
     return state == "done" and counts == ["160", "160"] + ["320"] * 12, state, curves
 
@@ -59,9 +56,8 @@ def chaos_run():
     if not check.ok("the main window appears", program.window):
         program.stop()
         return
-    rva = bench_rva()
     pid = unix_pid()
-    area = int(probe_out("area", rva), 16)
+    area = int(probe_out("area", RVA), 16)
     samples = []
     stop = threading.Event()
 
@@ -74,7 +70,7 @@ def chaos_run():
     thread = threading.Thread(target=sampler, daemon=True)
     thread.start()
     try:
-        print("clumsy use for %d s, seed %d" % (CHAOS_SECONDS, SEED))
+        lag("clumsy use for %d s, seed %d" % (CHAOS_SECONDS, SEED))
         code, out = probe("chaos", CHAOS_SECONDS, SEED)
         print(out.strip())
         check.eq("the program kept answering and showed no other window", 0, code)
@@ -84,19 +80,22 @@ def chaos_run():
         check.ok("the program still runs", program.running())
 
         # Every sweep asked for runs to its end.
+        lag("the sweeps asked for")
         t = time.monotonic()
-        deadline = t + SWEEP_SECONDS
-        done, state, curves = idle_and_complete(rva)
-        while not done and time.monotonic() < deadline and program.running():
-            time.sleep(2)
-            done, state, curves = idle_and_complete(rva)
+
+        def finished():
+            result = idle_and_complete()
+            return result if result[0] or not program.running() else None
+
+        done, state, curves = wait_for(finished, SWEEP_SECONDS, poll=2) or idle_and_complete()
         check.ok("the sweeps asked for finish with complete curves", done,
                  "state %s, curves %s" % (state, curves))
         print("sweeps finished %.0f s after the clumsy use" % (time.monotonic() - t))
         # Pages on view once more, so their painters run after everything has settled.
+        lag("each page on view once more")
         for page in (0, 1, 2, 3):
-            probe("click-tab", page)
-            time.sleep(1)
+            show(page)
+            painted(page)
         code, out = probe("chaos", 10, SEED + 1)
         check.eq("still answering after the sweeps", 0, code)
     finally:
@@ -158,6 +157,7 @@ def close_randomly(program, rng, when):
 def close_runs():
     rng = random.Random(SEED)
     for i in range(CLOSES):
+        lag("run %d, closed at a random moment" % (i + 1))
         program = Program()
         if not check.ok("run %d: the main window appears" % (i + 1), program.window):
             program.stop()

@@ -203,5 +203,8 @@ std::string curvesSummary(const BenchReader& bench);
 
 int chaos(HWND main, double seconds, unsigned seed);
 int monitor(HWND main, std::uintptr_t rva, double seconds, const char* stopFile);
+int pressDuring(HWND main, std::uintptr_t rva, double seconds, const char* flag, unsigned mask,
+                int front, int tab, int id);
+std::string marks(HWND main, std::uintptr_t rva, int chart);
 
 }  // namespace probe

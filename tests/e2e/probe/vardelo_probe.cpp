@@ -24,7 +24,8 @@
 //   close                          posts WM_CLOSE to the main window
 //   sys-close                      posts what the title bar's close box sends (SC_CLOSE)
 //   key-alt-f4                     presses Alt+F4 with the main window in front
-//   round-trip                     milliseconds for a message sent to the main dialog to return
+//   round-trip [TIMEOUT_MS]        milliseconds for a message sent to the main dialog to return
+//                                  (exit 1 when it did not within the bound, default 10000)
 //   origin PAGE                    screen position of the page's client area: "x y"
 //   face                           the system's button-face colour: "r g b"
 //   gdi                            GDI objects and handles of the vardelo.exe process
@@ -37,10 +38,16 @@
 //   curve RVA KIND B               the entries of one curve: KIND dcache, icache (B 0), read,
 //                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
 //   area RVA                       the address of the program's test area, in hexadecimal
-//   monitor RVA SECONDS STOPFILE   every 50 ms, one line per change of the selected tab, the
-//                                  visible page, the fill-search texts, the workers' flags and
-//                                  the curves' progress, stamped with milliseconds since its
-//                                  start; ends when STOPFILE exists, the window goes or time is up
+//   monitor RVA SECONDS STOPFILE   waits up to SECONDS for the main window, then every 50 ms
+//                                  writes one line per change of the selected tab, the visible
+//                                  page, the fill-search texts, the workers' flags and the
+//                                  curves' progress, stamped with milliseconds since the window
+//                                  was found; ends when STOPFILE exists, the window goes or time
+//                                  is up
+//   press-during RVA SECONDS FLAG MASK FRONT TAB ID
+//                                  once FLAG & MASK is set and page FRONT shows, clicks tab TAB
+//                                  and then button ID on its page (see trigger.cpp)
+//   marks RVA CHART                "dirty posted redraw" of chart page CHART (0..2)
 //   chaos SECONDS SEED             random clicks on tabs and buttons, Escape, 1501 on and off and
 //                                  stray WM_COMMANDs for that long; prints what it did and the
 //                                  message round trips it saw (see chaos.cpp)
@@ -145,6 +152,11 @@ int run(int argc, char** argv) {
   auto arg = [&](int i) { return i < argc ? std::atof(argv[i]) : 0.0; };
   auto rvaArg = [&](int i) -> std::uintptr_t { return i < argc ? std::strtoul(argv[i], nullptr, 0) : 0; };
 
+  if (cmd == "monitor") {
+    HWND found = nullptr;
+    if (!waitFor(arg(3), [&] { return (found = mainWindow()) != nullptr; })) return 1;
+    return monitor(found, rvaArg(2), arg(3), argc > 4 ? argv[4] : "");
+  }
   if (cmd == "wait-window") {
     HWND found = nullptr;
     const bool ok = waitFor(arg(2), [&] { return (found = mainWindow()) != nullptr; });
@@ -225,7 +237,7 @@ int run(int argc, char** argv) {
     pressKeys(main, {VK_MENU, VK_F4});
     std::printf("pressed\n");
   } else if (cmd == "round-trip") {
-    const double ms = roundTripMs(main);
+    const double ms = roundTripMs(main, argc > 2 ? static_cast<UINT>(arg(2)) : 10000);
     std::printf("%.1f\n", ms);
     return ms >= 0 ? 0 : 1;
   } else if (cmd == "gdi") {
@@ -283,8 +295,11 @@ int run(int argc, char** argv) {
     BenchReader bench(main, rvaArg(2));
     std::printf("0x%lx\n", static_cast<unsigned long>(
                                 bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))));
-  } else if (cmd == "monitor") {
-    return monitor(main, rvaArg(2), arg(3), argc > 4 ? argv[4] : "");
+  } else if (cmd == "press-during" && argc > 8) {
+    return pressDuring(main, rvaArg(2), arg(3), argv[4], static_cast<unsigned>(arg(5)),
+                       static_cast<int>(arg(6)), static_cast<int>(arg(7)), static_cast<int>(arg(8)));
+  } else if (cmd == "marks") {
+    std::printf("%s\n", marks(main, rvaArg(2), static_cast<int>(arg(3))).c_str());
   } else if (cmd == "chaos") {
     return chaos(main, arg(2), static_cast<unsigned>(arg(3)));
   } else {
