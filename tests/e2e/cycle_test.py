@@ -344,13 +344,15 @@ def run(program, monitor, read_press, phases):
     if write_start is None:
         return
     phases["first read pass"] = (write_start - read_start) / 1000
-    monitor.brought_to_front(write_start, 2, "the write pass brings the write page to the front")
 
-    # The read restart, armed at the start, was pressed once the write pass had begun.
+    # The read restart, armed at the start, was pressed once the write pass had begun and
+    # brought its page up.
     lag("a read restart pressed during the write pass")
     pressed, line = read_press.result()
     check.ok("the read restart pressed during the write pass (tab 1, then its button)", pressed,
              line)
+    monitor.brought_to_front(write_start, 2, "the write pass brings the write page to the front",
+                             "the armed press" if pressed else None)
     monitor.since(write_start)
     asked = monitor.wait(lambda f: f["ramRestart"] & 1, 60, "the read restart is taken as a request")
     if asked is None:
@@ -404,9 +406,10 @@ def run(program, monitor, read_press, phases):
     if restart is None:
         write_press.cancel()
         return
-    monitor.brought_to_front(restart, 0, "the cache restart brings the cache page to the front")
     pressed, line = write_press.result()
     check.ok("the write restart pressed during the sweep (tab 2, then its button)", pressed, line)
+    monitor.brought_to_front(restart, 0, "the cache restart brings the cache page to the front",
+                             "the armed press" if pressed else None)
     monitor.since(restart)
     ended = monitor.wait(lambda f: f["cacheBusy"] == 0, SWEEP_SECONDS, "the repeated sweep ends")
     if ended is None:

@@ -41,7 +41,7 @@ bool pageShown(HWND main, int index) { return visiblePages(main) == std::string(
 }  // namespace
 
 // Waits until (FLAG & MASK) != 0 and page FRONT is the one shown (the worker has brought its page
-// up), then clicks tab TAB until its page shows and clicks button ID on it, checking just before
+// up), half a second more, then clicks tab TAB until its page shows and clicks button ID on it, checking just before
 // the button's click that the page is still the one on view. Prints one line:
 //   "held <ms> tab <ms> pressed <ms> during <0|1>"   (during: the flag still set after the press)
 // or "missed <reason>". Exits 0 only when the press went in while the flag was set.
@@ -64,6 +64,8 @@ int pressDuring(HWND main, std::uintptr_t rva, double seconds, const char* flag,
     Sleep(5);
   }
   const double held = clock.ms();
+  // A person's moment to see the page come up; it also lets the monitor see it.
+  Sleep(500);
   double shownAt = -1;
   // A click sent while a pass holds the processor may be answered late: click again only after
   // a second without an answer.
