@@ -86,27 +86,35 @@ inline double roundTripMs(HWND main, UINT timeoutMs = 10000) {
   return ok ? (b.QuadPart - a.QuadPart) * 1000.0 / f.QuadPart : -1.0;
 }
 
-// Screen centre of tab `index`: the tab control answers into a buffer inside the program.
-inline bool tabCentre(HWND main, int index, POINT* centre) {
+// Rectangle of tab `index` in the tab control's client coordinates: the tab control answers
+// into a buffer inside the program.
+inline bool tabRect(HWND main, int index, RECT* item) {
   HWND tab = tabControl(main);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
                                processOf(tab));
   if (process == nullptr) return false;
   void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
-  RECT item{};
+  RECT found{};
   bool ok = false;
   if (remote != nullptr) {
     DWORD_PTR result = 0;
     ok = SendMessageTimeoutW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote),
                              SMTO_BLOCK, 5000, &result) != 0 &&
-         result != 0 && ReadProcessMemory(process, remote, &item, sizeof item, nullptr) != 0;
+         result != 0 && ReadProcessMemory(process, remote, &found, sizeof found, nullptr) != 0;
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   }
   CloseHandle(process);
-  if (!ok) return false;
+  if (ok) *item = found;
+  return ok;
+}
+
+// Screen centre of tab `index`.
+inline bool tabCentre(HWND main, int index, POINT* centre) {
+  RECT item;
+  if (!tabRect(main, index, &item)) return false;
   centre->x = (item.left + item.right) / 2;
   centre->y = (item.top + item.bottom) / 2;
-  return ClientToScreen(tab, centre) != 0;
+  return ClientToScreen(tabControl(main), centre) != 0;
 }
 
 // A left click at a point of the screen, through the system's input queue as a mouse's would.

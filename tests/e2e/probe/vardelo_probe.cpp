@@ -7,6 +7,7 @@
 //   state                          the main window, tab centres, pages and controls, one a line:
 //                                    main <left> <top> <right> <bottom> <caption>
 //                                    tab <index> <x> <y>              (screen centre)
+//                                    tabrect <index> <l> <t> <r> <b>  (tab control's client)
 //                                    page <index> <visible>
 //                                    control <page> <id> <x> <y> <text>
 //   wait-window SECONDS            until the main window exists; prints its handle
@@ -108,6 +109,10 @@ void printState(HWND main) {
   for (int i = 0; i < tabs; ++i) {
     POINT centre;
     if (tabCentre(main, i, &centre)) std::printf("tab %d %ld %ld\n", i, centre.x, centre.y);
+    RECT item;
+    if (tabRect(main, i, &item)) {
+      std::printf("tabrect %d %ld %ld %ld %ld\n", i, item.left, item.top, item.right, item.bottom);
+    }
   }
   for (HWND p = GetWindow(tabControl(main), GW_CHILD); p; p = GetWindow(p, GW_HWNDNEXT)) {
     const int index = pageIndex(p);
