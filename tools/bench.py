@@ -68,7 +68,7 @@ def cpu_flags():
 
 
 def machine_name():
-    """"AMD EPYC, family 25 model 1, KVM guest, 2 CPUs" from /proc/cpuinfo and lscpu."""
+    """"AMD EPYC, family 25 model 1, KVM guest, 2 vCPUs" from /proc/cpuinfo and lscpu."""
     info = {}
     for line in read_text("/proc/cpuinfo").splitlines():
         key, _, value = line.partition(":")
@@ -80,7 +80,7 @@ def machine_name():
              "family %s model %s" % (info.get("cpu family", "?"), info.get("model", "?"))]
     if hypervisor:
         parts.append("%s guest" % hypervisor)
-    parts.append("%d CPUs" % os.cpu_count())
+    parts.append("%d %s" % (os.cpu_count(), "vCPUs" if hypervisor else "CPUs"))
     return ", ".join(parts)
 
 
@@ -141,6 +141,10 @@ def measure(args, out_dir):
     meta = {"machine": machine_name(), "date": datetime.date.today().isoformat(),
             "caches": caches, "cacheSource": source, "loadAverage": [load_average()],
             "rounds": []}
+    if meta["loadAverage"][0] >= 1.0:
+        say("the machine is busy (load average %.1f): both programs share processor 0 with "
+            "whatever else runs there, so expect low figures, wide spreads and long rounds"
+            % meta["loadAverage"][0])
     say("caches (%s): %s" % (source, ", ".join("%s %s" % (core.cache_name(c),
                                                           core.size_label(c["size"]))
                                                 for c in caches)))

@@ -169,11 +169,9 @@ def load_kernel(width_bits, cpu_flags=None):
         wanted = LOAD_KERNELS[-1][1:]
     if cpu_flags is None or wanted[1] is None or wanted[1] in cpu_flags:
         return wanted[0], ""
-    for bits, kernel, flag in reversed(LOAD_KERNELS):
-        if flag is None or flag in cpu_flags:
-            return kernel, "%s needs %s, which this processor lacks: %s instead" % (
-                wanted[0], wanted[1], kernel)
-    return "load", ""
+    kernel = next(k for _, k, flag in reversed(LOAD_KERNELS) if flag is None or flag in cpu_flags)
+    return kernel, "%s needs %s, which this processor lacks: %s instead" % (wanted[0], wanted[1],
+                                                                           kernel)
 
 
 def likwid_size(nbytes, round_up=False):
@@ -246,7 +244,7 @@ def decode_report(raw):
     try:
         return raw.decode("utf-8")
     except UnicodeDecodeError:
-        return raw.decode("cp1251")
+        return raw.decode("cp1251", "replace")  # a byte it leaves undefined costs one text
 
 
 def level_bands(caches):
@@ -268,12 +266,12 @@ def ours_from_report(report, caches):
     points = [p for p in c.get("points", []) if 0 < p["dataKiBps"] < NO_POINT]
     levels = {}
     for name, lo, hi in level_bands(caches):
-        inside = [kibps_to_mbps(p["dataKiBps"]) for p in points if lo < p["blockBytes"] <= hi]
+        inside = [p for p in points if lo < p["blockBytes"] <= hi]
         if inside:
-            first = min(p["blockBytes"] for p in points if lo < p["blockBytes"] <= hi)
-            last = max(p["blockBytes"] for p in points if lo < p["blockBytes"] <= hi)
-            levels[name] = {"mbps": statistics.median(inside), "points": len(inside),
-                            "from": first, "to": last}
+            levels[name] = {"mbps": statistics.median(kibps_to_mbps(p["dataKiBps"])
+                                                      for p in inside),
+                            "points": len(inside), "from": inside[0]["blockBytes"],
+                            "to": inside[-1]["blockBytes"]}
     fields = c.get("fields", {})
     figures = {"levels": levels, "widthBits": read_width_bits(c) if c else None}
     if c.get("l2Speed"):
@@ -292,6 +290,6 @@ def ours_from_report(report, caches):
     return figures
 
 
-# The derived sizes of the Cache Speed page: key, field, and the cache it should match.
+# The derived sizes of the Cache Speed page: key and field.
 SIZE_FIELDS = (("icache", "100"), ("dcache", "101"), ("l2", "102"), ("l2Line", "122"),
                ("ramLine", "124"))

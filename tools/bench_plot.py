@@ -175,7 +175,7 @@ def draw_points(cv, nbytes, points, caption=""):
     for y, color, mid in labels:
         cv.text(right, y, "{:,.0f}".format(mid), size=12, color=color)
     if caption:
-        cv.text(x0, HEIGHT - BOTTOM - 8, caption, size=11, anchor="middle", color="#555555")
+        cv.text(x0, TOP + 36, caption, size=12, anchor="middle", color="#444444")
 
 
 def draw_legend(cv, entries):

@@ -206,6 +206,9 @@ class OursFromReport(unittest.TestCase):
         cp1251 = json.dumps({"139": "фильтр"}, ensure_ascii=False).encode("cp1251")
         self.assertEqual(json.loads(core.decode_report(utf8))["139"], "фильтр")
         self.assertEqual(json.loads(core.decode_report(cp1251))["139"], "фильтр")
+        # 0x98 is no character in code page 1251; the rest of the report still reads.
+        odd = b'{"139": "\x98", "114": " 55054 "}'
+        self.assertEqual(json.loads(core.decode_report(odd))["114"], " 55054 ")
 
 
 class Comparison(unittest.TestCase):
