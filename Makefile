@@ -7,7 +7,7 @@ TARGET   := $(BUILD)/target
 JOBS     ?= $(shell nproc)
 export WINEPREFIX := $(abspath $(BUILD))/wineprefix
 
-.PHONY: all host target setup test test-host test-target test-e2e test-e2e-full run dist clean
+.PHONY: all host target setup test test-host test-target test-e2e test-e2e-full run dist bench clean
 
 all: host target
 
@@ -56,6 +56,11 @@ run: setup
 # A flat zip to hand to a Windows user: both programs, README.txt and LICENSE.
 dist: target
 	tools/dist $(TARGET) $(BUILD)/dist/vardelo-0.1.5.zip
+
+# Vardelo beside likwid-bench on this machine: three interleaved rounds, a few minutes, tables
+# and a picture in $(BUILD)/bench. A benchmark, never part of `make test`.
+bench:
+	tools/bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
