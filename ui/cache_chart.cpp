@@ -34,7 +34,8 @@ void drawCurveWithPen(DisplayList& list, const ChartScale& scale, const CurveCop
 }
 
 void drawLegend(DisplayList& list, const CurveLook& look) {
-  list.text(look.legendX, look.legendY, look.legendColor, look.legend, look.legendChars);
+  list.text(look.legendX, look.legendY, look.legendColor, look.legend, look.legendChars,
+            PLOT_RIGHT);
 }
 
 }  // namespace

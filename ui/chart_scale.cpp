@@ -114,12 +114,13 @@ ChartScale appendFullFrame(DisplayList& list, Chart chart, u32 maximum, u32 back
     list.lineTo(style.lineRight, row);
     if (labelled) {
       if (s == 0) {
+        // The axis labels stay left of the plot.
         list.text(UNIT_LABEL_X, gridY(scale, 0) - style.unitLabelRise, BLACK, UNIT_LABEL,
-                  LABEL_CHARS);
+                  LABEL_CHARS, PLOT_LEFT);
       } else {
         char label[16];
         formatText(label, sizeof label, "%6lu", static_cast<unsigned long>(s / 1000));
-        list.text(NUMBER_LABEL_X, row - NUMBER_LABEL_RISE, BLACK, label, LABEL_CHARS);
+        list.text(NUMBER_LABEL_X, row - NUMBER_LABEL_RISE, BLACK, label, LABEL_CHARS, PLOT_LEFT);
       }
     }
     value += scale.lineStep;

@@ -95,9 +95,9 @@ void DisplayList::lineTo(std::int32_t x, std::int32_t y) {
 }
 
 void DisplayList::text(std::int32_t x, std::int32_t y, std::uint32_t color, const char* text,
-                       int length) {
+                       int length, std::int32_t right) {
   DrawItem i = item(DrawOp::Text);
-  i.x = x, i.y = y, i.color = color;
+  i.x = x, i.y = y, i.color = color, i.right = right;
   const int n = std::clamp(length, 0, DRAW_TEXT_MAX);
   std::memcpy(i.text, text, static_cast<std::size_t>(n));
   i.textLength = static_cast<std::uint8_t>(n);
@@ -123,7 +123,8 @@ std::string describe(const DrawItem& i) {
     case DrawOp::LineTo: return "line " + point(i.x, i.y);
     case DrawOp::Text:
       return "text " + point(i.x, i.y) + " " + colorText(i.color) + " " +
-             quoted(i.text, i.textLength);
+             quoted(i.text, i.textLength) +
+             (i.right ? " before x " + std::to_string(i.right) : std::string());
   }
   return "?";
 }

@@ -35,7 +35,8 @@ enum class DrawOp : std::uint8_t {
   FreePen,       // pen slot: take it out of the surface and delete it
   MoveTo,        // x, y
   LineTo,        // x, y; the end point is not drawn
-  Text,          // x, y (top left of the text cell), color, text
+  Text,          // x, y (top left of the text cell), color, text; right: the column the text
+                 // must end before (0: the surface's right edge)
 };
 
 // Pens a list may hold at one time; the frame keeps its fine and coarse grid pens together.
@@ -71,8 +72,10 @@ struct DisplayList {
   void freePen(std::uint8_t slot);
   void moveTo(std::int32_t x, std::int32_t y);
   void lineTo(std::int32_t x, std::int32_t y);
-  // Draws the first `length` bytes of `text` (cut to DRAW_TEXT_MAX).
-  void text(std::int32_t x, std::int32_t y, std::uint32_t color, const char* text, int length);
+  // Draws the first `length` bytes of `text` (cut to DRAW_TEXT_MAX), ending before column
+  // `right` (0: the surface's right edge).
+  void text(std::int32_t x, std::int32_t y, std::uint32_t color, const char* text, int length,
+            std::int32_t right = 0);
 };
 
 // One line per item, for test messages: "line (44,256)", "pen 1 dot 1 rgb(0,0,0)", ...

@@ -1,5 +1,7 @@
 #include "ui/gdi_player_win.h"
 
+#include <algorithm>
+
 #include "ui/text_1251.h"
 
 namespace vardelo {
@@ -77,7 +79,9 @@ void text(GdiPlayback& p, const DrawItem& i) {
   }
   wchar_t wide[DRAW_TEXT_MAX + 1];
   const std::size_t n = toUtf16From1251(i.text, i.textLength, wide, DRAW_TEXT_MAX + 1);
-  TextOutW(p.dc, i.x, i.y, wide, static_cast<int>(n));
+  RECT client{};
+  GetClientRect(WindowFromDC(p.dc), &client);
+  textOutWithin(p.dc, i.x, i.y, wide, static_cast<int>(n), i.right ? i.right : client.right);
 }
 
 void play(GdiPlayback& p, const DrawItem& i) {
@@ -98,6 +102,38 @@ void play(GdiPlayback& p, const DrawItem& i) {
 }
 
 }  // namespace
+
+void textOutWithin(HDC dc, int x, int y, const wchar_t* text, int length, int right) {
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text, length, &extent);
+  const int room = right - x;
+  if (room <= 0 || extent.cx <= room) {
+    TextOutW(dc, x, y, text, length);
+    return;
+  }
+  LOGFONTW look{};
+  TEXTMETRICW metrics{};
+  GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof look, &look);
+  GetTextMetricsW(dc, &metrics);
+  // The same font with a smaller average width, one step narrower each time until it fits.
+  look.lfWidth = std::max<LONG>(1, metrics.tmAveCharWidth * room / extent.cx);
+  const HGDIOBJ kept = GetCurrentObject(dc, OBJ_FONT);
+  HFONT narrow = nullptr;
+  for (int step = 0; step < 8; ++step) {
+    if (narrow != nullptr) {
+      SelectObject(dc, kept);
+      DeleteObject(narrow);
+    }
+    narrow = CreateFontIndirectW(&look);
+    SelectObject(dc, narrow);
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    if (extent.cx <= room || look.lfWidth <= 1) break;
+    --look.lfWidth;
+  }
+  TextOutW(dc, x, y, text, length);
+  SelectObject(dc, kept);
+  DeleteObject(narrow);
+}
 
 HFONT createChartFont() {
   return CreateFontA(CHART_FONT_HEIGHT, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, CYRILLIC_CHARSET,

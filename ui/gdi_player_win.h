@@ -17,6 +17,11 @@ namespace vardelo {
 // "script" as the system's font mapper resolves it.
 HFONT createChartFont();
 
+// Draws `text` at (x, y) with the font in the surface. A text that would reach past `right` (a
+// stand-in for a face the system lacks may be wider than the face) is drawn with a narrowed copy
+// of the font, created and deleted here.
+void textOutWithin(HDC dc, int x, int y, const wchar_t* text, int length, int right);
+
 // Objects a paint may create: the chart font, two brushes, and pens for the grid, the marker and
 // eight curves, with room to spare.
 inline constexpr int PAINT_OBJECTS_MAX = 32;

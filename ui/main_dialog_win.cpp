@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "ui/dialog_font_win.h"
+#include "ui/gdi_player_win.h"
 #include "ui/main_dialog_logic.h"
 #include "ui/painters.h"
 #include "ui/text_1251.h"
@@ -45,6 +47,9 @@ constexpr DLGPROC PAGE_PROCEDURES[PAGE_COUNT] = {cachePageProc, readPageProc, wr
                                                  aboutPageProc};
 
 void insertTabs(HWND tab) {
+  // Each tab as wide as its caption: a minimum width taken from a wide font's average cell would
+  // push the last tab under the processor header.
+  SendMessageA(tab, TCM_SETMINTABWIDTH, 0, 0);
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
     TabItem& item = bench.tabItem;
     item = TabItem{};
@@ -58,7 +63,8 @@ void insertTabs(HWND tab) {
 void createPages(HWND tab) {
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
     const WideName name(TABS[i].pageTemplate);
-    bench.hPages[i] = CreateDialogParamW(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i], 0);
+    bench.hPages[i] = createDialogWithFace(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i]);
+    fitStaticTexts(windowOf(bench.hPages[i]));
   }
 }
 
@@ -108,7 +114,7 @@ ProcessEnd endProcess = exitNow;
 
 void runMainDialog() {
   const WideName name(MAIN_TEMPLATE);
-  DialogBoxParamW(moduleInstance(), name.text, nullptr, mainDialogProc, 0);
+  runDialogWithFace(moduleInstance(), name.text, nullptr, mainDialogProc);
 }
 
 void showSelectedTab() {
@@ -132,7 +138,9 @@ void drawProcessorHeader() {
   const u32 drawn = formatHeaderText();
   wchar_t text[HEADER_DRAWN_CHARS + 1];
   const std::size_t length = toUtf16From1251(bench.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
-  TextOutW(dc, HEADER_X, HEADER_Y, text, static_cast<int>(length));
+  RECT client{};
+  GetClientRect(tab, &client);
+  textOutWithin(dc, HEADER_X, HEADER_Y, text, static_cast<int>(length), client.right - 2);
   SelectObject(dc, previous);
   DeleteObject(font);
   ReleaseDC(tab, dc);

@@ -63,10 +63,13 @@ void drawMarkerAndLegend(DisplayList& list, Chart chart) {
   list.lineTo(MARKER_X, PLOT_BOTTOM);
   list.freePen(PEN);
   list.setBackMode(BackgroundMode::Transparent);
-  list.text(LEGEND_X[0], LEGEND_TITLE_Y, LEGEND_TITLE_COLOR, look.title, LEGEND_TITLE_CHARS);
+  // The legend stays inside the plot, each block size before the next one.
+  list.text(LEGEND_X[0], LEGEND_TITLE_Y, LEGEND_TITLE_COLOR, look.title, LEGEND_TITLE_CHARS,
+            PLOT_RIGHT);
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
     const char* text = LEGEND_TEXT[b];
-    list.text(LEGEND_X[b], LEGEND_Y, BLOCK_COLORS[b], text, static_cast<int>(std::strlen(text)));
+    list.text(LEGEND_X[b], LEGEND_Y, BLOCK_COLORS[b], text, static_cast<int>(std::strlen(text)),
+              b + 1 < RAM_BLOCK_KINDS ? LEGEND_X[b + 1] : PLOT_RIGHT);
   }
 }
 

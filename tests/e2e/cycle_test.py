@@ -34,6 +34,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import (RVA, SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
                  press, probe, probe_out, settled_shot, share, show, wait_for)
+import looks  # noqa: E402
 
 FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
 SHOTS = os.path.join(TARGET, "e2e-cycle")
@@ -389,6 +390,7 @@ def run(program, monitor, read_press, phases):
     check_stats(1, ["read"])
     check_ram_chart(screenshot("write-after-cycle", 2), 2, back)
     check_stats(2, ["write", "mmx"])
+    looks.check_looks(SHOTS, "default", monitor=monitor)
 
     lag("the read page's filter button")
     check_filter(1)

@@ -491,14 +491,28 @@ def crop_to_window(path):
                                                                  rect[1]), "+repage", path])
 
 
-def settled_shot(path, page, seconds=60):
+def page_pass_running(monitor, page):
+    """Whether the pass that draws chart page `page` runs, as the monitor last saw it."""
+    flags = monitor.flags() if monitor else []
+    if not flags or page > 2:
+        return False
+    f = flags[-1][1]
+    return bool(f["cacheBusy"] if page == 0 else f["ramBusy"] & page)
+
+
+def settled_shot(path, page, seconds=60, monitor=None):
     """Shows `page` and takes a screenshot of it once it has painted what there is to paint: its
-    repaint marks are clear and two screenshots in a row agree. Returns a PageShot (of the last
-    screenshot if the page never settled, with a failed check)."""
+    repaint marks are clear and two screenshots in a row agree. A page whose pass is running
+    keeps changing: with a monitor, the shot waits for that pass to end. Returns a PageShot (of
+    the last screenshot if the page never settled, with a failed check)."""
     show(page)
     previous = None
     deadline = time.monotonic() + seconds
     while True:
+        if page_pass_running(monitor, page):
+            previous = None
+            wait_for(lambda: not page_pass_running(monitor, page), SWEEP_SECONDS, poll=0.5)
+            deadline = time.monotonic() + seconds
         marks_clear = page > 2 or probe_out("marks", RVA, page) == "0 0 0"
         shot = Shot(path)
         shown = probe_out("visible", page) == "1"

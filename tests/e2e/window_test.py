@@ -26,6 +26,7 @@ if not os.environ.get("VARDELO_E2E_X"):
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import (EXE, PROBE, SWEEP_SECONDS, TARGET, Program, answered, check, lag,  # noqa: E402
                  painted, probe, probe_out, wait_for)
+import looks  # noqa: E402
 
 CAPTION = "Memory benchmark v0.1.5 (alpha)"
 SHOTS = os.path.join(TARGET, "e2e-window")
@@ -241,6 +242,9 @@ def russian_locale():
             if check.ok("tab %d shows its page" % page, show_tab(page) is not None):
                 shoot("ru-" + NAMES[page], page)
         check.eq("read filter", "фильтр 4", State().text(1, 1201))
+        # The looks of the RAM pages while the first cache sweep runs (a page whose pass has
+        # begun is shot once it ends).
+        looks.check_looks(SHOTS, "ru", pages=(1, 2), monitor=program.monitor)
 
         # The first cache sweep runs on its own; when it ends, the RAM worker starts its read
         # pass and brings the read page up. Meanwhile the user-interface thread keeps answering.
@@ -262,6 +266,8 @@ def russian_locale():
         if read_start is not None:
             monitor.brought_to_front(read_start, 1, "the RAM worker brought the read page up")
             shoot("ru-read-pass", int(State().shown() or 1))
+        lag("the cache page's looks once its sweep is done")
+        looks.check_looks(SHOTS, "ru", pages=(0,), monitor=monitor)
         if trips:
             trips.sort()
             print("round trip of a message to the dialog during the cache sweep: %d samples,"

@@ -109,8 +109,8 @@ TEST(CacheChart, PaintListsOfBothKinds) {
     want.lineTo(48, curveY(scale, s.icache[1]));
     want.freePen(0);
     want.setBackMode(BackgroundMode::Transparent);
-    want.text(244, 16, rgb(255, 255, 0), DATA_LEGEND, 17);
-    want.text(244, 31, rgb(0, 255, 0), CODE_LEGEND, 19);
+    want.text(244, 16, rgb(255, 255, 0), DATA_LEGEND, 17, 364);
+    want.text(244, 31, rgb(0, 255, 0), CODE_LEGEND, 19, 364);
 
     const ChartPaint got = buildCachePaint(s);
     EXPECT_EQ(listDifference(got.list, want), "");

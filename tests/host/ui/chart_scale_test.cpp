@@ -145,10 +145,10 @@ TEST(ChartScale, FullFrameOfTheInitialMaxima) {
     want.selectPen(n % 2 == 0 ? 1 : 0);
     want.moveTo(45, row);
     want.lineTo(364, row);
-    if (n == 0) want.text(8, 251, 0, "(Mb/s)", 6);
+    if (n == 0) want.text(8, 251, 0, "(Mb/s)", 6, 44);
     if (n != 0 && n % 2 == 0) {
       const std::string label = std::string(n / 2 < 10 ? "     " : "    ") + std::to_string(n / 2);
-      want.text(4, row - 5, 0, label.c_str(), 6);
+      want.text(4, row - 5, 0, label.c_str(), 6, 44);
     }
   }
   want.freePen(0);

@@ -284,19 +284,19 @@ RamChartSnapshot snapshot(Chart chart, bool full, u32 paintCount) {
 // The items of a RAM paint: marker and legend only in full frames, then the curves from 256 down
 // to 32, each with the pen of its block size.
 TEST(RamCharts, PaintLists) {
-  const std::string legendRead =
+  const std::string legendRead =  // "Чтение блока:"
       "back mode transparent\n"
       "text (274,11) rgb(200,200,200) "
-      "\"\\xD7\\xF2\\xE5\\xED\\xE8\\xE5 \\xE1\\xEB\\xEE\\xEA\\xE0:\"\n";  // "Чтение блока:"
-  const std::string legendWrite =
+      "\"\\xD7\\xF2\\xE5\\xED\\xE8\\xE5 \\xE1\\xEB\\xEE\\xEA\\xE0:\" before x 364\n";
+  const std::string legendWrite =  // "Запись блока:"
       "back mode transparent\n"
       "text (274,11) rgb(200,200,200) "
-      "\"\\xC7\\xE0\\xEF\\xE8\\xF1\\xFC \\xE1\\xEB\\xEE\\xEA\\xE0:\"\n";  // "Запись блока:"
+      "\"\\xC7\\xE0\\xEF\\xE8\\xF1\\xFC \\xE1\\xEB\\xEE\\xEA\\xE0:\" before x 364\n";
   const std::string blocks =
-      "text (274,26) rgb(0,150,255) \"32\"\n"
-      "text (293,26) rgb(100,225,225) \"64\"\n"
-      "text (312,26) rgb(100,255,100) \"128\"\n"
-      "text (338,26) rgb(200,240,0) \"256\"\n";
+      "text (274,26) rgb(0,150,255) \"32\" before x 293\n"
+      "text (293,26) rgb(100,225,225) \"64\" before x 312\n"
+      "text (312,26) rgb(100,255,100) \"128\" before x 338\n"
+      "text (338,26) rgb(200,240,0) \"256\" before x 364\n";
   auto curve = [](const char* pen, int c) {
     const i32 y = curveY(chartScaleFor(10240), 1024u * (c + 1));
     const std::string p = "(" + std::to_string(44) + "," + std::to_string(y) + ")";

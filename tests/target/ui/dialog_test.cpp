@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/bench_state.h"
+#include "ui/dialog_font_win.h"
 #include "ui/main_dialog_logic.h"
 #include "ui/text_1251.h"
 #include "ui/ui.h"
@@ -263,7 +264,7 @@ TEST(DialogTemplates, EveryDialogAndControlAsLaidOut) {
     EXPECT_EQ((std::vector<i32>{d.x, d.y, d.w, d.h}), (std::vector<i32>{e.x, e.y, e.w, e.h}));
     EXPECT_EQ(narrow(d.caption), narrow(e.caption));
     EXPECT_EQ(d.pointSize, 8);
-    EXPECT_EQ(narrow(d.face), "MS Shell Dlg");  // maps to a font with Cyrillic everywhere
+    EXPECT_EQ(narrow(d.face), "MS Sans Serif");
     ASSERT_EQ(d.controls.size(), e.controls.size());
     for (std::size_t i = 0; i < d.controls.size(); ++i) {
       EXPECT_TRUE(d.controls[i] == e.controls[i])
@@ -324,7 +325,7 @@ class MainDialog : public ::testing::Test {
     endProcess = recordEnd;
     shellOpen = recordOpen;
     bench.hInstance = resourceModule();
-    dialog = CreateDialogParamW(resourceModule(), L"IDD_DIALOG1", nullptr, mainDialogProc, 0);
+    dialog = createDialogWithFace(resourceModule(), L"IDD_DIALOG1", nullptr, mainDialogProc);
     ASSERT_NE(dialog, nullptr);
     endings.clear();
   }
@@ -421,6 +422,50 @@ TEST_F(MainDialog, PagesHoldTheTemplatesControls) {
                                << describe(got);
     }
     EXPECT_EQ(child, nullptr) << "more controls than laid out";
+  }
+}
+
+std::string faceOf(HWND window) {
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)), sizeof font, &font);
+  return narrow(toU16(font.lfFaceName));
+}
+
+// The templates' own face where it shows Cyrillic, which the setup's Wine prefix provides, with
+// the cells the layout was made for; the system's Unicode dialog face elsewhere.
+TEST_F(MainDialog, DialogsTakeTheTemplateFaceWhereItShowsCyrillic) {
+  EXPECT_TRUE(templateFaceShowsCyrillic()) << "the Wine prefix lacks the setup's fonts";
+  const std::string face = templateFaceShowsCyrillic() ? "MS Sans Serif" : "MS Shell Dlg";
+  EXPECT_EQ(faceOf(dialog), face);
+  for (u32 i = 0; i < PAGE_COUNT; ++i) EXPECT_EQ(faceOf(page(i)), face) << "page " << i;
+  RECT units{0, 0, 4, 8};
+  MapDialogRect(page(0), &units);
+  EXPECT_EQ(units.right, 6);
+  EXPECT_EQ(units.bottom, 13);
+}
+
+// Every label of every page whole inside its box: one the dialog's font cannot fit there gets
+// the smaller face.
+TEST_F(MainDialog, EveryStaticTextFitsItsBox) {
+  for (u32 i = 0; i < PAGE_COUNT; ++i) {
+    for (HWND c = GetWindow(page(i), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+      wchar_t cls[16] = {}, words[128] = {};
+      GetClassNameW(c, cls, 16);
+      if (lstrcmpiW(cls, L"Static") != 0 || GetWindowTextW(c, words, 128) == 0) continue;
+      RECT box{}, needed{};
+      GetClientRect(c, &box);
+      needed.right = box.right;
+      HDC dc = GetDC(c);
+      const auto font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
+      HGDIOBJ previous = SelectObject(dc, font);
+      DrawTextW(dc, words, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+      SelectObject(dc, previous);
+      ReleaseDC(c, dc);
+      EXPECT_TRUE(needed.bottom <= box.bottom && needed.right <= box.right)
+          << "page " << i << " label \"" << narrow(toU16(words)) << "\" needs " << needed.right
+          << "x" << needed.bottom << " in " << box.right << "x" << box.bottom << " ("
+          << faceOf(c) << ")";
+    }
   }
 }
 
