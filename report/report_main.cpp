@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 
 #include "core/bench_state.h"
@@ -24,6 +23,7 @@
 #include "platform/platform.h"
 #include "report/emulation.h"
 #include "report/json_writer.h"
+#include "report/page_texts.h"
 #include "report/report_sections.h"
 #include "startup/startup.h"
 #include "workers/cache_analysis.h"
@@ -44,13 +44,15 @@ struct Options {
 
 Options options;
 
-// The texts the pages would show, by page and field; progress of the fill search to stderr.
-std::map<u32, std::map<u32, std::string>> pageTexts;
+// The texts the pages would show, by page and field. The cache worker and the analysis on this
+// thread both write them, so they live behind the store's lock.
+PageTextStore pageTexts;
 
+// The page-text sink: stores the text, and shows the fill search's progress on stderr.
 void recordPageText(u32 page, u32 controlId, const char* text) {
-  pageTexts[page][controlId] = text;
+  pageTexts.set(page, controlId, text);
   if (page == 0 && controlId == 139 && text[0] == '<') {
-    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts[0][130].c_str());
+    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts.text(0, 130).c_str());
     if (std::strchr(text, '>') - text == 26) std::fputc('\n', stderr);
   }
 }
@@ -104,7 +106,7 @@ void runCacheSweep() {
     if (code > 0 && phases.probesAndSearch == 0) {
       phases.probesAndSearch = secondsSince(started) - phases.data;
     }
-    if (data + code != shown && pageTexts[0][139].c_str()[0] != '<') {
+    if (data + code != shown && pageTexts.text(0, 139).c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
     }
@@ -177,7 +179,7 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    writeCacheSection(json, pageTexts[0]);
+    writeCacheSection(json, pageTexts.page(0));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();
