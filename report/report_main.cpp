@@ -4,12 +4,13 @@
 // passes, and prints what they found as JSON on stdout. Progress and warnings go to stderr.
 //
 //   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
-//                      [--blocks=32,64,128,256]
+//                      [--blocks=32,64,128,256] [--help]
 //
 //   --stride    ten 8 MiB strided read and write walks (block 32, gap 0), as min/median/max
 //   --no-cache  no cache sweep (the RAM passes then seed their scale from an empty curve)
 //   --passes    which RAM passes to run (default both)
 //   --blocks    which block sizes the RAM passes measure; the others are left at 0 (quick runs)
+//   --help      the usage on stdout, exit code 0; a bad option gives it on stderr and exit code 2
 #include <windows.h>
 
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "report/emulation.h"
 #include "report/json_writer.h"
 #include "report/page_texts.h"
+#include "report/report_options.h"
 #include "report/report_sections.h"
 #include "startup/startup.h"
 #include "workers/cache_analysis.h"
@@ -34,15 +36,7 @@
 namespace vardelo {
 namespace {
 
-struct Options {
-  bool stride = false;
-  bool cache = true;
-  bool readPass = true;
-  bool writePass = true;
-  bool blocks[RAM_BLOCK_KINDS] = {true, true, true, true};
-};
-
-Options options;
+ReportOptions options;
 
 // The texts the pages would show, by page and field. The cache worker and the analysis on this
 // thread both write them, so they live behind the store's lock.
@@ -60,26 +54,6 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
 [[noreturn]] void printFatal(const char* text, unsigned exitCode) {
   std::fprintf(stderr, "vardelo-report: %s\n", text);
   ExitProcess(exitCode);
-}
-
-bool parseOptions(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--stride") == 0) {
-      options.stride = true;
-    } else if (std::strcmp(arg, "--no-cache") == 0) {
-      options.cache = false;
-    } else if (std::strncmp(arg, "--passes=", 9) == 0) {
-      const std::string list = arg + 9;
-      options.readPass = list.find("read") != std::string::npos;
-      options.writePass = list.find("write") != std::string::npos;
-    } else if (std::strncmp(arg, "--blocks=", 9) == 0) {
-      if (!parseBlockList(arg + 9, options.blocks)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
@@ -148,12 +122,17 @@ void runRamPasses() {
 }
 
 int run(int argc, char** argv) {
-  if (!parseOptions(argc, argv)) {
-    std::fprintf(stderr,
-                 "usage: vardelo-report.exe [--stride] [--no-cache] "
-                 "[--passes=read,write] [--blocks=32,64,128,256]\n");
+  const ParsedOptions parsed = parseReportOptions(argc, argv);
+  if (parsed.verdict == OptionsVerdict::Help) {
+    std::fputs(REPORT_USAGE, stdout);
+    std::fflush(stdout);
+    return 0;
+  }
+  if (parsed.verdict == OptionsVerdict::Bad) {
+    std::fprintf(stderr, "vardelo-report: %s\n%s", parsed.message.c_str(), REPORT_USAGE);
     return 2;
   }
+  options = parsed.options;
   startupFatal = printFatal;
   platform::setPageTextSink(recordPageText);
   std::fprintf(stderr, "start-up: calibrating the clock...\n");

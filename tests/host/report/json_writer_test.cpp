@@ -57,28 +57,6 @@ TEST(Emulation, FlagsEmulatedProcessorsOnly) {
 namespace vardelo {
 namespace {
 
-TEST(ReportOptions, BlockListsTakeOnlyTheFourBlockSizes) {
-  struct Case {
-    const char* list;
-    bool ok;
-    bool blocks[4];
-  } cases[] = {
-      {"32,64,128,256", true, {true, true, true, true}},
-      {"256", true, {false, false, false, true}},
-      {"128,32", true, {true, false, true, false}},
-      {"48", false, {}},
-      {"32,", true, {true, false, false, false}},
-      {"32;64", false, {}},
-      {"", true, {false, false, false, false}},
-  };
-  for (const auto& c : cases) {
-    bool blocks[4] = {true, true, true, true};
-    EXPECT_EQ(parseBlockList(c.list, blocks), c.ok) << c.list;
-    if (!c.ok) continue;
-    for (int b = 0; b < 4; ++b) EXPECT_EQ(blocks[b], c.blocks[b]) << c.list << " block " << b;
-  }
-}
-
 // The cache section lists 160 points with their block sizes and keeps the unmeasured tail.
 TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
