@@ -9,11 +9,12 @@
 namespace vardelo {
 
 // Exit codes of the start-up's own failures. A failed processor check exits instead with the
-// result of its message box.
+// result of its message box. 6 is the console companion's own.
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
 inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating a worker thread
+inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
 
 // Reports a failure that stops the start-up and ends the process with exitCode; it does not
 // return. The default shows a message box with the stop icon; a console program replaces it
@@ -45,6 +46,11 @@ bool checkProcessor();
 
 // Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.
 void calibrateClock();
+
+// Step 6 with a check of what it measured: calibrates, and once more when the rate is not
+// plausible (tscRatePlausible in cpu_ident.h); a second implausible rate ends the process
+// through startupFatal (EXIT_BAD_CLOCK) rather than scale every figure by it.
+void calibrateClockChecked();
 
 // Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
 void identifyProcessor();

@@ -79,7 +79,7 @@ void startupThroughBuffer() {
   }
   pinProcessToProcessor0();
   settle();
-  calibrateClock();
+  calibrateClockChecked();
   settle();
   identifyProcessor();
   bench.faceColor = GetSysColor(COLOR_BTNFACE);
