@@ -56,6 +56,9 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
   ExitProcess(exitCode);
 }
 
+// Nobody sees a message box of a console program that a script runs: say it on stderr.
+[[noreturn]] void printProcessorRefusal() { printFatal(CPU_NOT_SUPPORTED, EXIT_NO_CPU); }
+
 // Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
 // analysis on this thread every 350 ms while the sweep grows.
 // Seconds each phase took, measured at the 350 ms polls: the data sweep (with the read-variant
@@ -134,6 +137,7 @@ int run(int argc, char** argv) {
   }
   options = parsed.options;
   startupFatal = printFatal;
+  refuseProcessor = printProcessorRefusal;
   platform::setPageTextSink(recordPageText);
   std::fprintf(stderr, "start-up: calibrating the clock...\n");
   startupThroughBuffer();

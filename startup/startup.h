@@ -8,13 +8,17 @@
 
 namespace vardelo {
 
-// Exit codes of the start-up's own failures. A failed processor check exits instead with the
-// result of its message box. 6 is the console companion's own.
+// Exit codes of the start-up's own failures. The window program ends a failed processor check
+// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU. 6 is
+// the console companion's own.
+inline constexpr unsigned EXIT_NO_CPU = 1;         // no CPUID or no time-stamp counter
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
 inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating a worker thread
 inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
+
+inline constexpr char CPU_NOT_SUPPORTED[] = "CPU not support!";
 
 // Reports a failure that stops the start-up and ends the process with exitCode; it does not
 // return. The default shows a message box with the stop icon; a console program replaces it
@@ -22,6 +26,17 @@ inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came ou
 using StartupFatal = void (*)(const char* text, unsigned exitCode);
 extern StartupFatal startupFatal;
 [[noreturn]] void showFatalAndExit(const char* text, unsigned exitCode);
+
+// Ends the process when the processor check fails; does not return. The default is the window
+// program's: "CPU not support!" in a box with the stop icon and the system's caption, and the
+// box's result as exit code. The console companion replaces it, since a box would wait for a
+// click nobody makes.
+using ProcessorRefusal = void (*)();
+extern ProcessorRefusal refuseProcessor;
+[[noreturn]] void showProcessorRefusal();
+
+// Step 3: ends the process through refuseProcessor unless the processor is supported.
+void requireProcessor(bool supported);
 
 // Steps 1 to 11 of the start-up, in order: pin the thread, module handle, processor check
 // (which ends the process on failure), pin the process, settle, calibrate, settle, identify,
