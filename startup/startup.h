@@ -15,7 +15,7 @@ inline constexpr unsigned EXIT_NO_CPU = 1;         // no CPUID or no time-stamp 
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
-inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating a worker thread
+inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating or starting a worker thread
 inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
 
 inline constexpr char CPU_NOT_SUPPORTED[] = "CPU not support!";
@@ -44,9 +44,20 @@ void requireProcessor(bool supported);
 void startupThroughBuffer();
 
 // Step 12: the cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
-// the first two handles are kept for the real-time command, the third is closed at once. A
-// thread that cannot be created ends the process through startupFatal.
+// the first two handles are kept for the real-time command, the third is closed once it is set
+// going. All three are created suspended and set going, in the same order, only once all exist:
+// a thread that cannot be created then ends the process through startupFatal before any of them
+// has run, instead of leaving a worker measuring alone.
 void startWorkerThreads();
+
+// The same with other thread entries and another way to create a thread, for tests. `create`
+// makes a thread with default stack and security and the given creation flags, stores its
+// identifier and returns its handle, or null on failure. Should startupFatal return, the threads
+// made so far are ended and closed and bench is left as it was.
+using ThreadEntry = unsigned long(__stdcall*)(void*);
+using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags, u32* threadId);
+inline constexpr int WORKER_THREAD_COUNT = 3;
+void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
 
 // Step 15, reached only if the main dialog returns: unlocks and frees the test buffer and gives
 // the exit code, 0 when the block was freed.
