@@ -17,6 +17,7 @@ inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
 inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating or starting a worker thread
 inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
+inline constexpr unsigned EXIT_NO_WINDOW = 8;      // the main dialog returned
 
 inline constexpr char CPU_NOT_SUPPORTED[] = "CPU not support!";
 
@@ -59,9 +60,11 @@ using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags, u32* threadId);
 inline constexpr int WORKER_THREAD_COUNT = 3;
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
 
-// Step 15, reached only if the main dialog returns: unlocks and frees the test buffer and gives
-// the exit code, 0 when the block was freed.
-unsigned releaseTestBuffer();
+// Step 15, reached only if the main dialog returns: its creation failed, or it ended without
+// ending the process. The workers still measure in the test buffer, so it stays as it is; the
+// failure is reported through startupFatal (EXIT_NO_WINDOW), whose exit ends the workers before
+// the system takes the memory back.
+void mainDialogReturned();
 
 // The pieces, for callers and tests that need one of them.
 void pinThreadToProcessor0();

@@ -73,10 +73,13 @@ void startWorkerThreads() {
   startThreadsWith(ENTRIES, createWin32Thread);
 }
 
-unsigned releaseTestBuffer() {
-  HGLOBAL block = static_cast<HGLOBAL>(bench.bufferHandle.load());
-  GlobalUnlock(block);
-  return GlobalFree(block) == nullptr ? 0 : 1;
+void mainDialogReturned() {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "Vardelo cannot go on: its window could not be opened or closed unexpectedly "
+                "(error %lu).",
+                static_cast<unsigned long>(GetLastError()));
+  startupFatal(text, EXIT_NO_WINDOW);
 }
 
 }  // namespace vardelo

@@ -1,6 +1,6 @@
-// How the start-up fails: threads that cannot all be made, a processor that is refused. The
-// end of the process (startupFatal, refuseProcessor) is replaced by a recorder, so each test sees
-// what would have been reported and what was left behind.
+// How the start-up fails: threads that cannot all be made, a main dialog that returns, a
+// processor that is refused. The end of the process (startupFatal, refuseProcessor) is replaced
+// by a recorder, so each test sees what would have been reported and what was left behind.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -160,6 +160,33 @@ TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
       EXPECT_EQ(code, EXIT_NO_THREAD) << "a thread ran to its end";
     }
     EXPECT_EQ(WaitForSingleObject(anyRan, 0), DWORD{WAIT_TIMEOUT}) << "an entry ran";
+  }
+}
+
+// --- The main dialog returning ---------------------------------------------------------------
+
+// The workers go on measuring in the test buffer until the process ends, so the buffer must
+// still be there, locked in place and usable, after the report. (Touching a freed area here
+// would crash the test program; its state is read instead.)
+TEST_F(StartupFailure, AReturnedDialogLeavesTheBufferToTheWorkersAndSaysSo) {
+  ASSERT_TRUE(allocateTestBuffer());
+  u8* const area = bench.testArea.load();
+  u8* const locked = bench.bufferPtr.load();
+
+  mainDialogReturned();
+
+  EXPECT_EQ(reported.count, 1);
+  EXPECT_EQ(reported.exitCode, EXIT_NO_WINDOW);
+  EXPECT_NE(reported.text.find("its window could not be opened"), std::string::npos)
+      << reported.text;
+  HGLOBAL block = static_cast<HGLOBAL>(bench.bufferHandle.load());
+  EXPECT_EQ(GlobalLock(block), locked) << "the test buffer was freed or moved";
+  GlobalUnlock(block);
+  for (u8* p : {area, area + TEST_AREA_BYTES - 1}) {
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_TRUE(VirtualQuery(p, &info, sizeof info));
+    EXPECT_EQ(info.State, DWORD{MEM_COMMIT}) << "at offset " << (p - area);
+    EXPECT_EQ(info.Protect, DWORD{PAGE_EXECUTE_READWRITE}) << "at offset " << (p - area);
   }
 }
 
