@@ -76,7 +76,7 @@ void startWorkerThreads() {
 void mainDialogReturned() {
   char text[160];
   std::snprintf(text, sizeof text,
-                "Vardelo cannot go on: its window could not be opened or closed unexpectedly "
+                "Vardelo cannot go on: its window could not be opened or was closed unexpectedly "
                 "(error %lu).",
                 static_cast<unsigned long>(GetLastError()));
   startupFatal(text, EXIT_NO_WINDOW);
