@@ -16,16 +16,16 @@ u32 blockTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead) {
 
 u32 blockReadPassTicksWith(u32 offset, u32 size, BlockTicksFn ticks) {
   const u32 passes = blockReadPasses(size);
-  // A 32-bit sum is enough: the passes read at most max(2796202, size) < 12 MiB bytes in all,
-  // so it wraps only below about 1 byte per 340 ticks, far slower than any memory this runs on.
-  u32 sum = 0;
+  // Summed in 64 bits: 512 passes of a block that an interrupt or a slow memory holds up past
+  // 8.4 million ticks each would wrap 32 bits. The mean fits 32 bits again, as each pass does.
+  std::uint64_t sum = 0;
   bool bad = false;
   for (u32 i = 0; i < passes; ++i) {
     const u32 t = ticks(offset, size);
     if (t == BAD_SAMPLE) bad = true;
     sum += t;
   }
-  return bad ? BAD_SAMPLE : sum / passes;
+  return bad ? BAD_SAMPLE : static_cast<u32>(sum / passes);
 }
 
 }  // namespace vardelo

@@ -31,7 +31,8 @@ void selectTab(std::uint32_t index);
 // Posts `message` to the main dialog with both parameters 0. Dropped without a window.
 void postToMainDialog(std::uint32_t message);
 
-// Total physical memory in bytes, from the 64-bit memory status (the 32-bit call caps at 2 GiB).
+// Total physical memory in bytes, from the 64-bit memory status (the 32-bit call caps at 2 GiB);
+// 0 when the system does not tell.
 std::uint64_t totalPhysicalMemoryBytes();
 
 // Writes a return instruction at the first byte of the test area and calls it: the code cache

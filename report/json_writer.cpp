@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "ui/text_1251.h"
+
 namespace vardelo {
 
 void JsonWriter::item(std::string_view key) {
@@ -36,9 +38,11 @@ void JsonWriter::quoted(std::string_view text) {
       case '\n': out_ += "\\n"; break;
       case '\t': out_ += "\\t"; break;
       default:
-        if (c < 0x20) {
+        // Control characters, and the code page's letters as the characters they stand for:
+        // the document stays ASCII, valid UTF-8 whatever reads it.
+        if (c < 0x20 || c >= 0x80) {
           char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(charFrom1251(c)));
           out_ += esc;
         } else {
           out_ += static_cast<char>(c);

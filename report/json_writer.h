@@ -1,6 +1,10 @@
 // A small streaming JSON writer for the console companion's report: objects, arrays, strings,
 // unsigned and signed integers and booleans, indented two blanks per level. It writes into a
 // std::string; the caller prints it. Keys and values are written in the order given.
+//
+// Texts are the program's own 8-bit texts, code page 1251. Their letters beyond ASCII are
+// written as \u escapes of the characters they stand for, so the document is plain ASCII and
+// therefore valid UTF-8, whatever code page the console or the reader assumes.
 #pragma once
 
 #include <cstdint>

@@ -4,18 +4,18 @@
 // passes, and prints what they found as JSON on stdout. Progress and warnings go to stderr.
 //
 //   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
-//                      [--blocks=32,64,128,256]
+//                      [--blocks=32,64,128,256] [--help]
 //
 //   --stride    ten 8 MiB strided read and write walks (block 32, gap 0), as min/median/max
 //   --no-cache  no cache sweep (the RAM passes then seed their scale from an empty curve)
 //   --passes    which RAM passes to run (default both)
 //   --blocks    which block sizes the RAM passes measure; the others are left at 0 (quick runs)
+//   --help      the usage on stdout, exit code 0; a bad option gives it on stderr and exit code 2
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 
 #include "core/bench_state.h"
@@ -24,6 +24,8 @@
 #include "platform/platform.h"
 #include "report/emulation.h"
 #include "report/json_writer.h"
+#include "report/page_texts.h"
+#include "report/report_options.h"
 #include "report/report_sections.h"
 #include "startup/startup.h"
 #include "workers/cache_analysis.h"
@@ -34,23 +36,17 @@
 namespace vardelo {
 namespace {
 
-struct Options {
-  bool stride = false;
-  bool cache = true;
-  bool readPass = true;
-  bool writePass = true;
-  bool blocks[RAM_BLOCK_KINDS] = {true, true, true, true};
-};
+ReportOptions options;
 
-Options options;
+// The texts the pages would show, by page and field. The cache worker and the analysis on this
+// thread both write them, so they live behind the store's lock.
+PageTextStore pageTexts;
 
-// The texts the pages would show, by page and field; progress of the fill search to stderr.
-std::map<u32, std::map<u32, std::string>> pageTexts;
-
+// The page-text sink: stores the text, and shows the fill search's progress on stderr.
 void recordPageText(u32 page, u32 controlId, const char* text) {
-  pageTexts[page][controlId] = text;
+  pageTexts.set(page, controlId, text);
   if (page == 0 && controlId == 139 && text[0] == '<') {
-    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts[0][130].c_str());
+    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts.text(0, 130).c_str());
     if (std::strchr(text, '>') - text == 26) std::fputc('\n', stderr);
   }
 }
@@ -60,25 +56,8 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
   ExitProcess(exitCode);
 }
 
-bool parseOptions(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--stride") == 0) {
-      options.stride = true;
-    } else if (std::strcmp(arg, "--no-cache") == 0) {
-      options.cache = false;
-    } else if (std::strncmp(arg, "--passes=", 9) == 0) {
-      const std::string list = arg + 9;
-      options.readPass = list.find("read") != std::string::npos;
-      options.writePass = list.find("write") != std::string::npos;
-    } else if (std::strncmp(arg, "--blocks=", 9) == 0) {
-      if (!parseBlockList(arg + 9, options.blocks)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
+// Nobody sees a message box of a console program that a script runs: say it on stderr.
+[[noreturn]] void printProcessorRefusal() { printFatal(CPU_NOT_SUPPORTED, EXIT_NO_CPU); }
 
 // Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
 // analysis on this thread every 350 ms while the sweep grows.
@@ -104,7 +83,7 @@ void runCacheSweep() {
     if (code > 0 && phases.probesAndSearch == 0) {
       phases.probesAndSearch = secondsSince(started) - phases.data;
     }
-    if (data + code != shown && pageTexts[0][139].c_str()[0] != '<') {
+    if (data + code != shown && pageTexts.text(0, 139).c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
     }
@@ -146,13 +125,19 @@ void runRamPasses() {
 }
 
 int run(int argc, char** argv) {
-  if (!parseOptions(argc, argv)) {
-    std::fprintf(stderr,
-                 "usage: vardelo-report.exe [--stride] [--no-cache] "
-                 "[--passes=read,write] [--blocks=32,64,128,256]\n");
+  const ParsedOptions parsed = parseReportOptions(argc, argv);
+  if (parsed.verdict == OptionsVerdict::Help) {
+    std::fputs(REPORT_USAGE, stdout);
+    std::fflush(stdout);
+    return 0;
+  }
+  if (parsed.verdict == OptionsVerdict::Bad) {
+    std::fprintf(stderr, "vardelo-report: %s\n%s", parsed.message.c_str(), REPORT_USAGE);
     return 2;
   }
+  options = parsed.options;
   startupFatal = printFatal;
+  refuseProcessor = printProcessorRefusal;
   platform::setPageTextSink(recordPageText);
   std::fprintf(stderr, "start-up: calibrating the clock...\n");
   startupThroughBuffer();
@@ -177,7 +162,7 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    writeCacheSection(json, pageTexts[0]);
+    writeCacheSection(json, pageTexts.page(0));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();

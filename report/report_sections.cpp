@@ -33,27 +33,6 @@ void writeCurveSet(JsonWriter& json, const char* key, const RamCurveSet& curves,
 
 }  // namespace
 
-bool parseBlockList(const char* list, bool (&blocks)[RAM_BLOCK_KINDS]) {
-  bool chosen[RAM_BLOCK_KINDS] = {};
-  const char* p = list;
-  while (*p != '\0') {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(p, &end, 10);
-    if (end == p) return false;
-    int index = -1;
-    for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
-      if (value == RAM_BLOCK_BYTES[b]) index = b;
-    }
-    if (index < 0) return false;
-    chosen[index] = true;
-    p = end;
-    if (*p == ',') ++p;
-    else if (*p != '\0') return false;
-  }
-  for (int b = 0; b < RAM_BLOCK_KINDS; ++b) blocks[b] = chosen[b];
-  return true;
-}
-
 int blockIndex(u32 block) {
   for (int b = 0; b < RAM_BLOCK_KINDS - 1; ++b) {
     if (block == RAM_BLOCK_BYTES[b]) return b;

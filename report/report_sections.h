@@ -9,10 +9,6 @@
 
 namespace vardelo {
 
-// "32,128" → blocks[0] and blocks[2] true, the others false. False for anything else than a
-// comma-separated list of 32, 64, 128 and 256.
-bool parseBlockList(const char* list, bool (&blocks)[RAM_BLOCK_KINDS]);
-
 // Index 0..3 of a RAM block size (32, 64, 128, 256); 3 for anything else.
 int blockIndex(u32 block);
 

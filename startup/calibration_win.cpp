@@ -35,6 +35,11 @@ void calibrateClock() {
   SetPriorityClass(process, NORMAL_PRIORITY_CLASS);
 }
 
+void calibrateClockChecked() {
+  const std::string refusal = calibrateWithRetry(calibrateClock);
+  if (!refusal.empty()) startupFatal(refusal.c_str(), EXIT_BAD_CLOCK);
+}
+
 void identifyProcessor() {
   const u8 vendor = vendorCode(cpuid(0).ebx);
   const u32 signature = cpuid(1).eax;

@@ -42,6 +42,23 @@ u32 shownMhz(u32 tscRate) {
   return static_cast<u32>((std::uint64_t{tscRate / 1000} * 1024 + 500) / 1000);
 }
 
+bool tscRatePlausible(u32 tscRate) {
+  const std::uint64_t hz = std::uint64_t{tscRate} * 1024;
+  return hz >= MIN_TSC_HZ && hz <= MAX_TSC_HZ;
+}
+
+std::string calibrateWithRetry(void (*calibrate)()) {
+  calibrate();
+  if (tscRatePlausible(bench.tscRate.load())) return {};
+  calibrate();
+  const u32 rate = bench.tscRate.load();
+  if (tscRatePlausible(rate)) return {};
+  return "Vardelo cannot start: the time-stamp counter measured " +
+         std::to_string(std::uint64_t{rate} * 1024) +
+         " ticks per second twice in a row; a rate outside 1 MHz to 100 GHz would make every "
+         "figure meaningless.";
+}
+
 u32 rdtscOverheadFrom(std::span<const u32> pairTicks) {
   u32 best = RDTSC_OVERHEAD_START;
   for (u32 ticks : pairTicks) {

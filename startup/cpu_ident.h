@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "core/bench_state.h"
 
@@ -61,6 +62,19 @@ u32 tscRateFrom(std::uint64_t ticks, u32 ms);
 
 // The clock the header shows, in MHz, for a given tscRate.
 u32 shownMhz(u32 tscRate);
+
+// Counter rates the calibration accepts, in ticks per second. Every x86 counter runs within
+// these with a wide margin; a rate outside (0 after a stalled or skipped sleep, or a wild counter
+// jump) would scale every speed of the program by nonsense.
+inline constexpr std::uint64_t MIN_TSC_HZ = 1'000'000;
+inline constexpr std::uint64_t MAX_TSC_HZ = 100'000'000'000;
+
+bool tscRatePlausible(u32 tscRate);
+
+// Runs `calibrate`, which sets bench.tscRate, and once more when the rate is not plausible: one
+// upset (the machine suspended in the middle, a virtual machine moved) should not stop the
+// program. Returns the message that refuses the second rate, empty when a rate was accepted.
+std::string calibrateWithRetry(void (*calibrate)());
 
 // The start value of the cheapest-pair search; it stays when no pair is cheaper.
 inline constexpr u32 RDTSC_OVERHEAD_START = 100000;

@@ -8,12 +8,18 @@
 
 namespace vardelo {
 
-// Exit codes of the start-up's own failures. A failed processor check exits instead with the
-// result of its message box.
+// Exit codes of the start-up's own failures. The window program ends a failed processor check
+// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU. 6 is
+// the console companion's own.
+inline constexpr unsigned EXIT_NO_CPU = 1;         // no CPUID or no time-stamp counter
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
-inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating a worker thread
+inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating or starting a worker thread
+inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
+inline constexpr unsigned EXIT_NO_WINDOW = 8;      // the main dialog returned
+
+inline constexpr char CPU_NOT_SUPPORTED[] = "CPU not support!";
 
 // Reports a failure that stops the start-up and ends the process with exitCode; it does not
 // return. The default shows a message box with the stop icon; a console program replaces it
@@ -22,19 +28,43 @@ using StartupFatal = void (*)(const char* text, unsigned exitCode);
 extern StartupFatal startupFatal;
 [[noreturn]] void showFatalAndExit(const char* text, unsigned exitCode);
 
+// Ends the process when the processor check fails; does not return. The default is the window
+// program's: "CPU not support!" in a box with the stop icon and the system's caption, and the
+// box's result as exit code. The console companion replaces it, since a box would wait for a
+// click nobody makes.
+using ProcessorRefusal = void (*)();
+extern ProcessorRefusal refuseProcessor;
+[[noreturn]] void showProcessorRefusal();
+
+// Step 3: ends the process through refuseProcessor unless the processor is supported.
+void requireProcessor(bool supported);
+
 // Steps 1 to 11 of the start-up, in order: pin the thread, module handle, processor check
 // (which ends the process on failure), pin the process, settle, calibrate, settle, identify,
 // button-face colour, test buffer, first read of the RAM window.
 void startupThroughBuffer();
 
 // Step 12: the cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
-// the first two handles are kept for the real-time command, the third is closed at once. A
-// thread that cannot be created ends the process through startupFatal.
+// the first two handles are kept for the real-time command, the third is closed once it is set
+// going. All three are created suspended and set going, in the same order, only once all exist:
+// a thread that cannot be created then ends the process through startupFatal before any of them
+// has run, instead of leaving a worker measuring alone.
 void startWorkerThreads();
 
-// Step 15, reached only if the main dialog returns: unlocks and frees the test buffer and gives
-// the exit code, 0 when the block was freed.
-unsigned releaseTestBuffer();
+// The same with other thread entries and another way to create a thread, for tests. `create`
+// makes a thread with default stack and security and the given creation flags, stores its
+// identifier and returns its handle, or null on failure. Should startupFatal return, the threads
+// made so far are ended and closed and bench is left as it was.
+using ThreadEntry = unsigned long(__stdcall*)(void*);
+using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags, u32* threadId);
+inline constexpr int WORKER_THREAD_COUNT = 3;
+void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
+
+// Step 15, reached only if the main dialog returns: its creation failed, or it ended without
+// ending the process. The workers still measure in the test buffer, so it stays as it is; the
+// failure is reported through startupFatal (EXIT_NO_WINDOW), whose exit ends the workers before
+// the system takes the memory back.
+void mainDialogReturned();
 
 // The pieces, for callers and tests that need one of them.
 void pinThreadToProcessor0();
@@ -45,6 +75,11 @@ bool checkProcessor();
 
 // Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.
 void calibrateClock();
+
+// Step 6 with a check of what it measured: calibrates, and once more when the rate is not
+// plausible (tscRatePlausible in cpu_ident.h); a second implausible rate ends the process
+// through startupFatal (EXIT_BAD_CLOCK) rather than scale every figure by it.
+void calibrateClockChecked();
 
 // Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
 void identifyProcessor();

@@ -17,6 +17,16 @@ void showFatalAndExit(const char* text, unsigned exitCode) {
   ExitProcess(exitCode);
 }
 
+ProcessorRefusal refuseProcessor = showProcessorRefusal;
+
+void showProcessorRefusal() {
+  ExitProcess(MessageBoxA(nullptr, CPU_NOT_SUPPORTED, nullptr, MB_ICONHAND));
+}
+
+void requireProcessor(bool supported) {
+  if (!supported) refuseProcessor();
+}
+
 namespace {
 
 constexpr DWORD_PTR PROCESSOR_0 = 1;
@@ -74,12 +84,10 @@ bool allocateTestBuffer(u32 areaBytes) {
 void startupThroughBuffer() {
   pinThreadToProcessor0();
   bench.hInstance = GetModuleHandleA(nullptr);
-  if (!checkProcessor()) {
-    ExitProcess(MessageBoxA(nullptr, "CPU not support!", nullptr, MB_ICONHAND));
-  }
+  requireProcessor(checkProcessor());
   pinProcessToProcessor0();
   settle();
-  calibrateClock();
+  calibrateClockChecked();
   settle();
   identifyProcessor();
   bench.faceColor = GetSysColor(COLOR_BTNFACE);

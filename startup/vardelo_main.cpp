@@ -10,6 +10,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   vardelo::startWorkerThreads();
   Sleep(50);  // the threads' head start before the dialog exists
   vardelo::runMainDialog();
-  // Reached only if the dialog could not run or was ended some other way.
-  ExitProcess(vardelo::releaseTestBuffer());
+  // Reached only if the dialog could not run or was ended some other way: the workers still
+  // measure in the test buffer, so it is not freed; the exit ends them.
+  vardelo::mainDialogReturned();
+  ExitProcess(vardelo::EXIT_NO_WINDOW);
 }

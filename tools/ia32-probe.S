@@ -1,6 +1,7 @@
 # Answers whether this kernel runs 32-bit x86 user code: far-calls a `lret` through the
-# 32-bit user code selector 0x23. Exits 0 when the call returns; dies with SIGSEGV where the
-# kernel has no IA-32 user mode. A plain x86-64 program, so its answer does not depend on
+# 32-bit user code selector 0x23. Exits 0 when the call returns; dies with SIGSEGV (or SIGBUS,
+# where the segment is marked not present) where the kernel has no IA-32 user mode. Any other
+# end is no answer (tools/ia32.sh). A plain x86-64 program, so its answer does not depend on
 # whatever runs i386 ELF files (an emulator registered through binfmt_misc would fool an
 # i386 probe).
     .text

@@ -31,19 +31,49 @@ ia32_run() {
   fi
 }
 
+# Runs a built probe and reads its end: "native" when the far call returned, "emulated" when it
+# faulted (SIGSEGV for a general protection fault, SIGBUS for a segment marked not present).
+# Any other end (the probe could not be run at all, say from a folder mounted noexec, or it
+# ended some other way) answers nothing: taken for "emulated" it would have a machine that
+# runs 32-bit code natively register a system-wide emulator, so it stops with a message.
+ia32_probe_verdict() {
+  local probe=$1 rc
+  # The braces keep the shell's own "Segmentation fault" notice off the terminal.
+  { (ulimit -c 0; "$probe"); } >/dev/null 2>&1
+  rc=$?
+  case $rc in
+    0) echo native; return 0 ;;
+    $((128 + 11)) | $((128 + 7)) ) echo emulated; return 0 ;;
+  esac
+  local why="ended with status $rc"
+  if [ "$rc" = 126 ]; then
+    why="could not be executed (is $(dirname "$probe") on a file system mounted noexec?)"
+  elif [ "$rc" = 127 ]; then
+    why="was not found"
+  elif [ "$rc" -gt 128 ]; then
+    why="was ended by signal $((rc - 128))"
+  fi
+  ia32_say "the IA-32 probe $probe $why, so it cannot tell whether this kernel runs"
+  ia32_say "32-bit code; stopping rather than guess (set TMPDIR to a folder that allows"
+  ia32_say "programs, or VARDELO_IA32=native or emulated if you know the answer)"
+  return 1
+}
+
 # Prints "native" or "emulated". Builds and runs tools/ia32-probe.S unless the answer is given.
 ia32_kind() {
   case "${VARDELO_IA32:-}" in
     native|emulated) echo "$VARDELO_IA32"; return 0 ;;
   esac
-  local here tmp
+  local here tmp rc
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   tmp=$(mktemp -d)
   if ! cc -nostdlib -static -no-pie -o "$tmp/probe" "$here/ia32-probe.S" 2>"$tmp/err"; then
     ia32_say "cannot build the IA-32 probe:"; cat "$tmp/err" >&2; rm -rf "$tmp"; return 1
   fi
-  if (ulimit -c 0; "$tmp/probe") 2>/dev/null; then echo native; else echo emulated; fi
+  ia32_probe_verdict "$tmp/probe"
+  rc=$?
   rm -rf "$tmp"
+  return $rc
 }
 
 # Major version of a qemu-i386 binary, or 0 when it does not answer.

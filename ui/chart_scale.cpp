@@ -1,5 +1,7 @@
 #include "ui/chart_scale.h"
 
+#include <cstdint>
+
 #include "core/text_format.h"
 
 namespace vardelo {
@@ -39,7 +41,10 @@ void verticalGrid(DisplayList& list, i32 spacing) {
 
 ChartScale chartScaleFor(u32 maximum) {
   ChartScale s;
-  s.top = maximum + (maximum >> 4);
+  // Saturates: above 0xF0F0F0F0 the sum would wrap to a small top, and every curve would be
+  // drawn far above a grid made for a tiny maximum.
+  const std::uint64_t top = std::uint64_t{maximum} + (maximum >> 4);
+  s.top = top > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<u32>(top);
   u32 leading = s.top;
   u32 power = 1;
   while (leading >= LEADING_LIMIT) {
@@ -56,15 +61,22 @@ ChartScale chartScaleFor(u32 maximum) {
   return s;
 }
 
-// Both rows are worked in unsigned 32-bit arithmetic and read back as signed, so a value above
-// the grid lands above the page rather than wrapping to a huge row.
-i32 gridY(const ChartScale& scale, u32 value) {
-  return static_cast<i32>(static_cast<u32>(PLOT_BOTTOM) - value / rowsDivisor(scale));
+namespace {
+
+// A value above the grid lands above the page; one so far above that its row would pass the
+// 32-bit range sticks at the top of that range instead of wrapping to a row below the plot.
+i32 rowOf(u32 rowsUp) {
+  const std::int64_t row = std::int64_t{PLOT_BOTTOM} - rowsUp;
+  return row < INT32_MIN ? INT32_MIN : static_cast<i32>(row);
 }
+
+}  // namespace
+
+i32 gridY(const ChartScale& scale, u32 value) { return rowOf(value / rowsDivisor(scale)); }
 
 i32 curveY(const ChartScale& scale, u32 value) {
   const u32 grid = static_cast<u32>(static_cast<std::uint64_t>(value) * 1000 / 1024);
-  return static_cast<i32>(static_cast<u32>(PLOT_BOTTOM) - grid / rowsDivisor(scale));
+  return rowOf(grid / rowsDivisor(scale));
 }
 
 u32 chartBackColor(u32 faceColor) {

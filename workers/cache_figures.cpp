@@ -80,6 +80,7 @@ u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size) {
 }
 
 u32 installedMemoryMiB(std::uint64_t totalBytes) {
+  if (totalBytes == 0) return 0;  // the system did not say
   const std::uint64_t mib = totalBytes >> 20;
   return static_cast<u32>((mib + 8) & ~std::uint64_t{7});
 }
@@ -93,7 +94,11 @@ FieldText ramLineText(u32 lineBytes) { return fieldText(FIELD_RAM_LINE, "%3lubyt
 
 FieldText l2SizeText(u32 kib) { return fieldText(FIELD_L2_SIZE, " %4luK ", kib); }
 
-FieldText memoryText(u32 mib) { return fieldText(FIELD_MEMORY_SIZE, " %5luM ", mib); }
+FieldText memoryText(u32 mib) {
+  // An unknown total shows nothing rather than a figure nobody measured.
+  if (mib == 0) return fixedFieldText(FIELD_MEMORY_SIZE, "");
+  return fieldText(FIELD_MEMORY_SIZE, " %5luM ", mib);
+}
 
 FieldText fillModeText(u32 fillMode) { return fieldText(FIELD_FILL_MODE, "%8lX", fillMode); }
 

@@ -64,6 +64,7 @@ u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size);
 
 // Installed memory in MiB as shown: the next multiple of 8 above the whole MiB of the total, so
 // that a total a little short of a round size (memory the firmware keeps) shows the round size.
+// 0 for a total of 0, which is what the platform gives when the memory status call fails.
 u32 installedMemoryMiB(std::uint64_t totalBytes);
 
 // --- Page texts -------------------------------------------------------------------------------
@@ -71,7 +72,7 @@ u32 installedMemoryMiB(std::uint64_t totalBytes);
 FieldText l2LineText(u32 lineBytes);   // 122: "-" for 8 bytes or less, else "%3lubyts*"
 FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"
 FieldText l2SizeText(u32 kib);         // 102: " %4luK "
-FieldText memoryText(u32 mib);         // 104: " %5luM "
+FieldText memoryText(u32 mib);         // 104: " %5luM ", empty for 0
 FieldText fillModeText(u32 fillMode);  // 130: "%8lX"
 
 }  // namespace vardelo

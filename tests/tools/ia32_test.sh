@@ -35,6 +35,59 @@ unset VARDELO_IA32
 kind=$(ia32_kind)
 check "probe answers a kind" "$( [ "$kind" = native ] || [ "$kind" = emulated ] && echo ok)" ok
 
+# The probe's end decides, and only a fault means "emulated". A probe that could not run, or
+# ended in any other way, is no answer: the setup stops instead of registering an emulator on
+# a machine that may not need one.
+fake_probe() {  # fake_probe PATH BODY: a stand-in for the built probe
+  printf '#!/bin/sh\n%s\n' "$2" >"$1"
+  chmod +x "$1"
+}
+mkdir -p "$scratch/probe"
+p="$scratch/probe/probe"
+fake_probe "$p" 'exit 0'
+check "returning probe: native" "native" "$(ia32_probe_verdict "$p" 2>&1)"
+fake_probe "$p" 'kill -SEGV $$'
+check "probe dying of SIGSEGV: emulated" "emulated" "$(ia32_probe_verdict "$p" 2>&1)"
+fake_probe "$p" 'kill -BUS $$'
+check "probe dying of SIGBUS: emulated" "emulated" "$(ia32_probe_verdict "$p" 2>&1)"
+fake_probe "$p" 'exit 0'; chmod -x "$p"
+out=$(ia32_probe_verdict "$p" 2>&1); rc=$?
+check "probe not executable: fails" "1" "$rc"
+check "probe not executable: told why" \
+  "could not be executed (is $scratch/probe on a file system mounted noexec?)" "$out"
+check "probe not executable: no kind on stdout" "[]" "[$(ia32_probe_verdict "$p" 2>/dev/null)]"
+out=$(ia32_probe_verdict "$scratch/probe/missing" 2>&1); rc=$?
+check "probe missing: fails" "1" "$rc"
+check "probe missing: told" "was not found" "$out"
+fake_probe "$p" 'exit 3'
+out=$(ia32_probe_verdict "$p" 2>&1); rc=$?
+check "probe ending with 3: fails" "1" "$rc"
+check "probe ending with 3: told" "ended with status 3" "$out"
+fake_probe "$p" 'kill -TERM $$'
+out=$(ia32_probe_verdict "$p" 2>&1); rc=$?
+check "probe killed by SIGTERM: fails" "1" "$rc"
+check "probe killed by SIGTERM: told" "was ended by signal 15" "$out"
+
+# The whole decision with a probe that cannot run: the setup stops and registers nothing. `cc`
+# stands in for the compiler and leaves a probe without the execute bit.
+cc() {
+  local out=""
+  while [ $# -gt 0 ]; do [ "$1" = -o ] && out=$2; shift; done
+  printf '#!/bin/sh\nexit 0\n' >"$out"
+}
+fresh; unset VARDELO_IA32
+fake_qemu "$scratch/qemu/usr/bin/qemu-i386" 10
+out=$(ia32_ensure 2>&1); rc=$?
+check "unrunnable probe stops the setup" "1" "$rc"
+check "unrunnable probe is told" "stopping rather than guess" "$out"
+check_not "unrunnable probe registers nothing" "register" \
+  "$out$(cat "$VARDELO_BINFMT_DIR/register")"
+cc() { return 1; }
+out=$(ia32_kind 2>&1); rc=$?
+check "probe that cannot be built: fails" "1" "$rc"
+check "probe that cannot be built: told" "cannot build the IA-32 probe" "$out"
+unset -f cc
+
 # Native: nothing to install or register.
 fresh; export VARDELO_IA32=native
 out=$(ia32_ensure 2>&1)

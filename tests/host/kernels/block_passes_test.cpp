@@ -76,6 +76,24 @@ TEST_F(BlockReadPassTicks, ReadsTheSameBlockEveryPassAndReturnsTheTruncatedMean)
   }
 }
 
+// 512 passes of 0x01000000 ticks sum to 2^33: a 32-bit sum would make the mean 0.
+TEST_F(BlockReadPassTicks, MeanOfSlowPassesNeedsMoreThan32BitsOfSum) {
+  const struct {
+    u32 size, ticks;
+  } cases[] = {{4608, 0x01000000u}, {4608, 0x6FFFFFFFu}, {65536, 0xFFFFFFFEu}};
+  for (const auto& c : cases) {
+    script = ScriptedTicks{};
+    script.fallback = c.ticks;
+    EXPECT_EQ(blockReadPassTicksWith(0, c.size, scriptedTicks), c.ticks)
+        << "size " << c.size << ", " << c.ticks << " ticks a pass";
+  }
+  // Unequal passes: one of 0xF0000000 and 511 of 0x10000000 average 0x10700000 exactly.
+  script = ScriptedTicks{};
+  script.queue = {0xF0000000u};
+  script.fallback = 0x10000000u;
+  EXPECT_EQ(blockReadPassTicksWith(0, 4096, scriptedTicks), 0x10700000u);
+}
+
 TEST_F(BlockReadPassTicks, OneBadPassMakesTheWholeResultBad) {
   // The bad pass first, in the middle and last of the 455.
   for (std::size_t bad : {std::size_t{0}, std::size_t{200}, std::size_t{454}}) {

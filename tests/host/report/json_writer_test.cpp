@@ -42,6 +42,32 @@ TEST(JsonWriter, EscapesQuotesBackslashesAndControlCharacters) {
   EXPECT_EQ(json.text(), "{\n  \"t\": \"a\\\"b\\\\c\\n\\u0001 %\"\n}");
 }
 
+// The page texts are code page 1251: "обновить", "фильтр 4", "Чтение блока:" and the page's
+// remark. Written as they are, their bytes would not be UTF-8 and a strict parser would refuse
+// the whole report.
+TEST(JsonWriter, CodePageTextsBecomeEscapedCharacters) {
+  const struct {
+    const char* text;
+    const char* json;
+  } cases[] = {
+      {"\xEE\xE1\xED\xEE\xE2\xE8\xF2\xFC",
+       "\\u043e\\u0431\\u043d\\u043e\\u0432\\u0438\\u0442\\u044c"},
+      {"\xF4\xE8\xEB\xFC\xF2\xF0 4", "\\u0444\\u0438\\u043b\\u044c\\u0442\\u0440 4"},
+      {"\xD7\xF2\xE5\xED\xE8\xE5 \xE1\xEB\xEE\xEA\xE0:",
+       "\\u0427\\u0442\\u0435\\u043d\\u0438\\u0435 \\u0431\\u043b\\u043e\\u043a\\u0430:"},
+      {"* - \xE4\xE0\xED\xED\xFB\xE5", "* - \\u0434\\u0430\\u043d\\u043d\\u044b\\u0435"},
+      // The ends of the code page: А and я, Ё and ё, №, the euro sign, the one undefined byte.
+      {"\xC0\xFF\xA8\xB8\xB9\x88\x98", "\\u0410\\u044f\\u0401\\u0451\\u2116\\u20ac\\u0098"},
+      {"\x7F~", "\x7F~"},  // DEL is ASCII and needs no escape in JSON
+  };
+  for (const auto& c : cases) {
+    JsonWriter json;
+    json.beginObject().value("t", c.text).endObject();
+    EXPECT_EQ(json.text(), std::string("{\n  \"t\": \"") + c.json + "\"\n}") << c.json;
+    for (unsigned char byte : json.text()) ASSERT_LT(byte, 0x80) << c.json;
+  }
+}
+
 TEST(Emulation, FlagsEmulatedProcessorsOnly) {
   EXPECT_TRUE(looksEmulated("QEMU Virtual CPU version 2.5+", ""));
   EXPECT_TRUE(looksEmulated("AMD EPYC 7B13", "emulated"));
@@ -56,28 +82,6 @@ TEST(Emulation, FlagsEmulatedProcessorsOnly) {
 
 namespace vardelo {
 namespace {
-
-TEST(ReportOptions, BlockListsTakeOnlyTheFourBlockSizes) {
-  struct Case {
-    const char* list;
-    bool ok;
-    bool blocks[4];
-  } cases[] = {
-      {"32,64,128,256", true, {true, true, true, true}},
-      {"256", true, {false, false, false, true}},
-      {"128,32", true, {true, false, true, false}},
-      {"48", false, {}},
-      {"32,", true, {true, false, false, false}},
-      {"32;64", false, {}},
-      {"", true, {false, false, false, false}},
-  };
-  for (const auto& c : cases) {
-    bool blocks[4] = {true, true, true, true};
-    EXPECT_EQ(parseBlockList(c.list, blocks), c.ok) << c.list;
-    if (!c.ok) continue;
-    for (int b = 0; b < 4; ++b) EXPECT_EQ(blocks[b], c.blocks[b]) << c.list << " block " << b;
-  }
-}
 
 // The cache section lists 160 points with their block sizes and keeps the unmeasured tail.
 TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {

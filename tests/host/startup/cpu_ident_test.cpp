@@ -123,6 +123,52 @@ TEST(Calibration, ShownMhz) {
   }
 }
 
+// 1 MHz is 976.5625 × 1024 Hz and 100 GHz is 97656250 × 1024 Hz.
+TEST(Calibration, PlausibleRatesRunFrom1MHzTo100GHz) {
+  const struct {
+    u32 tscRate;
+    bool plausible;
+  } cases[] = {
+      {0, false},          {976, false},       {977, true},         {2'929'687, true},
+      {97'656'250, true},  {97'656'251, false}, {0xFFFFFFFF, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(tscRatePlausible(c.tscRate), c.plausible) << "tscRate " << c.tscRate;
+  }
+}
+
+// Stand-ins for calibrateClock: each call stores the next of the scripted rates.
+std::vector<u32> scriptedRates;
+int calibrations = 0;
+void scriptedCalibration() { bench.tscRate = scriptedRates.at(calibrations++); }
+
+TEST(Calibration, AnAbsurdRateIsMeasuredAgainThenRefused) {
+  const struct {
+    std::vector<u32> rates;
+    int calls;
+    bool refused;
+  } cases[] = {
+      {{2'929'687}, 1, false},
+      {{0, 2'929'687}, 2, false},        // one upset is forgiven
+      {{0xFFFFFFFF, 2'929'687}, 2, false},
+      {{0, 0}, 2, true},
+      {{500, 0xFFFFFFFF}, 2, true},
+  };
+  for (const auto& c : cases) {
+    scriptedRates = c.rates;
+    calibrations = 0;
+    const std::string refusal = calibrateWithRetry(scriptedCalibration);
+    EXPECT_EQ(calibrations, c.calls) << testing::PrintToString(c.rates);
+    EXPECT_EQ(!refusal.empty(), c.refused) << testing::PrintToString(c.rates) << ": " << refusal;
+  }
+  scriptedRates = {0, 0};
+  calibrations = 0;
+  EXPECT_EQ(calibrateWithRetry(scriptedCalibration),
+            "Vardelo cannot start: the time-stamp counter measured 0 ticks per second twice in a "
+            "row; a rate outside 1 MHz to 100 GHz would make every figure meaningless.");
+  bench.tscRate = 0;
+}
+
 TEST(Calibration, RdtscOverheadIsCheapestPairMinusOne) {
   struct Case {
     std::vector<u32> pairs;

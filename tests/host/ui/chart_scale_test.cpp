@@ -201,5 +201,43 @@ TEST(ChartScale, GridEndsNearTheTopOfTheRange) {
   }
 }
 
+// Above 0xF0F0F0F0 the maximum plus a sixteenth no longer fits 32 bits: the top saturates, and
+// the curve's highest point still lands inside the plot, near where a smaller maximum puts it.
+TEST(ChartScale, MaximaAboveTheLastSixteenthSaturateTheTop) {
+  for (u32 maximum : {0xF0F0F0F1u, 0xF8000000u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+    SCOPED_TRACE("maximum " + std::to_string(maximum));
+    const ChartScale s = chartScaleFor(maximum);
+    EXPECT_EQ(s.top, 0xFFFFFFFFu);
+    EXPECT_EQ(s.unitsPerPixel, 0xFFFFFFFFu / 250);
+    EXPECT_EQ(s.majorStep, 500000000u);
+    const i32 highest = curveY(s, maximum);
+    EXPECT_GE(highest, 6) << "above the plot";
+    EXPECT_LE(highest, 256 - 200) << "the curve's top sits low on its own scale";
+
+    DisplayList list;
+    appendFullFrame(list, Chart::Write, maximum, CLASSIC_BACK);
+    const HorizontalGrid g = horizontalGrid(list);
+    EXPECT_EQ(g.rows.size(), 18u);  // every 250000000 up to the top
+    const std::string topLabel = g.labels.back();
+    EXPECT_EQ(topLabel.substr(topLabel.find('@')),
+              "@4," + std::to_string(gridY(s, 4000000000u) - 5));
+  }
+  // Just below, nothing changes: the top is the maximum plus a sixteenth.
+  EXPECT_EQ(chartScaleFor(0xF0F0F0F0u).top, 0xFFFFFFFFu);
+  EXPECT_EQ(chartScaleFor(0xF0F0F0E0u).top, 0xF0F0F0E0u + 0x0F0F0F0Eu);
+}
+
+// A value far above a small scale's grid gives a row far above the plot, never one below it.
+TEST(ChartScale, RowsOfValuesFarAboveTheGridStayAbove) {
+  const ChartScale tiny = chartScaleFor(50);  // one grid unit per row
+  for (u32 value : {0x7FFFFFFFu, 0x80000100u, 0xC0000000u, 0xFFFFFFFFu}) {
+    EXPECT_LT(gridY(tiny, value), 6) << "grid value " << value;
+    EXPECT_LT(curveY(tiny, value), 6) << "curve value " << value;
+  }
+  EXPECT_EQ(gridY(tiny, 0xFFFFFFFFu), INT32_MIN);
+  EXPECT_EQ(gridY(tiny, 0x80000100u), INT32_MIN);
+  EXPECT_EQ(gridY(tiny, 0x80000000u), 256 - 2147483648LL);
+}
+
 }  // namespace
 }  // namespace vardelo

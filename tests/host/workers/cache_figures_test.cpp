@@ -258,5 +258,15 @@ TEST(CacheFigures, FieldTexts) {
   }
 }
 
+// The platform gives a total of 0 when the memory status call fails; rounded up like a real
+// total it would read "8M".
+TEST(CacheFigures, AFailedMemoryStatusShowsNoFigure) {
+  EXPECT_EQ(installedMemoryMiB(0), 0u);
+  const FieldText shown = memoryText(installedMemoryMiB(0));
+  EXPECT_EQ(shown.controlId, 104u);
+  EXPECT_STREQ(shown.text, "");
+  EXPECT_STREQ(memoryText(installedMemoryMiB(1)).text, "     8M ");  // any real total shows
+}
+
 }  // namespace
 }  // namespace vardelo

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -92,8 +93,10 @@ TEST_F(BlockRead, EveryVariantTimesItsReads) {
     const u32 large = fewestTicks(65536);
     EXPECT_NE(small, BAD_SAMPLE) << v.name;
     EXPECT_NE(small, 0u) << v.name;
-    // Sixteen times the bytes: a wide margin that no interrupt closes, since each is a minimum.
-    EXPECT_GT(large, small) << v.name << ": 4 KiB took " << small << ", 64 KiB " << large;
+    EXPECT_NE(large, BAD_SAMPLE) << v.name;
+    // How the times compare is for the benchmarks to judge; a loaded machine can turn it over.
+    // That the whole length is read is checked without a clock, below.
+    std::printf("%s: 4 KiB in %u ticks, 64 KiB in %u\n", v.name, small, large);
     const u32 pass = blockReadPassTicks(PAGE, 4608);
     EXPECT_NE(pass, BAD_SAMPLE) << v.name;
     EXPECT_NE(pass, 0u) << v.name;
@@ -157,6 +160,52 @@ TEST_F(BlockRead, ReadsWholeIterationsOfTheLengthOnly) {
     }
   }
   VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// Guard-page hits seen by the handler below, and the address of the last one.
+std::atomic<int> guardHits{0};
+std::atomic<std::uintptr_t> guardAddress{0};
+
+// A guard page raises one exception at its first access and is an ordinary page afterwards, so
+// the load that touched it simply runs again.
+LONG CALLBACK countGuardHit(EXCEPTION_POINTERS* e) {
+  if (e->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  guardHits.fetch_add(1);
+  guardAddress = e->ExceptionRecord->ExceptionInformation[1];
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST_F(BlockRead, ReadsTheLastIterationOfTheLength) {
+  // Each block ends at a page boundary, its last page a guard page: a kernel that stopped one
+  // iteration short, or timed nothing, would not touch it.
+  PVOID handler = AddVectoredExceptionHandler(1, countGuardHit);
+  ASSERT_NE(handler, nullptr);
+  const u32 lengths[] = {256, 4096, 4608, 65536, 1048576};
+  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
+    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
+    if (!available(v)) continue;
+    bench.readMode = mode;
+    for (u32 length : lengths) {
+      const u32 end = 2 * 1048576;
+      const u32 offset = end - length;
+      u8* lastPage = area_ + end - PAGE;
+      DWORD old = 0;
+      ASSERT_TRUE(VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE | PAGE_GUARD, &old));
+      guardHits = 0;
+      guardAddress = 0;
+      const u32 ticks = blockReadTicks(offset, length);
+      EXPECT_NE(ticks, BAD_SAMPLE) << v.name << ", length " << length;
+      EXPECT_EQ(guardHits.load(), 1) << v.name << ", length " << length;
+      const std::uintptr_t hit = guardAddress.load();
+      const auto page = reinterpret_cast<std::uintptr_t>(lastPage);
+      EXPECT_TRUE(hit >= page && hit < page + PAGE)
+          << v.name << ", length " << length << ": hit at 0x" << std::hex << hit;
+      VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE, &old);
+    }
+  }
+  RemoveVectoredExceptionHandler(handler);
 }
 
 }  // namespace

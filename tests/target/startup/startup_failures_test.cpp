@@ -1,0 +1,212 @@
+// How the start-up fails: threads that cannot all be made, a main dialog that returns, a
+// processor that is refused. The end of the process (startupFatal, refuseProcessor) is replaced
+// by a recorder, so each test sees what would have been reported and what was left behind.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "startup/startup.h"
+
+namespace vardelo {
+namespace {
+
+struct Report {
+  std::string text;
+  unsigned exitCode = 0;
+  int count = 0;
+};
+Report reported;
+
+void recordFatal(const char* text, unsigned exitCode) {
+  reported.text = text;
+  reported.exitCode = exitCode;
+  ++reported.count;
+}
+
+class StartupFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reported = Report{};
+    savedFatal_ = startupFatal;
+    startupFatal = recordFatal;
+  }
+  void TearDown() override { startupFatal = savedFatal_; }
+
+ private:
+  StartupFatal savedFatal_ = nullptr;
+};
+
+// --- Worker threads --------------------------------------------------------------------------
+
+constexpr DWORD ENTRY_RESULT = 0x600D;
+constexpr DWORD WAIT_BOUND_MS = 20000;  // only a broken start-up waits this long
+
+HANDLE ran[WORKER_THREAD_COUNT];  // manual-reset events, set by each entry when it runs
+HANDLE anyRan;
+
+template <int N>
+unsigned long __stdcall entry(void*) {
+  SetEvent(ran[N]);
+  SetEvent(anyRan);
+  return ENTRY_RESULT;
+}
+constexpr ThreadEntry ENTRIES[WORKER_THREAD_COUNT] = {entry<0>, entry<1>, entry<2>};
+
+// A thread maker that fails its call number `failAt` (1-based; 0 never) and notes, for each
+// call, the flags asked and whether any thread made so far had already run. To give a thread
+// made runnable the time to show itself, it waits a little for one to run before it makes the
+// next; suspended threads never do, so the wait runs out.
+struct Maker {
+  int failAt = 0;
+  int calls = 0;
+  std::vector<u32> flags;
+  bool ranBeforeAllExisted = false;
+  std::vector<HANDLE> made;    // the handles it returned
+  std::vector<HANDLE> copies;  // its own handles to the same threads
+  std::vector<u32> ids;
+};
+Maker maker;
+
+void* makeThread(ThreadEntry e, u32 flags, u32* threadId) {
+  ++maker.calls;
+  maker.flags.push_back(flags);
+  if (maker.calls > 1 && WaitForSingleObject(anyRan, 300) == WAIT_OBJECT_0) {
+    maker.ranBeforeAllExisted = true;
+  }
+  if (maker.calls == maker.failAt) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, e, nullptr, flags, &id);
+  *threadId = id;
+  HANDLE copy = nullptr;
+  DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  maker.made.push_back(thread);
+  maker.copies.push_back(copy);
+  maker.ids.push_back(id);
+  return thread;
+}
+
+class WorkerThreads : public StartupFailure {
+ protected:
+  void SetUp() override {
+    StartupFailure::SetUp();
+    maker = Maker{};
+    for (HANDLE& e : ran) e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    anyRan = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bench.hCacheThread = nullptr;
+    bench.hRamThread = nullptr;
+    bench.cacheThreadId = bench.ramThreadId = bench.refreshThreadId = 0;
+  }
+  void TearDown() override {
+    for (HANDLE copy : maker.copies) {
+      WaitForSingleObject(copy, WAIT_BOUND_MS);
+      CloseHandle(copy);
+    }
+    for (HANDLE e : ran) CloseHandle(e);
+    CloseHandle(anyRan);
+    StartupFailure::TearDown();
+  }
+};
+
+TEST_F(WorkerThreads, AllThreeRunInOrderOnlyOnceAllExist) {
+  startThreadsWith(ENTRIES, makeThread);
+  EXPECT_EQ(reported.count, 0) << reported.text;
+  ASSERT_EQ(maker.calls, 3);
+  for (u32 flags : maker.flags) EXPECT_EQ(flags & CREATE_SUSPENDED, DWORD{CREATE_SUSPENDED});
+  EXPECT_FALSE(maker.ranBeforeAllExisted) << "a thread ran before the last one was made";
+  EXPECT_EQ(WaitForMultipleObjects(WORKER_THREAD_COUNT, ran, TRUE, WAIT_BOUND_MS), WAIT_OBJECT_0)
+      << "not every thread was set going";
+
+  // The two workers' handles and all three identifiers are kept; the refresh thread's handle is
+  // closed, while the thread itself ran.
+  EXPECT_EQ(bench.hCacheThread.load(), maker.made[0]);
+  EXPECT_EQ(bench.hRamThread.load(), maker.made[1]);
+  EXPECT_EQ(bench.cacheThreadId, maker.ids[0]);
+  EXPECT_EQ(bench.ramThreadId, maker.ids[1]);
+  EXPECT_EQ(bench.refreshThreadId, maker.ids[2]);
+  DWORD handleFlags = 0;
+  EXPECT_FALSE(GetHandleInformation(maker.made[2], &handleFlags)) << "refresh handle still open";
+  CloseHandle(bench.hCacheThread.load());
+  CloseHandle(bench.hRamThread.load());
+}
+
+TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
+  for (int failAt : {1, 2, 3}) {
+    SCOPED_TRACE("creation " + std::to_string(failAt) + " fails");
+    TearDown();
+    SetUp();
+    maker.failAt = failAt;
+    startThreadsWith(ENTRIES, makeThread);
+
+    EXPECT_EQ(reported.count, 1);
+    EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
+    EXPECT_NE(reported.text.find("creating a measuring thread failed (error 8)"),
+              std::string::npos)
+        << reported.text;
+    EXPECT_EQ(maker.calls, failAt) << "threads were made after a failure";
+    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
+    EXPECT_EQ(bench.hRamThread.load(), nullptr);
+    // The threads made before the failure were ended without running their entries.
+    for (HANDLE copy : maker.copies) {
+      ASSERT_EQ(WaitForSingleObject(copy, WAIT_BOUND_MS), WAIT_OBJECT_0) << "a thread lives on";
+      DWORD code = 0;
+      GetExitCodeThread(copy, &code);
+      EXPECT_EQ(code, EXIT_NO_THREAD) << "a thread ran to its end";
+    }
+    EXPECT_EQ(WaitForSingleObject(anyRan, 0), DWORD{WAIT_TIMEOUT}) << "an entry ran";
+  }
+}
+
+// --- The main dialog returning ---------------------------------------------------------------
+
+// The workers go on measuring in the test buffer until the process ends, so the buffer must
+// still be there, locked in place and usable, after the report. (Touching a freed area here
+// would crash the test program; its state is read instead.)
+TEST_F(StartupFailure, AReturnedDialogLeavesTheBufferToTheWorkersAndSaysSo) {
+  ASSERT_TRUE(allocateTestBuffer());
+  u8* const area = bench.testArea.load();
+  u8* const locked = bench.bufferPtr.load();
+
+  mainDialogReturned();
+
+  EXPECT_EQ(reported.count, 1);
+  EXPECT_EQ(reported.exitCode, EXIT_NO_WINDOW);
+  EXPECT_NE(reported.text.find("its window could not be opened"), std::string::npos)
+      << reported.text;
+  HGLOBAL block = static_cast<HGLOBAL>(bench.bufferHandle.load());
+  EXPECT_EQ(GlobalLock(block), locked) << "the test buffer was freed or moved";
+  GlobalUnlock(block);
+  for (u8* p : {area, area + TEST_AREA_BYTES - 1}) {
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_TRUE(VirtualQuery(p, &info, sizeof info));
+    EXPECT_EQ(info.State, DWORD{MEM_COMMIT}) << "at offset " << (p - area);
+    EXPECT_EQ(info.Protect, DWORD{PAGE_EXECUTE_READWRITE}) << "at offset " << (p - area);
+  }
+}
+
+// --- The processor check ---------------------------------------------------------------------
+
+int refusals = 0;
+void recordRefusal() { ++refusals; }
+
+TEST(ProcessorRefusal, GoesThroughTheReplaceableEndAndOnlyOnFailure) {
+  // The window program keeps its message box; the console companion installs its own.
+  EXPECT_EQ(refuseProcessor, &showProcessorRefusal);
+  const ProcessorRefusal saved = refuseProcessor;
+  refuseProcessor = recordRefusal;
+  refusals = 0;
+  requireProcessor(true);
+  EXPECT_EQ(refusals, 0);
+  requireProcessor(false);
+  EXPECT_EQ(refusals, 1);
+  refuseProcessor = saved;
+}
+
+}  // namespace
+}  // namespace vardelo
