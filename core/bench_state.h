@@ -78,7 +78,7 @@ struct BenchState {
   AtomicU8 cpuClass{0};  // timing class: 0 other, 1 AMD family >= 6, 2 Intel family 15
 
   // Kernels and measurement loops.
-  AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE
+  AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE, 3 AVX, 4 AVX-512
   AtomicU16 fillMode{0};
   AtomicU32 blockOffset{0};
   AtomicU32 cacheStableCount{0};
@@ -123,6 +123,10 @@ struct BenchState {
   AtomicU32 l1Size{0};
   AtomicU32 l2Speed{0};
   AtomicU32 l2ProbeSize{0xFFFFFFFFu};
+
+  // Wide loads (cache worker).
+  AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
+  AtomicU8 avx512{0};  // 512-bit loads usable: AVX-512F, the system saves ZMM state
 
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};

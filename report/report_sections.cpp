@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kernels/block_read_features.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -70,6 +71,7 @@ u32 measuredPoints(const CacheCurve& curve) {
 void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields) {
   json.beginObject("cache")
       .value("readMode", u32{bench.readMode})
+      .value("readWidthBits", readWidthBits(bench.readMode))
       .value("fillMode", u32{bench.fillMode})
       .value("lineSize", std::int64_t{bench.lineSize})
       .value("cacheMax", bench.cacheMax.load())

@@ -4,9 +4,9 @@
 
 namespace vardelo {
 
-ReadVariantChoice chooseReadVariant(const u32 (&speeds)[3]) {
+ReadVariantChoice chooseReadVariant(std::span<const u32> speeds) {
   ReadVariantChoice choice{0, 0};
-  for (u8 variant = 0; variant < 3; ++variant) {
+  for (u8 variant = 0; variant < speeds.size(); ++variant) {
     if (static_cast<i32>(speeds[variant]) >= static_cast<i32>(choice.cacheMax)) {
       choice = {variant, speeds[variant]};
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/bench_state.h"
 #include "core/text_format.h"
@@ -21,14 +22,15 @@ inline constexpr u32 FIELD_FILL_MODE = 130;
 // --- Read variant -----------------------------------------------------------------------------
 
 struct ReadVariantChoice {
-  u8 readMode;   // 0, 1 or 2
+  u8 readMode;   // 0 to 4
   u32 cacheMax;  // the chosen variant's speed, the chart's starting scale
 };
 
-// Given the speeds of variants 0, 1 and 2 at the same block size: the fastest, ties going to the
-// higher variant. Speeds compare as signed numbers against a start of 0, so a speed with the top
-// bit set never wins; a variant the processor lacks times as BAD_SAMPLE and comes out tiny.
-ReadVariantChoice chooseReadVariant(const u32 (&speeds)[3]);
+// Given the speeds of variants 0, 1, 2, ... in turn at the same block size: the fastest, ties
+// going to the higher variant. Speeds compare as signed numbers against a start of 0, so a speed
+// with the top bit set never wins; a variant the processor lacks times as BAD_SAMPLE and comes
+// out tiny, and a wide variant that was not tried stands as NO_POINT.
+ReadVariantChoice chooseReadVariant(std::span<const u32> speeds);
 
 // --- Line-size probe --------------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/text_format.h"
+#include "kernels/block_read_features.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
@@ -38,9 +39,16 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
   for (u32 i = 0; i < CACHE_POINTS; ++i) storePoint(curve, i, ops.measure(kind, sweepBlockSize(i)));
 }
 
+// The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
+// loses); a wide one only where the processor and the system allow it, so that elsewhere the
+// choice, and the time it takes, stay what they were.
 void chooseReadMode(const CacheOps& ops) {
-  u32 speeds[3];
-  for (u8 variant = 0; variant < 3; ++variant) {
+  u32 speeds[READ_VARIANT_COUNT];
+  for (u8 variant = 0; variant < READ_VARIANT_COUNT; ++variant) {
+    if (variant > READ_SSE128 && !readVariantAvailable(variant)) {
+      speeds[variant] = NO_POINT;
+      continue;
+    }
     bench.readMode.store(variant);
     speeds[variant] = ops.measure(0, READ_VARIANT_BYTES);
   }

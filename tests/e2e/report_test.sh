@@ -42,7 +42,8 @@ check(points[159]["blockBytes"] == 4063232, "last block size")
 mode = c["fillMode"]
 fields4 = [(mode >> s) & 15 for s in (0, 4, 8, 12)]
 check(mode != 0 and 8 not in fields4, "fillMode 0x%04X is an accepted code" % mode)
-check(c["readMode"] in (0, 1, 2), "readMode")
+check(c["readMode"] in (0, 1, 2, 3, 4), "readMode")
+check(c["readWidthBits"] == 32 << c["readMode"], "readWidthBits %r for readMode %r" % (c["readWidthBits"], c["readMode"]))
 check(c["lineSize"] in (4, 8, 16, 32, 64, 128, 256), "lineSize %r" % c["lineSize"])
 
 f = c["fields"]

@@ -42,6 +42,27 @@ TEST(CacheFigures, ReadVariantChoice) {
   }
 }
 
+TEST(CacheFigures, WideReadVariantsAreTriedAfterTheClassicOnes) {
+  const struct {
+    const char* what;
+    u32 speeds[5];
+    u8 readMode;
+  } cases[] = {
+      {"256-bit fastest", {1000, 2000, 4000, 8000, NO_POINT}, 3},
+      {"512-bit fastest", {1000, 2000, 4000, 8000, 9000}, 4},
+      {"ties go to the widest", {4000, 4000, 4000, 4000, 4000}, 4},
+      {"SSE beats AVX", {1000, 2000, 8000, 7999, NO_POINT}, 2},
+      // A wide variant not tried (NO_POINT) loses even where every tried one measured 0.
+      {"untried wide variants never win", {0, 0, 0, NO_POINT, NO_POINT}, 2},
+      {"AVX-512 tried without AVX", {1000, 2000, 4000, NO_POINT, 3000}, 2},
+  };
+  for (const auto& c : cases) {
+    const ReadVariantChoice got = chooseReadVariant(c.speeds);
+    EXPECT_EQ(got.readMode, c.readMode) << c.what;
+    EXPECT_EQ(got.cacheMax, c.speeds[c.readMode]) << c.what;
+  }
+}
+
 // --- Line-size probe --------------------------------------------------------------------------
 
 // Pass times for the probe: first the scripted calls in order, then the time set for the stride.

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/constants.h"
 #include "tests/host/fakes/platform_fake.h"
@@ -62,11 +63,15 @@ class CacheWorker : public ::testing::Test {
     bench.l2Speed = 0;
     bench.l2ProbeSize = 0xFFFFFFFFu;
     bench.l1Size = 0;
+    bench.avx = 0;
+    bench.avx512 = 0;
     for (auto& e : bench.dcacheCurve) e = 0;
     for (auto& e : bench.icacheCurve) e = 0;
   }
   void TearDown() override {
     fake::reset();
+    bench.avx = 0;
+    bench.avx512 = 0;
     if (sweepOwner() == 1) endCacheSweep();
     bench.cacheBusy = 1;
   }
@@ -154,6 +159,43 @@ TEST_F(CacheWorker, WaitsWhileARamPassRuns) {
   EXPECT_EQ(sleeps[2], CACHE_WAIT_MS);
   EXPECT_NE(sleeps[3], CACHE_WAIT_MS) << "the sweep starts once ramBusy is 0";
   EXPECT_EQ(measureCalls, 3 + 160 + 160);
+}
+
+// The variant choice times the 256- and 512-bit loads only where they can run, after the three
+// classic widths; where they cannot, the sweep is the one of a processor without them.
+std::vector<u32> modesTimed;
+
+u32 wideMeasure(u32 kind, u32 size) {
+  if (kind == 0 && size == READ_VARIANT_BYTES && bench.dcacheCurve[0].load() == NO_POINT) {
+    const u32 mode = bench.readMode.load();
+    modesTimed.push_back(mode);
+    const u32 byMode[5] = {40'000'000, 45'000'000, 45'000'000, 90'000'000, 80'000'000};
+    return mode < 5 ? byMode[mode] : 0;
+  }
+  return fakeMeasure(kind, size);
+}
+
+TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
+  static const CacheOps wide{wideMeasure, fakeSearch, fakeLinePass};
+  const struct {
+    u8 avx, avx512;
+    std::vector<u32> timed;
+    u8 readMode;
+  } cases[] = {
+      {0, 0, {0, 1, 2}, 2},
+      {1, 0, {0, 1, 2, 3}, 3},
+      {1, 1, {0, 1, 2, 3, 4}, 3},  // 512-bit loads slower than 256-bit ones here
+      {0, 1, {0, 1, 2, 4}, 4},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    bench.avx = c.avx;
+    bench.avx512 = c.avx512;
+    modesTimed.clear();
+    cacheSweep(wide);
+    EXPECT_EQ(modesTimed, c.timed) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+    EXPECT_EQ(bench.readMode.load(), c.readMode) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+  }
 }
 
 // Two presses during a sweep bring exactly one more sweep; a press before the sweep clears its
