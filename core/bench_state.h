@@ -124,9 +124,12 @@ struct BenchState {
   AtomicU32 l2Speed{0};
   AtomicU32 l2ProbeSize{0xFFFFFFFFu};
 
-  // Wide loads (cache worker).
+  // Wide loads and the latency probe (cache worker).
   AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
   AtomicU8 avx512{0};  // 512-bit loads usable: AVX-512F, the system saves ZMM state
+  // Dependent-load latency per point of the cache curves (block sizes as dcacheCurve), in 1/256
+  // counter ticks per load; NO_POINT where not measured. Cleared at the start of each sweep.
+  CacheCurve latencyCurve{};
 
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};

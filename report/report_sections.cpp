@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kernels/block_read_features.h"
+#include "kernels/latency_probe.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -86,6 +87,8 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
         .value("nominalBytes", curvePointSize(i))
         .value("dataKiBps", bench.dcacheCurve[i].load())
         .value("codeKiBps", bench.icacheCurve[i].load())
+        .value("latencyTicksX256", bench.latencyCurve[i].load())
+        .value("latencyPs", latencyPicoseconds(bench.latencyCurve[i].load(), bench.tscRate.load()))
         .endObject();
   }
   json.endArray();

@@ -21,6 +21,7 @@ void clearCurves() {
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
     bench.dcacheCurve[i].store(NO_POINT);
     bench.icacheCurve[i].store(NO_POINT);
+    bench.latencyCurve[i].store(NO_POINT);
   }
 }
 
@@ -42,6 +43,13 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
 // The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
 // loses); a wide one only where the processor and the system allow it, so that elsewhere the
 // choice, and the time it takes, stay what they were.
+// The latency of each block size of the data curve. Not drawn, so no change is counted: the
+// painter's next run, brought by the code sweep's points, takes it into the analysis.
+void probeLatencies(const CacheOps& ops) {
+  if (ops.latency == nullptr) return;
+  for (u32 i = 0; i < CACHE_POINTS; ++i) bench.latencyCurve[i].store(ops.latency(sweepBlockSize(i)));
+}
+
 void chooseReadMode(const CacheOps& ops) {
   u32 speeds[READ_VARIANT_COUNT];
   for (u8 variant = 0; variant < READ_VARIANT_COUNT; ++variant) {
@@ -115,6 +123,7 @@ void cacheSweep(const CacheOps& ops) {
   platform::sleepMs(CACHE_PAUSE_MS);
   sweepCurve(ops, 0, bench.dcacheCurve);
   bench.cacheRedraw.fetch_add(1);
+  probeLatencies(ops);
 
   deriveFigures(ops);
   ops.searchFill();

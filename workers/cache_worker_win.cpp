@@ -3,6 +3,7 @@
 #include "core/bench_state.h"
 #include "kernels/cache_loop.h"
 #include "kernels/fill_search.h"
+#include "kernels/latency_probe.h"
 #include "workers/cache_worker.h"
 
 extern "C" std::uint64_t vardelo_line_probe_pass(const std::uint8_t* base, std::uint32_t lengthBytes,
@@ -18,7 +19,7 @@ std::uint64_t linePassAtTestArea(u32 lengthBytes, u32 strideBytes) {
 }  // namespace
 
 unsigned long __stdcall cacheWorkerThread(void*) {
-  static const CacheOps ops{measureCacheSpeed, searchFillMode, linePassAtTestArea};
+  static const CacheOps ops{measureCacheSpeed, searchFillMode, linePassAtTestArea, measureLatency};
   cacheWorkerRun(ops);
 }
 

@@ -198,6 +198,42 @@ TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
   }
 }
 
+// The latency probe covers the block sizes of the data curve once the data curve is complete
+// and before the line probes; a new sweep starts from an empty latency curve.
+std::vector<std::string> events;
+
+u32 eventMeasure(u32 kind, u32 size) {
+  if (kind == 0 && size == sweepBlockSize(CACHE_POINTS - 1)) events.push_back("last data point");
+  return fakeMeasure(kind, size);
+}
+u32 fakeLatency(u32 block) {
+  if (events.empty() || events.back() != "latency") {
+    events.push_back("latency");
+    EXPECT_EQ(bench.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
+  }
+  return block <= 32768 ? 0x400 : 0x1200;
+}
+std::uint64_t eventLinePass(u32 length, u32 stride) {
+  if (events.back() != "line probe") events.push_back("line probe");
+  return fakeLinePass(length, stride);
+}
+
+TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
+  static const CacheOps ops{eventMeasure, fakeSearch, eventLinePass, fakeLatency};
+  for (int sweep = 0; sweep < 2; ++sweep) {
+    events.clear();
+    bench.latencyCurve[0] = 0x1200;  // left from an earlier sweep
+    cacheSweep(ops);
+    EXPECT_EQ(events, (std::vector<std::string>{"last data point", "latency", "line probe"}));
+    for (u32 i = 0; i < CACHE_POINTS; ++i) {
+      ASSERT_EQ(bench.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
+    }
+    for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
+      EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
+    }
+  }
+}
+
 // Two presses during a sweep bring exactly one more sweep; a press before the sweep clears its
 // request is absorbed by that sweep.
 TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
