@@ -130,6 +130,9 @@ struct BenchState {
   // Dependent-load latency per point of the cache curves (block sizes as dcacheCurve), in 1/256
   // counter ticks per load; NO_POINT where not measured. Cleared at the start of each sweep.
   CacheCurve latencyCurve{};
+  // Which curve showed the L1 and the L2 edge: 0 none, 1 read speed, 2 load latency.
+  AtomicU8 l1EdgeSource{0};
+  AtomicU8 l2EdgeSource{0};
 
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};

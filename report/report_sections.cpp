@@ -6,6 +6,7 @@
 
 #include "kernels/block_read_features.h"
 #include "kernels/latency_probe.h"
+#include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -78,7 +79,9 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
       .value("cacheMax", bench.cacheMax.load())
       .value("l1Size", bench.l1Size.load())
       .value("l2Speed", bench.l2Speed.load())
-      .value("l2ProbeSize", bench.l2ProbeSize.load());
+      .value("l2ProbeSize", bench.l2ProbeSize.load())
+      .value("l1Source", edgeSourceName(static_cast<EdgeSource>(bench.l1EdgeSource.load())))
+      .value("l2Source", edgeSourceName(static_cast<EdgeSource>(bench.l2EdgeSource.load())));
   json.beginArray("points");
   for (u32 i = 0; i < CACHE_POINTS; ++i) {
     json.beginObject()

@@ -65,21 +65,19 @@ void chooseReadMode(const CacheOps& ops) {
   bench.cacheMax.store(choice.cacheMax);
 }
 
-// The values of the curve analysis the figures build on. The painter normally has them; if the
-// cache page was not on view, the same analysis runs here on the finished data curve, and its
-// values are published as the painter would have.
-CacheLevels levelsForFigures() {
-  const CacheLevels stored{bench.l2Speed.load(), bench.l2ProbeSize.load(), bench.l1Size.load()};
-  CurveCopy dcache;
-  copyCurve(bench.dcacheCurve, dcache);
-  const CacheLevels levels = cacheLevelsForFigures(dcache, stored);
-  if (!cacheLevelsUsable(stored.l2ProbeSize, stored.l1Size) &&
-      cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size)) {
-    bench.l2Speed.store(levels.l2Speed);
-    bench.l2ProbeSize.store(levels.l2ProbeSize);
-    bench.l1Size.store(levels.l1Size);
+// The values of the curve analysis the figures build on, derived here from the finished data
+// and latency curves: what a painter left may come from a partial curve or an earlier sweep, or
+// be missing if the cache page was not on view. They are published as the painter publishes
+// its own, so the page and the worker's figures agree.
+CacheLevels levelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
+  const LevelsForFigures derived = cacheLevelsForFigures(dcache, latency);
+  if (derived.source != EdgeSource::None) {
+    bench.l1EdgeSource.store(static_cast<u8>(derived.source));
+    bench.l2Speed.store(derived.levels.l2Speed);
+    bench.l2ProbeSize.store(derived.levels.l2ProbeSize);
+    bench.l1Size.store(derived.levels.l1Size);
   }
-  return levels;
+  return derived.levels;
 }
 
 u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
@@ -87,20 +85,24 @@ u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
 }
 
 void deriveFigures(const CacheOps& ops) {
-  const CacheLevels levels = levelsForFigures();
+  CurveCopy dcache, latency;
+  copyCurve(bench.dcacheCurve, dcache);
+  copyCurve(bench.latencyCurve, latency);
+  const CacheLevels levels = levelsForFigures(dcache, latency);
   const bool usable = cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size);
   // Without the analysis values neither the L2 line probe (its end would wrap) nor the L2 size
   // (it divides by l1Size) can run; their fields keep their texts.
   if (usable) sendField(l2LineText(probeLineSize(ops, levels.l2ProbeSize)));
 
+  // A probe that could not time its passes leaves lineSize, which the RAM kernels use, as it was.
   const u32 line = probeLineSize(ops, RAM_PROBE_BYTES);
-  bench.lineSize.store(static_cast<i32>(line));
+  if (line != LINE_PROBE_FAILED) bench.lineSize.store(static_cast<i32>(line));
   sendField(ramLineText(line));
 
   if (usable) {
-    CurveCopy dcache;
-    copyCurve(bench.dcacheCurve, dcache);
-    sendField(l2SizeText(l2SizeKiB(dcache, bench.cpuClass.load(), levels.l2Speed, levels.l1Size)));
+    const L2Figure l2 = l2Figure(dcache, latency, bench.cpuClass.load(), levels);
+    bench.l2EdgeSource.store(static_cast<u8>(l2.source));
+    sendField(l2SizeText(l2.kib));
   }
   sendField(memoryText(installedMemoryMiB(platform::totalPhysicalMemoryBytes())));
 }

@@ -8,6 +8,7 @@
 
 #include "core/constants.h"
 #include "tests/host/fakes/platform_fake.h"
+#include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 #include "workers/sweep_exclusion.h"
 
@@ -65,6 +66,9 @@ class CacheWorker : public ::testing::Test {
     bench.l1Size = 0;
     bench.avx = 0;
     bench.avx512 = 0;
+    bench.l1EdgeSource = 0;
+    bench.l2EdgeSource = 0;
+    for (auto& e : bench.latencyCurve) e = NO_POINT;
     for (auto& e : bench.dcacheCurve) e = 0;
     for (auto& e : bench.icacheCurve) e = 0;
   }
@@ -72,6 +76,7 @@ class CacheWorker : public ::testing::Test {
     fake::reset();
     bench.avx = 0;
     bench.avx512 = 0;
+    for (auto& e : bench.latencyCurve) e = 0;
     if (sweepOwner() == 1) endCacheSweep();
     bench.cacheBusy = 1;
   }
@@ -136,13 +141,26 @@ TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {
   EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u);
 }
 
-TEST_F(CacheWorker, UsesThePaintersAnalysisWhenItHasRun) {
+// What a painter left (here from some earlier, different curve) neither survives the sweep nor
+// enters the worker's figures: they come from the finished curve.
+TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValues) {
   bench.l2Speed = 16'000'000;
-  bench.l2ProbeSize = 110592;  // 108 KiB: the painter saw a 64 KiB cache
+  bench.l2ProbeSize = 110592;  // 108 KiB: a painter saw a 64 KiB cache
   bench.l1Size = 65536;
-  cacheSweep(OPS);
-  EXPECT_EQ(bench.l1Size.load(), 65536u) << "kept, not replaced by the worker's own";
-  // limit 12,000,000 first reached past 512 KiB: 557056 rounds to 524288 in 64 KiB steps.
+  std::vector<u32> lengths;
+  static std::vector<u32>* seen;
+  seen = &lengths;
+  static const CacheOps ops{fakeMeasure, fakeSearch, [](u32 length, u32 stride) {
+                              seen->push_back(length);
+                              return fakeLinePass(length, stride);
+                            }};
+  cacheSweep(ops);
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
+  EXPECT_EQ(bench.l2Speed.load(), L2_SPEED);
+  ASSERT_FALSE(lengths.empty());
+  EXPECT_EQ(lengths.front(), 55296u) << "the L2 line probe reads the worker's own probe size";
+  // limit 15,000,000 first reached past 512 KiB: 557056 rounds to 557056 in 32 KiB steps.
   EXPECT_EQ(fields().at(102), "  512K ");
 }
 
@@ -232,6 +250,35 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
       EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
     }
   }
+}
+
+// Where the read curve is flat (the L2 refills the L1 as fast as the loads read, and the L3
+// nearly as fast), the latency probe gives the edges.
+TEST_F(CacheWorker, AFlatReadCurveTakesItsEdgesFromTheLatency) {
+  static const CacheOps ops{
+      [](u32 kind, u32 size) { return kind == 0 ? 90'000'000u : fakeMeasure(kind, size); },
+      fakeSearch, fakeLinePass,
+      [](u32 block) { return block <= 32768 ? 370u : block <= 524288 ? 740u : 2600u; }};
+  bench.cpuClass = 1;
+  cacheSweep(ops);
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l1EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
+  EXPECT_EQ(bench.l2EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
+  EXPECT_EQ(fields().at(102), "  512K ");
+}
+
+// A RAM line probe that cannot time its passes shows no result and leaves the line size the RAM
+// kernels use as it was.
+TEST_F(CacheWorker, AFailedRamLineProbeKeepsTheLineSize) {
+  static const CacheOps ops{fakeMeasure, fakeSearch, [](u32 length, u32 stride) {
+                              return length == RAM_PROBE_BYTES ? std::uint64_t{1} << 32
+                                                               : fakeLinePass(length, stride);
+                            }};
+  bench.lineSize = 64;
+  cacheSweep(ops);
+  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(fields().at(124), "-");
+  EXPECT_EQ(fields().at(122), " 64byts*") << "the L2 probe is not affected";
 }
 
 // Two presses during a sweep bring exactly one more sweep; a press before the sweep clears its

@@ -1,0 +1,78 @@
+// Edges of the cache curves that hold: the block size from which on every larger block is slower
+// (read speed at or below a limit) or waits longer (load latency at or above a limit).
+//
+// A cache edge is a change of level, not a point: past the edge of a level no larger block can
+// be served by it again. Requiring the change to hold for the rest of the curve (and to be
+// followed by at least half an octave of points) ignores the dips that interference leaves in a
+// measured curve, and on a curve of clean steps finds the same first point as a plain threshold.
+// Speeds only ever come out too low and latencies too high, never the other way, so a single
+// good point after a dip is enough to show that the level has not changed yet.
+//
+// Used when the latency curve is there (after the cache sweep's latency probe); without it the
+// classic rules of cache_analysis.h and cache_figures.h decide alone.
+#pragma once
+
+#include "core/bench_state.h"
+#include "workers/cache_analysis.h"
+
+namespace vardelo {
+
+// The last point an edge may lie on: eight points (half an octave) must follow it.
+inline constexpr u32 LAST_EDGE_POINT = CACHE_POINTS - 1 - 8;
+
+// Whether every entry of `curve` from `first` to point 159 is at or below (at or above) `limit`,
+// and first <= LAST_EDGE_POINT. Unmeasured entries (NO_POINT) fail both.
+bool staysAtOrBelow(const CurveCopy& curve, u32 first, u32 limit);
+bool staysAtOrAbove(const CurveCopy& curve, u32 first, u32 limit);
+
+// The first point from `from` to `to` - 1 where the curve stays at or below (above) `limit`;
+// `to` when there is none.
+u32 firstPointStayingAtOrBelow(const CurveCopy& curve, u32 from, u32 to, u32 limit);
+u32 firstPointStayingAtOrAbove(const CurveCopy& curve, u32 from, u32 to, u32 limit);
+
+// The first point from `from` (up to LAST_EDGE_POINT and below `to`) where the median of the
+// five points around it (fewer at the ends of the curve) reaches `limit`; `to` when there is
+// none. A rise that two spikes in a row cannot fake, for a level whose edge is blurred (see
+// findL2Edge).
+u32 firstPointWhereMedianReaches(const CurveCopy& curve, u32 from, u32 to, u32 limit);
+
+// Whether every point of the latency curve is measured (the probe has run to its end): none is
+// NO_POINT or 0.
+bool latencyMeasured(const CurveCopy& latency);
+
+// The median of entries first..last of `curve` (last included, at most 9 entries).
+u32 medianOf(const CurveCopy& curve, u32 first, u32 last);
+
+// The point of the curves whose nominal size is `bytes`: the first from 8 on whose
+// curvePointSize is at least `bytes`; 160 past the end.
+u32 pointOfSize(u32 bytes);
+
+// The L1 edge from the latency curve: the first point from 8 where the latency rises to half as
+// much again as the L1's own (the median of points 4 to 12, 5 to 7 KiB) and stays there. Sets
+// `levels` as the bandwidth rule does from its edge (probe point ten places past it, l2Speed the
+// mean read speed there, l1Size the power of two not above the probe size) and returns true;
+// false, `levels` untouched, when the latency curve is incomplete, shows no such rise up to point
+// 135, or the data curve is unmeasured at the probe point.
+bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& latency,
+                                  CacheLevels& levels);
+
+// The L2 edge behind the levels: the first point from the L2 probe point on where the read
+// speed falls to three quarters of l2Speed and stays there; where the read curve has no such
+// point, the first where the latency reaches twice that of the L2 (the median of the five
+// points around the probe point), by firstPointWhereMedianReaches; else point 160 (4 MiB) with
+// EdgeSource::None.
+//
+// Why the latency edge is not asked to hold like the others: the L2 is indexed with address
+// bits above the 4 KiB page, so where the system placed each page decides which pages compete
+// for the same sets. Some sets overflow from about two thirds of the L2's size on, others only
+// at one and a half times it, and the latency climbs across that whole range. Twice the L2's
+// latency is reached about where half the lines miss, near the L2's size; the rounding to a power
+// of two takes anything from two thirds to four thirds of it to the right figure. (The L1 is
+// indexed within the page, so its edge is sharp, and a rise before it is interference.)
+struct L2Edge {
+  u32 point;
+  EdgeSource source;
+};
+L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels);
+
+}  // namespace vardelo
