@@ -14,6 +14,8 @@ constexpr u32 EDGE_SEARCH_FROM = 8;
 constexpr u32 EDGE_SEARCH_END = 136;
 constexpr u32 POINTS_PAST_EDGE = 10;
 constexpr u32 MAX_MEDIAN_ENTRIES = 9;
+// The last octave of the curve, 2 to 4 MiB: where the level behind the L2 shows.
+constexpr u32 NEXT_LEVEL_FIRST = CACHE_POINTS - 16;
 
 }  // namespace
 
@@ -100,11 +102,15 @@ L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const Cache
   const u32 byBandwidth = firstPointStayingAtOrBelow(dcache, probe, CACHE_POINTS, slow);
   if (byBandwidth < CACHE_POINTS) return {byBandwidth, EdgeSource::Bandwidth};
   if (!latencyMeasured(latency)) return {CACHE_POINTS, EdgeSource::None};
-  // The L2's latency: the median of the probe point and two on each side.
+  // The L2's latency: the median of the probe point and two on each side. The next level's: the
+  // lowest of the last octave, since interference only ever lengthens a load.
   const u32 first = probe >= 2 ? probe - 2 : 0;
   const u32 last = std::min<u32>(probe + 2, CACHE_POINTS - 1);
   const u32 l2Latency = medianOf(latency, first, last);
-  const u32 byLatency = firstPointWhereMedianReaches(latency, probe, CACHE_POINTS, 2 * l2Latency);
+  const u32 nextLatency = *std::min_element(latency + NEXT_LEVEL_FIRST, latency + CACHE_POINTS);
+  if (nextLatency < l2Latency + l2Latency / 2) return {CACHE_POINTS, EdgeSource::None};
+  const u32 halfway = l2Latency + (nextLatency - l2Latency) / 2;
+  const u32 byLatency = firstPointWhereMedianReaches(latency, probe, CACHE_POINTS, halfway);
   if (byLatency < CACHE_POINTS) return {byLatency, EdgeSource::Latency};
   return {CACHE_POINTS, EdgeSource::None};
 }

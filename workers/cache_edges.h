@@ -58,17 +58,20 @@ bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& late
 
 // The L2 edge behind the levels: the first point from the L2 probe point on where the read
 // speed falls to three quarters of l2Speed and stays there; where the read curve has no such
-// point, the first where the latency reaches twice that of the L2 (the median of the five
-// points around the probe point), by firstPointWhereMedianReaches; else point 160 (4 MiB) with
-// EdgeSource::None.
+// point, the first where the latency reaches halfway from the L2's (the median of the five
+// points around the probe point) to the next level's (the lowest of the last octave, 2 to
+// 4 MiB), by firstPointWhereMedianReaches, provided the next level waits at least half as long
+// again as the L2; else point 160 (4 MiB) with EdgeSource::None.
 //
-// Why the latency edge is not asked to hold like the others: the L2 is indexed with address
-// bits above the 4 KiB page, so where the system placed each page decides which pages compete
-// for the same sets. Some sets overflow from about two thirds of the L2's size on, others only
-// at one and a half times it, and the latency climbs across that whole range. Twice the L2's
-// latency is reached about where half the lines miss, near the L2's size; the rounding to a power
-// of two takes anything from two thirds to four thirds of it to the right figure. (The L1 is
-// indexed within the page, so its edge is sharp, and a rise before it is interference.)
+// Why halfway, and why the latency edge is not asked to hold like the others: the L2 is indexed
+// with address bits above the 4 KiB page, so where the system placed each page decides which
+// pages compete for the same sets. Some sets overflow from about two thirds of the L2's size on,
+// others only at one and a half times it, and the latency climbs in proportion to the lines
+// that miss across that whole range. Halfway up, half the lines miss: near the L2's size, and
+// the rounding to a power of two takes anything from two thirds to four thirds of it to the
+// right figure. A fixed multiple of the L2's latency would not do: the next level waits only
+// twice as long on some processors and ten times on others. (The L1 is indexed within the page,
+// so its edge is sharp, and a rise before it is interference.)
 struct L2Edge {
   u32 point;
   EdgeSource source;

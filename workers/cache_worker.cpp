@@ -43,11 +43,20 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
 // The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
 // loses); a wide one only where the processor and the system allow it, so that elsewhere the
 // choice, and the time it takes, stay what they were.
-// The latency of each block size of the data curve. Not drawn, so no change is counted: the
+// The latency of each block size of the data curve: the lowest of LATENCY_PASSES passes over
+// all sizes, upwards and downwards in turn. Whatever else runs on the core (or on its
+// other hardware thread, sharing its caches) only ever lengthens a load, and it comes and goes:
+// passes in turns meet it at different sizes. Not drawn, so no change is counted: the
 // painter's next run, brought by the code sweep's points, takes it into the analysis.
 void probeLatencies(const CacheOps& ops) {
   if (ops.latency == nullptr) return;
-  for (u32 i = 0; i < CACHE_POINTS; ++i) bench.latencyCurve[i].store(ops.latency(sweepBlockSize(i)));
+  for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
+    for (u32 k = 0; k < CACHE_POINTS; ++k) {
+      const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
+      const u32 latency = ops.latency(sweepBlockSize(i));
+      if (pass == 0 || latency < bench.latencyCurve[i].load()) bench.latencyCurve[i].store(latency);
+    }
+  }
 }
 
 void chooseReadMode(const CacheOps& ops) {

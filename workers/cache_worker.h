@@ -20,6 +20,7 @@ inline constexpr u32 CACHE_IDLE_MS = 230;     // poll period of the restart requ
 inline constexpr u32 CACHE_PAUSE_MS = 50;     // before each sweep
 inline constexpr u32 READ_VARIANT_BYTES = 6144;
 inline constexpr u32 RAM_PROBE_BYTES = 8u << 20;
+inline constexpr u32 LATENCY_PASSES = 5;         // passes of the latency probe over all sizes
 
 struct CacheOps {
   u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)

@@ -162,10 +162,28 @@ TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
     EXPECT_EQ(edge.point, c.point) << c.what;
     EXPECT_EQ(edge.source, c.source) << c.what;
   }
-  // The latency limit is twice the median around the probe point, not a point of it alone.
+  // The latency limit lies halfway from the median around the probe point (not the probe point
+  // alone) to the lowest latency of the last octave.
+  const Curve noFall(160, 1000000, 0);
   const Curve spikyProbe(118, 300, 650, {{59, 5000}});
-  EXPECT_EQ(findL2Edge(Curve(160, 1000000, 0).v, spikyProbe.v, levels).point, 118u);
-  EXPECT_EQ(findL2Edge(Curve(160, 1000000, 0).v, Curve(118, 300, 599).v, levels).point, 160u);
+  EXPECT_EQ(findL2Edge(noFall.v, spikyProbe.v, levels).point, 118u);
+  const struct {
+    const char* what;
+    Curve latency;
+    u32 point;
+  } halfway[] = {
+      {"a slow climb: halfway from 300 to 900 is 600",
+       Curve(106, 300, 900, {{100, 400}, {101, 500}, {102, 590}, {103, 600}, {104, 700},
+                             {105, 800}}),
+       103},
+      {"the last octave's lowest point sets the next level",
+       Curve(120, 300, 2000, {{150, 900}, {105, 600}, {106, 600}, {107, 600}}), 105},
+      {"a next level half as long again as the L2", Curve(118, 300, 450), 118},
+      {"a next level not that far from the L2", Curve(118, 300, 449), 160},
+  };
+  for (const auto& c : halfway) {
+    EXPECT_EQ(findL2Edge(noFall.v, c.latency.v, levels).point, c.point) << c.what;
+  }
   // Levels that were never derived lead nowhere.
   EXPECT_EQ(findL2Edge(Curve(114, 1000000, 700000).v, latencyRise.v, CACHE_LEVELS_UNSET).source,
             EdgeSource::None);

@@ -217,19 +217,27 @@ TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
 }
 
 // The latency probe covers the block sizes of the data curve once the data curve is complete
-// and before the line probes; a new sweep starts from an empty latency curve.
+// and before the line probes, keeps the lowest of its passes at each size, and a new sweep
+// starts from an empty latency curve.
 std::vector<std::string> events;
 
 u32 eventMeasure(u32 kind, u32 size) {
   if (kind == 0 && size == sweepBlockSize(CACHE_POINTS - 1)) events.push_back("last data point");
   return fakeMeasure(kind, size);
 }
+std::vector<u32> latencyBlocks;  // in the order probed
+
+// Each pass returns other values at some sizes, as interference would: 0x400 and 0x1200 are the
+// lowest, and the curve must keep them.
 u32 fakeLatency(u32 block) {
   if (events.empty() || events.back() != "latency") {
     events.push_back("latency");
     EXPECT_EQ(bench.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
   }
-  return block <= 32768 ? 0x400 : 0x1200;
+  latencyBlocks.push_back(block);
+  const u32 pass = (latencyBlocks.size() - 1) / CACHE_POINTS;
+  const u32 low = block <= 32768 ? 0x400 : 0x1200;
+  return (block / 256 + pass) % LATENCY_PASSES == 0 ? low : low + 0x500 * (pass + 1);
 }
 std::uint64_t eventLinePass(u32 length, u32 stride) {
   if (events.back() != "line probe") events.push_back("line probe");
@@ -240,9 +248,18 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
   static const CacheOps ops{eventMeasure, fakeSearch, eventLinePass, fakeLatency};
   for (int sweep = 0; sweep < 2; ++sweep) {
     events.clear();
+    latencyBlocks.clear();
     bench.latencyCurve[0] = 0x1200;  // left from an earlier sweep
     cacheSweep(ops);
     EXPECT_EQ(events, (std::vector<std::string>{"last data point", "latency", "line probe"}));
+    // Passes up and down in turn.
+    ASSERT_EQ(latencyBlocks.size(), LATENCY_PASSES * CACHE_POINTS);
+    for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
+      for (u32 k = 0; k < CACHE_POINTS; ++k) {
+        const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
+        ASSERT_EQ(latencyBlocks[pass * CACHE_POINTS + k], sweepBlockSize(i)) << pass << ", " << k;
+      }
+    }
     for (u32 i = 0; i < CACHE_POINTS; ++i) {
       ASSERT_EQ(bench.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
     }

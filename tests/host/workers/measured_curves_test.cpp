@@ -162,7 +162,8 @@ std::string describe(const Sizes& s) {
 }
 
 TEST(MeasuredCurves, Zen3With256BitLoadsAndLatency) {
-  for (const char* file : {"zen3-kvm/report-1.json", "zen3-kvm/report-2.json", "zen3-kvm/report-3.json"}) {
+  for (const char* file : {"zen3-kvm/report-1.json", "zen3-kvm/report-2.json",
+                           "zen3-kvm/report-3.json", "zen3-kvm/report-4.json"}) {
     const Measured m = fromReport(file);
     ASSERT_TRUE(latencyMeasured(m.latency)) << file;
     const Sizes s = derive(m.data, m.latency, m.cpuClass);
