@@ -19,27 +19,12 @@ constexpr u32 NEXT_LEVEL_FIRST = CACHE_POINTS - 16;
 
 }  // namespace
 
-bool staysAtOrBelow(const CurveCopy& curve, u32 first, u32 limit) {
-  if (first > LAST_EDGE_POINT) return false;
-  for (u32 i = first; i < CACHE_POINTS; ++i) {
-    if (curve[i] == NO_POINT || curve[i] > limit) return false;
-  }
-  return true;
-}
-
 bool staysAtOrAbove(const CurveCopy& curve, u32 first, u32 limit) {
   if (first > LAST_EDGE_POINT) return false;
   for (u32 i = first; i < CACHE_POINTS; ++i) {
     if (curve[i] == NO_POINT || curve[i] < limit) return false;
   }
   return true;
-}
-
-u32 firstPointStayingAtOrBelow(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
-  for (u32 i = from; i < to; ++i) {
-    if (staysAtOrBelow(curve, i, limit)) return i;
-  }
-  return to;
 }
 
 u32 firstPointStayingAtOrAbove(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
@@ -49,12 +34,28 @@ u32 firstPointStayingAtOrAbove(const CurveCopy& curve, u32 from, u32 to, u32 lim
   return to;
 }
 
+namespace {
+
+// The median of the five points around i, fewer at the ends of the curve.
+u32 medianAround(const CurveCopy& curve, u32 i) {
+  const u32 first = i >= 2 ? i - 2 : 0;
+  const u32 last = std::min<u32>(i + 2, CACHE_POINTS - 1);
+  return medianOf(curve, first, last);
+}
+
+}  // namespace
+
 u32 firstPointWhereMedianReaches(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
   for (u32 i = from; i < to && i <= LAST_EDGE_POINT; ++i) {
-    const u32 first = i >= 2 ? i - 2 : 0;
-    const u32 last = std::min<u32>(i + 2, CACHE_POINTS - 1);
-    const u32 median = medianOf(curve, first, last);
+    const u32 median = medianAround(curve, i);
     if (median != NO_POINT && median >= limit) return i;
+  }
+  return to;
+}
+
+u32 firstPointWhereMedianFallsTo(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
+  for (u32 i = from; i < to && i <= LAST_EDGE_POINT; ++i) {
+    if (medianAround(curve, i) <= limit) return i;
   }
   return to;
 }
@@ -98,9 +99,15 @@ bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& late
 L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels) {
   const u32 probe = pointOfSize(levels.l2ProbeSize);
   if (probe >= CACHE_POINTS) return {CACHE_POINTS, EdgeSource::None};
-  const u32 slow = levels.l2Speed - levels.l2Speed / 4;
-  const u32 byBandwidth = firstPointStayingAtOrBelow(dcache, probe, CACHE_POINTS, slow);
-  if (byBandwidth < CACHE_POINTS) return {byBandwidth, EdgeSource::Bandwidth};
+  // The next level's speed: the best of the last octave (an unmeasured point, all ones, leaves
+  // no step to see).
+  const u32 l2Speed = levels.l2Speed;
+  const u32 nextSpeed = *std::max_element(dcache + NEXT_LEVEL_FIRST, dcache + CACHE_POINTS);
+  if (nextSpeed <= l2Speed - l2Speed / 4) {
+    const u32 halfway = nextSpeed + (l2Speed - nextSpeed) / 2;
+    const u32 byBandwidth = firstPointWhereMedianFallsTo(dcache, probe, CACHE_POINTS, halfway);
+    if (byBandwidth < CACHE_POINTS) return {byBandwidth, EdgeSource::Bandwidth};
+  }
   if (!latencyMeasured(latency)) return {CACHE_POINTS, EdgeSource::None};
   // The L2's latency: the median of the probe point and two on each side. The next level's: the
   // lowest of the last octave, since interference only ever lengthens a load.

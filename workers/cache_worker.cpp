@@ -40,14 +40,12 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
   for (u32 i = 0; i < CACHE_POINTS; ++i) storePoint(curve, i, ops.measure(kind, sweepBlockSize(i)));
 }
 
-// The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
-// loses); a wide one only where the processor and the system allow it, so that elsewhere the
-// choice, and the time it takes, stay what they were.
 // The latency of each block size of the data curve: the lowest of LATENCY_PASSES passes over
 // all sizes, upwards and downwards in turn. Whatever else runs on the core (or on its
 // other hardware thread, sharing its caches) only ever lengthens a load, and it comes and goes:
-// passes in turns meet it at different sizes. Not drawn, so no change is counted: the
-// painter's next run, brought by the code sweep's points, takes it into the analysis.
+// passes in turns meet it at different sizes. The curve is not drawn, but one change is counted
+// at the end, so that the painter runs the analysis with it now rather than only once the code
+// sweep's points arrive, after the fill search.
 void probeLatencies(const CacheOps& ops) {
   if (ops.latency == nullptr) return;
   for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
@@ -57,8 +55,12 @@ void probeLatencies(const CacheOps& ops) {
       if (pass == 0 || latency < bench.latencyCurve[i].load()) bench.latencyCurve[i].store(latency);
     }
   }
+  bench.cacheDirty.fetch_add(1);
 }
 
+// The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
+// loses); a wide one only where the processor and the system allow it, so that elsewhere the
+// choice, and the time it takes, stay what they were.
 void chooseReadMode(const CacheOps& ops) {
   u32 speeds[READ_VARIANT_COUNT];
   for (u8 variant = 0; variant < READ_VARIANT_COUNT; ++variant) {
@@ -129,6 +131,7 @@ void cacheSweep(const CacheOps& ops) {
   platform::postToMainDialog(UM_SHOW_TAB);
   bench.cacheRestart.store(0);
   clearCurves();
+  if (ops.prepareArea != nullptr) ops.prepareArea();
 
   chooseReadMode(ops);
   platform::sleepMs(CACHE_PAUSE_MS);

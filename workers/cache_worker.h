@@ -28,6 +28,9 @@ struct CacheOps {
   LinePassTicks linePass;                   // one timed pass of the line-size probe
   // Dependent-load latency of a block, 1/256 ticks per load (measureLatency); null: no probe.
   u32 (*latency)(u32 blockBytes) = nullptr;
+  // Writes the whole test area so that each page has physical memory of its own before it is
+  // measured (block_read_area.h); null: nothing to prepare.
+  void (*prepareArea)() = nullptr;
 };
 
 // Thread start: processor 0, and a full redraw asked of the cache chart.

@@ -23,28 +23,26 @@ struct Curve {
   }
 };
 
+// A sharp edge holds: every later latency is at least the limit, and half an octave follows it.
 TEST(CacheEdges, AnEdgeHoldsForTheRestOfTheCurve) {
   const struct {
     const char* what;
-    Curve speed;
+    Curve latency;
     u32 edge;
   } cases[] = {
-      {"a clean step", Curve(100, 1000, 500), 100},
-      {"a dip before the step", Curve(100, 1000, 500, {{60, 400}, {61, 400}, {62, 400}}), 100},
-      {"one good point late in the slow part", Curve(100, 1000, 500, {{140, 900}}), 141},
-      {"the limit itself is slow", Curve(100, 1000, 750), 100},
-      {"just above the limit", Curve(100, 1000, 751), 160},
-      {"a step half an octave before the end", Curve(151, 1000, 500), 151},
-      {"a step in the last half octave", Curve(152, 1000, 500), 160},
-      {"an unmeasured point", Curve(100, 1000, 500, {{150, NO_POINT}}), 151},
+      {"a clean step", Curve(40, 100, 300), 40},
+      {"a spike before the step", Curve(40, 100, 300, {{20, 400}, {21, 400}, {22, 400}}), 40},
+      {"one fast point late in the slow part", Curve(40, 100, 300, {{90, 120}}), 91},
+      {"the limit itself is slow", Curve(40, 100, 150), 40},
+      {"just below the limit", Curve(40, 100, 149), 136},
+      {"a step half an octave before the end", Curve(151, 100, 300), 151},
+      {"a step in the last half octave", Curve(152, 100, 300), 160},
+      {"an unmeasured point", Curve(40, 100, 300, {{150, NO_POINT}}), 151},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(firstPointStayingAtOrBelow(c.speed.v, 8, CACHE_POINTS, 750), c.edge) << c.what;
+    const u32 to = c.edge > 136 ? CACHE_POINTS : 136;
+    EXPECT_EQ(firstPointStayingAtOrAbove(c.latency.v, 8, to, 150), c.edge) << c.what;
   }
-  // Latencies mirror speeds: an edge holds where every later latency is at least the limit.
-  EXPECT_EQ(firstPointStayingAtOrAbove(Curve(40, 100, 300, {{20, 400}}).v, 8, 136, 150), 40u);
-  EXPECT_EQ(firstPointStayingAtOrAbove(Curve(40, 100, 300, {{90, 120}}).v, 8, 136, 150), 91u);
-  EXPECT_EQ(firstPointStayingAtOrAbove(Curve(140, 100, 300).v, 8, 136, 150), 136u);
 }
 
 TEST(CacheEdges, AMedianRiseIgnoresTwoSpikesInARow) {
@@ -68,6 +66,13 @@ TEST(CacheEdges, AMedianRiseIgnoresTwoSpikesInARow) {
   }
   // At the ends of the curve the median takes the points there are.
   EXPECT_EQ(firstPointWhereMedianReaches(Curve(0, 0, 300).v, 0, CACHE_POINTS, 200), 0u);
+  // Speeds mirror it: two dips in a row are no fall, three are.
+  EXPECT_EQ(firstPointWhereMedianFallsTo(Curve(110, 900, 100, {{80, 50}, {81, 50}}).v, 60, 160, 200),
+            110u);
+  EXPECT_EQ(firstPointWhereMedianFallsTo(
+                Curve(110, 900, 100, {{80, 50}, {81, 50}, {82, 50}}).v, 60, 160, 200),
+            80u);
+  EXPECT_EQ(firstPointWhereMedianFallsTo(Curve(152, 900, 100).v, 60, 160, 200), 160u);
 }
 
 TEST(CacheEdges, LatencyIsMeasuredOnlyWhenEveryPointIs) {
@@ -155,6 +160,16 @@ TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
       {"no fall, no rise", Curve(160, 1000000, 0), &flatLatency, 160, EdgeSource::None},
       {"no fall, latency not probed", Curve(160, 1000000, 0), &unprobed, 160, EdgeSource::None},
       {"a fall, latency not probed", Curve(114, 1000000, 700000), &unprobed, 114,
+       EdgeSource::Bandwidth},
+      {"a next level more than three quarters as fast: the latency decides",
+       Curve(114, 1000000, 760000), &latencyRise, 118, EdgeSource::Latency},
+      {"a slow fall: halfway from 1000000 to 600000",
+       Curve(120, 1000000, 600000,
+             {{114, 900000}, {115, 850000}, {116, 800000}, {117, 750000}, {118, 700000},
+              {119, 650000}}),
+       &latencyRise, 116, EdgeSource::Bandwidth},
+      {"the best of the last octave is the next level's speed",
+       Curve(114, 1000000, 500000, {{150, 740000}, {120, 600000}}), &latencyRise, 114,
        EdgeSource::Bandwidth},
   };
   for (const auto& c : cases) {

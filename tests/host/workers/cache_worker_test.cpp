@@ -266,7 +266,30 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
     for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
       EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
     }
+    // Every point and new maximum (as without the probe), and once more for the latency curve.
+    EXPECT_EQ(bench.cacheDirty.load(), (sweep + 1) * (320u + 49u + 1u)) << "sweep " << sweep;
   }
+}
+
+// The test area gets pages of its own at the start of every sweep, before anything is measured
+// in it (untouched pages all read the system's one page of zeros).
+int prepareCalls = 0;
+int measuresBeforePrepare = -1;
+
+TEST_F(CacheWorker, PreparesTheTestAreaBeforeMeasuring) {
+  static const CacheOps ops{fakeMeasure, fakeSearch, fakeLinePass, nullptr, [] {
+                              ++prepareCalls;
+                              measuresBeforePrepare = measureCalls;
+                              EXPECT_EQ(bench.dcacheCurve[0].load(), NO_POINT);
+                            }};
+  prepareCalls = 0;
+  cacheSweep(ops);
+  EXPECT_EQ(prepareCalls, 1);
+  EXPECT_EQ(measuresBeforePrepare, 0);
+  const int callsAfterFirst = measureCalls;
+  cacheSweep(ops);
+  EXPECT_EQ(prepareCalls, 2);
+  EXPECT_EQ(measuresBeforePrepare, callsAfterFirst);
 }
 
 // Where the read curve is flat (the L2 refills the L1 as fast as the loads read, and the L3
