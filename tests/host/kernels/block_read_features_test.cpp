@@ -67,13 +67,5 @@ TEST(WideLoads, VariantsAreAvailableByTheirFlags) {
   bench.avx512 = saved[3];
 }
 
-TEST(WideLoads, WidthInBitsOfEachReadMode) {
-  const u32 expected[] = {32, 64, 128, 256, 512, 0};
-  for (u8 mode = 0; mode < 6; ++mode) {
-    EXPECT_EQ(readWidthBits(mode), expected[mode]) << "readMode " << int(mode);
-  }
-  EXPECT_EQ(readWidthBits(255), 0u);
-}
-
 }  // namespace
 }  // namespace vardelo
