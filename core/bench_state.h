@@ -78,7 +78,7 @@ struct BenchState {
   AtomicU8 cpuClass{0};  // timing class: 0 other, 1 AMD family >= 6, 2 Intel family 15
 
   // Kernels and measurement loops.
-  AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE
+  AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE, 3 AVX, 4 AVX-512
   AtomicU16 fillMode{0};
   AtomicU32 blockOffset{0};
   AtomicU32 cacheStableCount{0};
@@ -123,6 +123,16 @@ struct BenchState {
   AtomicU32 l1Size{0};
   AtomicU32 l2Speed{0};
   AtomicU32 l2ProbeSize{0xFFFFFFFFu};
+
+  // Wide loads and the latency probe (cache worker).
+  AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
+  AtomicU8 avx512{0};  // 512-bit loads usable: AVX-512F, the system saves ZMM state
+  // Dependent-load latency per point of the cache curves (block sizes as dcacheCurve), in 1/256
+  // counter ticks per load; NO_POINT where not measured. Cleared at the start of each sweep.
+  CacheCurve latencyCurve{};
+  // Which curve showed the L1 and the L2 edge: 0 none, 1 read speed, 2 load latency.
+  AtomicU8 l1EdgeSource{0};
+  AtomicU8 l2EdgeSource{0};
 
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};

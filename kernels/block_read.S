@@ -8,6 +8,10 @@
  *   mmx64   64-bit loads (MOVQ) into mm0..mm7, twice     32 loads per iteration, needs MMX
  *   sse128  128-bit aligned loads (MOVAPS) into xmm0..7  16 loads per iteration, needs SSE;
  *           p must be a multiple of 16
+ *   avx256  256-bit aligned loads (VMOVAPS) into ymm0..3  8 loads per iteration, needs AVX
+ *           and YMM state saved by the system; p must be a multiple of 32
+ *   avx512  512-bit aligned loads (VMOVAPS) into zmm0..1  4 loads per iteration, needs
+ *           AVX-512F and ZMM state saved by the system; p must be a multiple of 64
  *
  * One iteration reads 256 bytes from p upwards as two 128-byte halves, in ascending address
  * order, and moves p on by 128 after each half. The loop is fully unrolled: besides the loads
@@ -16,7 +20,9 @@
  *
  * Returns end - start of the time-stamp counter in EDX:EAX. RDTSC is not serialising: the
  * caller subtracts the measured cost of a back-to-back pair instead. mmx64 issues EMMS after
- * the end time is read, so the x87 unit is usable again when it returns.
+ * the end time is read, so the x87 unit is usable again when it returns; avx256 and avx512
+ * issue VZEROUPPER there, so later SSE code pays no penalty for dirty upper register halves.
+ * The wide kernels are encoded here only: the compiled code stays plain i686.
  *
  * Registers inside a kernel:
  *   ecx  p, the read pointer        esi  iterations left
@@ -54,8 +60,23 @@
     addl $128, %ecx
 .endm
 
+/* 4 aligned loads of 256 bits at +0, +32, +64, +96 into ymm0..ymm3, then p += 128. */
+.macro HALF_AVX256
+    .irp r, 0,1,2,3
+    vmovaps (\r * 32)(%ecx), %ymm\r
+    .endr
+    addl $128, %ecx
+.endm
+
+/* 2 aligned loads of 512 bits at +0 and +64 into zmm0 and zmm1, then p += 128. */
+.macro HALF_AVX512
+    vmovaps 0(%ecx), %zmm0
+    vmovaps 64(%ecx), %zmm1
+    addl $128, %ecx
+.endm
+
 /* One kernel: name, the macro that reads a half, and what follows the end time (EMMS or
-   nothing). */
+   VZEROUPPER or nothing). */
 .macro BLOCK_READ name, half, after=
     .globl _vardelo_block_read_\name
     .def   _vardelo_block_read_\name; .scl 2; .type 32; .endef
@@ -93,3 +114,5 @@ _vardelo_block_read_\name:
     BLOCK_READ int32, HALF_INT32
     BLOCK_READ mmx64, HALF_MMX64, emms
     BLOCK_READ sse128, HALF_SSE128
+    BLOCK_READ avx256, HALF_AVX256, vzeroupper
+    BLOCK_READ avx512, HALF_AVX512, vzeroupper

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/bench_state.h"
+#include "kernels/block_read_features.h"
 
 // The raw kernels (cdecl): read `iterations` (at least 1) times 256 bytes from p and return the
 // 64-bit counter difference. sse128 needs p to be a multiple of 16.
@@ -17,6 +18,9 @@ extern "C" {
 std::uint64_t vardelo_block_read_int32(const std::uint8_t* p, std::uint32_t iterations);
 std::uint64_t vardelo_block_read_mmx64(const std::uint8_t* p, std::uint32_t iterations);
 std::uint64_t vardelo_block_read_sse128(const std::uint8_t* p, std::uint32_t iterations);
+// p a multiple of 32 (avx256) or 64 (avx512); callable only where wideLoadsFrom allows them.
+std::uint64_t vardelo_block_read_avx256(const std::uint8_t* p, std::uint32_t iterations);
+std::uint64_t vardelo_block_read_avx512(const std::uint8_t* p, std::uint32_t iterations);
 }
 
 namespace vardelo {
@@ -30,14 +34,15 @@ struct BlockReadVariant {
 };
 
 // Indexed by bench.readMode.
-inline constexpr u32 BLOCK_READ_VARIANT_COUNT = 3;
+inline constexpr u32 BLOCK_READ_VARIANT_COUNT = READ_VARIANT_COUNT;
 extern const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT];
 
 // Ticks of one read of `length` bytes (at least 256; the remainder below 256 is not read) at
 // testArea + offset with the variant of bench.readMode. BAD_SAMPLE at once, with nothing read
 // and no counter read, when readMode names no variant or the processor lacks its feature;
-// BAD_SAMPLE also when the read took 2^32 ticks or more. With readMode 2, testArea + offset
-// must be a multiple of 16.
+// BAD_SAMPLE also when the read took 2^32 ticks or more. testArea + offset must be a multiple
+// of the load width: 16 bytes for readMode 2, 32 for 3, 64 for 4 (the sweeps pass multiples of
+// 4096).
 u32 blockReadTicks(u32 offset, u32 length);
 
 // Mean ticks of one pass over the block of `size` bytes at testArea + offset, over

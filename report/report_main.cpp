@@ -62,9 +62,10 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
 // Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
 // analysis on this thread every 350 ms while the sweep grows.
 // Seconds each phase took, measured at the 350 ms polls: the data sweep (with the read-variant
-// choice), the line probes and the fill search, the code sweep; the read pass, the write pass.
+// choice), the latency probe, the line probes and the fill search, the code sweep; the read
+// pass, the write pass.
 struct PhaseTimes {
-  double data = 0, probesAndSearch = 0, code = 0, readPass = 0, writePass = 0;
+  double data = 0, latency = 0, probesAndSearch = 0, code = 0, readPass = 0, writePass = 0;
 } phases;
 
 double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
@@ -79,9 +80,13 @@ void runCacheSweep() {
     Sleep(350);
     analyseCacheCurves();
     const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
+    const u32 latency = measuredPoints(bench.latencyCurve);
     if (data == CACHE_POINTS && phases.data == 0) phases.data = secondsSince(started);
+    if (phases.data != 0 && latency == CACHE_POINTS && phases.latency == 0) {
+      phases.latency = secondsSince(started) - phases.data;
+    }
     if (code > 0 && phases.probesAndSearch == 0) {
-      phases.probesAndSearch = secondsSince(started) - phases.data;
+      phases.probesAndSearch = secondsSince(started) - phases.data - phases.latency;
     }
     if (data + code != shown && pageTexts.text(0, 139).c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
@@ -90,7 +95,7 @@ void runCacheSweep() {
     if (code == CACHE_POINTS && bench.cacheBusy.load() == 0) break;
   }
   analyseCacheCurves();
-  phases.code = secondsSince(started) - phases.data - phases.probesAndSearch;
+  phases.code = secondsSince(started) - phases.data - phases.latency - phases.probesAndSearch;
   std::fprintf(stderr, "cache sweep done in %.1f s\n", secondsSince(started));
 }
 
@@ -170,6 +175,7 @@ int run(int argc, char** argv) {
   }
   json.beginObject("seconds")
       .value("dataSweep", phases.data)
+      .value("latencyProbe", phases.latency)
       .value("probesAndFillSearch", phases.probesAndSearch)
       .value("codeSweep", phases.code)
       .value("readPass", phases.readPass)

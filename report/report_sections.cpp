@@ -4,6 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "kernels/block_read_features.h"
+#include "kernels/latency_probe.h"
+#include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -49,12 +52,15 @@ u32 measuredPoints(const CacheCurve& curve) {
 void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields) {
   json.beginObject("cache")
       .value("readMode", u32{bench.readMode})
+      .value("readWidthBits", readWidthBits(bench.readMode))
       .value("fillMode", u32{bench.fillMode})
       .value("lineSize", std::int64_t{bench.lineSize})
       .value("cacheMax", bench.cacheMax.load())
       .value("l1Size", bench.l1Size.load())
       .value("l2Speed", bench.l2Speed.load())
-      .value("l2ProbeSize", bench.l2ProbeSize.load());
+      .value("l2ProbeSize", bench.l2ProbeSize.load())
+      .value("l1Source", edgeSourceName(static_cast<EdgeSource>(bench.l1EdgeSource.load())))
+      .value("l2Source", edgeSourceName(static_cast<EdgeSource>(bench.l2EdgeSource.load())));
   json.beginArray("points");
   for (u32 i = 0; i < CACHE_POINTS; ++i) {
     json.beginObject()
@@ -63,6 +69,8 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
         .value("nominalBytes", curvePointSize(i))
         .value("dataKiBps", bench.dcacheCurve[i].load())
         .value("codeKiBps", bench.icacheCurve[i].load())
+        .value("latencyTicksX256", bench.latencyCurve[i].load())
+        .value("latencyPs", latencyPicoseconds(bench.latencyCurve[i].load(), bench.tscRate.load()))
         .endObject();
   }
   json.endArray();

@@ -15,8 +15,9 @@ int blockIndex(u32 block);
 // Points 0..159 of a cache curve measured so far (stops at the first NO_POINT).
 u32 measuredPoints(const CacheCurve& curve);
 
-// "cache": readMode, fillMode, lineSize, cacheMax, the analysis values, the 160 points with
-// their block sizes, the four unmeasured slots, and the texts of the cache page's fields.
+// "cache": readMode and its load width in bits, fillMode, lineSize, cacheMax, the analysis
+// values and which curve showed the L1 and the L2 edge, the 160 points with their block sizes, speeds and load latency (1/256 ticks and
+// picoseconds), the four unmeasured slots, and the texts of the cache page's fields.
 void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields);
 
 // "ram": readMax, writeMax and the measured curves, 324 entries each, by block size; a block

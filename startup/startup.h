@@ -70,7 +70,8 @@ void mainDialogReturned();
 void pinThreadToProcessor0();
 void pinProcessToProcessor0();
 
-// CPUID and a time-stamp counter present: true, and bench.mmx / bench.sse set.
+// CPUID and a time-stamp counter present: true, and bench.mmx / bench.sse set, and
+// bench.avx / bench.avx512 where the system also saves the wide registers.
 bool checkProcessor();
 
 // Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "kernels/block_read_features.h"
 #include "kernels/stride_kernels.h"
 #include "platform/cpu.h"
 #include "startup/cpu_ident.h"
@@ -53,6 +54,7 @@ bool checkProcessor() {
   if (!check.ok) return false;
   bench.mmx = check.mmx;
   bench.sse = check.sse;
+  detectWideLoads();
   return true;
 }
 

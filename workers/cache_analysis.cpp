@@ -1,5 +1,8 @@
 #include "workers/cache_analysis.h"
 
+#include <algorithm>
+
+#include "workers/cache_edges.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -72,8 +75,29 @@ bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels) {
   return true;
 }
 
+const char* edgeSourceName(EdgeSource source) {
+  switch (source) {
+    case EdgeSource::Bandwidth: return "bandwidth";
+    case EdgeSource::Latency: return "latency";
+    default: return "none";
+  }
+}
+
+EdgeSource deriveLevels(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels) {
+  if (deriveCacheLevelsFromLatency(dcache, latency, levels)) return EdgeSource::Latency;
+  if (deriveCacheLevels(dcache, levels)) return EdgeSource::Bandwidth;
+  return EdgeSource::None;
+}
+
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
                             const CacheLevels& previous) {
+  CurveCopy noLatency;
+  std::fill(std::begin(noLatency), std::end(noLatency), NO_POINT);
+  return analyseCurves(dcache, icache, noLatency, cpuClass, previous);
+}
+
+CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
+                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous) {
   CacheAnalysis result{previous, {}};
   FieldUpdates& fields = result.fields;
 
@@ -82,7 +106,8 @@ CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8
     fields.add(FIELD_DCACHE_SPEED, " %6lu ", dataPeak.speed / KIB);
   }
 
-  if (deriveCacheLevels(dcache, result.levels)) {
+  result.l1Source = deriveLevels(dcache, latency, result.levels);
+  if (result.l1Source != EdgeSource::None) {
     if (result.levels.l2Speed / KIB != 0) {
       fields.add(FIELD_L2_SPEED, " %6lu ", result.levels.l2Speed / KIB);
     }
@@ -124,15 +149,20 @@ void copyCurve(const CacheCurve& from, CurveCopy& to) {
 void analyseCacheCurves() {
   CurveCopy dcache;
   CurveCopy icache;
+  CurveCopy latency;
   copyCurve(bench.dcacheCurve, dcache);
   copyCurve(bench.icacheCurve, icache);
+  copyCurve(bench.latencyCurve, latency);
   const CacheLevels previous{bench.l2Speed.load(std::memory_order_relaxed),
                              bench.l2ProbeSize.load(std::memory_order_relaxed),
                              bench.l1Size.load(std::memory_order_relaxed)};
 
-  const CacheAnalysis result =
-      analyseCurves(dcache, icache, bench.cpuClass.load(std::memory_order_relaxed), previous);
+  const CacheAnalysis result = analyseCurves(
+      dcache, icache, latency, bench.cpuClass.load(std::memory_order_relaxed), previous);
 
+  if (result.l1Source != EdgeSource::None) {
+    bench.l1EdgeSource.store(static_cast<u8>(result.l1Source), std::memory_order_relaxed);
+  }
   bench.l2Speed.store(result.levels.l2Speed, std::memory_order_relaxed);
   bench.l2ProbeSize.store(result.levels.l2ProbeSize, std::memory_order_relaxed);
   // l1Size last, with release: a reader that finds it nonzero (acquire) finds the other two set.

@@ -35,9 +35,14 @@ struct CacheLevels {
 // What the levels hold until the first run that can derive them.
 inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, 0xFFFFFFFFu, 0};
 
+// Which curve showed a cache edge.
+enum class EdgeSource : u8 { None = 0, Bandwidth = 1, Latency = 2 };
+const char* edgeSourceName(EdgeSource source);  // "none", "bandwidth", "latency"
+
 struct CacheAnalysis {
   CacheLevels levels;
   FieldUpdates fields;  // in the order 111, 112, 101, 114, 110, 100, each only when derived
+  EdgeSource l1Source = EdgeSource::None;  // the curve this run's levels came from, if any
 };
 
 // The L1 edge of the data curve and the L2 values behind it. Returns true and sets `levels` when
@@ -49,11 +54,22 @@ bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels);
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
                             const CacheLevels& previous);
 
+// The same with the latency curve: once it is measured to its end, the L1 edge is the rise of
+// the load latency (deriveCacheLevelsFromLatency, cache_edges.h), which read speeds can hide
+// where the L2 refills the L1 as fast as the loads read it; where the latency shows no L1 edge,
+// and while it is not measured, the read-speed rule decides as above.
+CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
+                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous);
+
+// The levels by the latency rule where it finds them, else by the read-speed rule; the source
+// says which, None when neither can derive them (then `levels` is untouched).
+EdgeSource deriveLevels(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels);
+
 // Copies a shared curve, reading each entry once.
 void copyCurve(const CacheCurve& from, CurveCopy& to);
 
-// Runs the analysis on the curves in `bench`, stores l2Speed, l2ProbeSize and l1Size and sets
-// the page texts. User-interface thread.
+// Runs the analysis on the curves in `bench`, stores l2Speed, l2ProbeSize, l1Size and the
+// source of the L1 edge and sets the page texts. User-interface thread.
 void analyseCacheCurves();
 
 }  // namespace vardelo

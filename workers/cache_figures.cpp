@@ -1,12 +1,13 @@
 #include "workers/cache_figures.h"
 
+#include "workers/cache_edges.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
 
-ReadVariantChoice chooseReadVariant(const u32 (&speeds)[3]) {
+ReadVariantChoice chooseReadVariant(std::span<const u32> speeds) {
   ReadVariantChoice choice{0, 0};
-  for (u8 variant = 0; variant < 3; ++variant) {
+  for (u8 variant = 0; variant < speeds.size(); ++variant) {
     if (static_cast<i32>(speeds[variant]) >= static_cast<i32>(choice.cacheMax)) {
       choice = {variant, speeds[variant]};
     }
@@ -23,21 +24,30 @@ constexpr u32 FIRST_THRESHOLD_TICKS = 160;
 constexpr int PASSES_PER_STRIDE = 20;
 constexpr int WARM_UP_PASSES = 3;
 
-// One pass whose time fits 32 bits; a longer one (an interrupt, a counter jump) is repeated.
-u32 timedPass(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks) {
-  std::uint64_t ticks = passTicks(lengthBytes, strideBytes);
-  while (ticks > 0xFFFFFFFFu) ticks = passTicks(lengthBytes, strideBytes);
-  return static_cast<u32>(ticks);
+// One pass whose time fits 32 bits; a longer one (an interrupt, a counter jump) is repeated, up
+// to LINE_PASS_TRIES times in a row. Returns false when every try was too long (a counter that
+// jumps on every read, say), rather than trying for ever.
+bool timedPass(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks, u32& ticks) {
+  for (int tries = 0; tries < LINE_PASS_TRIES; ++tries) {
+    const std::uint64_t t = passTicks(lengthBytes, strideBytes);
+    if (t <= 0xFFFFFFFFu) {
+      ticks = static_cast<u32>(t);
+      return true;
+    }
+  }
+  return false;
 }
 
-u32 bestPassTicks(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks) {
-  u32 best = BAD_SAMPLE;
+// The best time of passes 4 to 19 of twenty, or false if a pass could not be timed.
+bool bestPassTicks(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks, u32& best) {
+  best = BAD_SAMPLE;
   for (int pass = 1; pass <= PASSES_PER_STRIDE; ++pass) {
-    const u32 ticks = timedPass(lengthBytes, strideBytes, passTicks);
+    u32 ticks = 0;
+    if (!timedPass(lengthBytes, strideBytes, passTicks, ticks)) return false;
     // The first passes warm the caches up; the last one is made but not used.
     if (pass > WARM_UP_PASSES && pass < PASSES_PER_STRIDE && ticks < best) best = ticks;
   }
-  return best;
+  return true;
 }
 
 }  // namespace
@@ -46,7 +56,8 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
   sleep(50);
   u32 threshold = FIRST_THRESHOLD_TICKS;
   for (u32 stride = FIRST_STRIDE; stride <= LAST_STRIDE; stride *= 2) {
-    const u32 best = bestPassTicks(lengthBytes, stride, passTicks);
+    u32 best = 0;
+    if (!bestPassTicks(lengthBytes, stride, passTicks, best)) return LINE_PROBE_FAILED;
     // Below the line size a doubling still fetches every line; past it, each doubling halves
     // the lines fetched and the time with them. The first such drop marks the previous stride.
     if (best <= threshold) return stride / 2;
@@ -60,23 +71,50 @@ bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
   return l2ProbeSize != 0xFFFFFFFFu && l1Size != 0;
 }
 
-CacheLevels cacheLevelsForFigures(const CurveCopy& dcache, const CacheLevels& stored) {
-  if (cacheLevelsUsable(stored.l2ProbeSize, stored.l1Size)) return stored;
-  CacheLevels derived = stored;
-  deriveCacheLevels(dcache, derived);
-  return derived;
+LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
+  LevelsForFigures result{CACHE_LEVELS_UNSET, EdgeSource::None};
+  result.source = deriveLevels(dcache, latency, result.levels);
+  return result;
 }
 
-u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size) {
+u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size) {
   if (l1Size == 0) return 0;
+  // Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
+  // The subtraction stops at zero: a fall within half an L1 of the start (a dip in the L1 part
+  // of the curve) would otherwise wrap to a size near 4 GiB.
   const u32 adjust = cpuClass == 1 ? l1Size : 0;
+  const u32 halfUp = curvePointSize(point) + l1Size / 2;
+  const u32 rounded = halfUp > adjust ? (halfUp - adjust) / l1Size * l1Size : 0;
+  const u32 kib = rounded / 1024;
+  return highestPowerOfTwoNotAbove(kib + kib / 2);
+}
+
+namespace {
+
+// The first point from 8 on at or below three quarters of l2Speed; 160 for none.
+u32 l2EdgeByThreshold(const CurveCopy& dcache, u32 l2Speed) {
   const u32 limit = l2Speed - l2Speed / 4;
   u32 p = 8;
   while (p < CACHE_POINTS && dcache[p] > limit) ++p;
-  const u32 size = curvePointSize(p);
-  const u32 rounded = (size + l1Size / 2 - adjust) / l1Size * l1Size;
-  const u32 kib = rounded / 1024;
-  return highestPowerOfTwoNotAbove(kib + kib / 2);
+  return p;
+}
+
+}  // namespace
+
+u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size) {
+  return l2SizeAtPointKiB(l2EdgeByThreshold(dcache, l2Speed), cpuClass, l1Size);
+}
+
+L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass,
+                  const CacheLevels& levels) {
+  if (levels.l1Size == 0) return {0, EdgeSource::None};
+  if (!latencyMeasured(latency)) {
+    const u32 p = l2EdgeByThreshold(dcache, levels.l2Speed);
+    return {l2SizeAtPointKiB(p, cpuClass, levels.l1Size),
+            p < CACHE_POINTS ? EdgeSource::Bandwidth : EdgeSource::None};
+  }
+  const L2Edge edge = findL2Edge(dcache, latency, levels);
+  return {l2SizeAtPointKiB(edge.point, cpuClass, levels.l1Size), edge.source};
 }
 
 u32 installedMemoryMiB(std::uint64_t totalBytes) {
@@ -90,7 +128,10 @@ FieldText l2LineText(u32 lineBytes) {
                         : fieldText(FIELD_L2_LINE, "%3lubyts*", lineBytes);
 }
 
-FieldText ramLineText(u32 lineBytes) { return fieldText(FIELD_RAM_LINE, "%3lubyts", lineBytes); }
+FieldText ramLineText(u32 lineBytes) {
+  return lineBytes == LINE_PROBE_FAILED ? fixedFieldText(FIELD_RAM_LINE, "-")
+                                        : fieldText(FIELD_RAM_LINE, "%3lubyts", lineBytes);
+}
 
 FieldText l2SizeText(u32 kib) { return fieldText(FIELD_L2_SIZE, " %4luK ", kib); }
 

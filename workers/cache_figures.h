@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/bench_state.h"
 #include "core/text_format.h"
@@ -21,14 +22,15 @@ inline constexpr u32 FIELD_FILL_MODE = 130;
 // --- Read variant -----------------------------------------------------------------------------
 
 struct ReadVariantChoice {
-  u8 readMode;   // 0, 1 or 2
+  u8 readMode;   // 0 to 4
   u32 cacheMax;  // the chosen variant's speed, the chart's starting scale
 };
 
-// Given the speeds of variants 0, 1 and 2 at the same block size: the fastest, ties going to the
-// higher variant. Speeds compare as signed numbers against a start of 0, so a speed with the top
-// bit set never wins; a variant the processor lacks times as BAD_SAMPLE and comes out tiny.
-ReadVariantChoice chooseReadVariant(const u32 (&speeds)[3]);
+// Given the speeds of variants 0, 1, 2, ... in turn at the same block size: the fastest, ties
+// going to the higher variant. Speeds compare as signed numbers against a start of 0, so a speed
+// with the top bit set never wins; a variant the processor lacks times as BAD_SAMPLE and comes
+// out tiny, and a wide variant that was not tried stands as NO_POINT.
+ReadVariantChoice chooseReadVariant(std::span<const u32> speeds);
 
 // --- Line-size probe --------------------------------------------------------------------------
 
@@ -42,7 +44,10 @@ using SleepMs = void (*)(u32 ms);
 // (class 2: five eighths) of the previous stride's best; 4 if the best at stride 8 is already at
 // most 160 ticks; 256 if no doubling up to 256 does. Best of sixteen passes per stride: of twenty,
 // the first three warm up and the last is not used; a pass whose time does not fit 32 bits is
-// repeated without counting.
+// repeated without counting, up to LINE_PASS_TRIES times in a row, after which the probe gives
+// up and returns LINE_PROBE_FAILED.
+inline constexpr int LINE_PASS_TRIES = 10;
+inline constexpr u32 LINE_PROBE_FAILED = 0;
 u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, SleepMs sleep);
 
 // --- L2 size and installed memory -------------------------------------------------------------
@@ -51,16 +56,34 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
 // address would wrap) and the L2 size (which divides by l1Size) must not run before.
 bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size);
 
-// The values the worker's figures build on: the analysis' stored ones when usable, else the same
-// analysis run on the worker's own copy of the data curve, so the figures do not depend on
-// whether the cache page was on view during the sweep. May still be unusable if the copy does
-// not reach ten points past its L1 edge.
-CacheLevels cacheLevelsForFigures(const CurveCopy& dcache, const CacheLevels& stored);
+// The values the worker's figures build on: the analysis run on the worker's own copy of the
+// finished curves (cache_analysis.h, deriveLevels), never the values a painter left, which may
+// come from a partial curve or an earlier sweep. Unusable (CACHE_LEVELS_UNSET) when the curves
+// do not show them.
+struct LevelsForFigures {
+  CacheLevels levels;
+  EdgeSource source;
+};
+LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency);
 
 // The L2 size in KiB, a power of two: the first point from 8 on that falls to three quarters of
 // l2Speed, less l1Size on class 1 (whose L2 does not hold a copy of L1), rounded to a multiple of
 // l1Size and then to a power of two, switching up at four thirds. 0 when l1Size is 0.
 u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size);
+
+// The rounding of the L2 size from the point of its edge (160: 4 MiB), as above. The class-1
+// subtraction stops at zero (the figure is then 1), where unsigned arithmetic would wrap.
+u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size);
+
+// The L2 size as the worker shows it. With the latency curve measured, its edge is the one of
+// findL2Edge (cache_edges.h): a fall of the read speed that holds, else a rise of the latency
+// that holds; without it, the rule of l2SizeKiB. kib 0 when l1Size is 0.
+struct L2Figure {
+  u32 kib;
+  EdgeSource source;  // None: no edge up to 4 MiB, the size is computed from 4 MiB
+};
+L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass,
+                  const CacheLevels& levels);
 
 // Installed memory in MiB as shown: the next multiple of 8 above the whole MiB of the total, so
 // that a total a little short of a round size (memory the firmware keeps) shows the round size.
@@ -70,7 +93,7 @@ u32 installedMemoryMiB(std::uint64_t totalBytes);
 // --- Page texts -------------------------------------------------------------------------------
 
 FieldText l2LineText(u32 lineBytes);   // 122: "-" for 8 bytes or less, else "%3lubyts*"
-FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"
+FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"; "-" when the probe failed
 FieldText l2SizeText(u32 kib);         // 102: " %4luK "
 FieldText memoryText(u32 mib);         // 104: " %5luM ", empty for 0
 FieldText fillModeText(u32 fillMode);  // 130: "%8lX"

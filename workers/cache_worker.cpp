@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/text_format.h"
+#include "kernels/block_read_features.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
@@ -20,6 +21,7 @@ void clearCurves() {
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
     bench.dcacheCurve[i].store(NO_POINT);
     bench.icacheCurve[i].store(NO_POINT);
+    bench.latencyCurve[i].store(NO_POINT);
   }
 }
 
@@ -38,9 +40,34 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
   for (u32 i = 0; i < CACHE_POINTS; ++i) storePoint(curve, i, ops.measure(kind, sweepBlockSize(i)));
 }
 
+// The latency of each block size of the data curve: the lowest of LATENCY_PASSES passes over
+// all sizes, upwards and downwards in turn. Whatever else runs on the core (or on its
+// other hardware thread, sharing its caches) only ever lengthens a load, and it comes and goes:
+// passes in turns meet it at different sizes. The curve is not drawn, but one change is counted
+// at the end, so that the painter runs the analysis with it now rather than only once the code
+// sweep's points arrive, after the fill search.
+void probeLatencies(const CacheOps& ops) {
+  if (ops.latency == nullptr) return;
+  for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
+    for (u32 k = 0; k < CACHE_POINTS; ++k) {
+      const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
+      const u32 latency = ops.latency(sweepBlockSize(i));
+      if (pass == 0 || latency < bench.latencyCurve[i].load()) bench.latencyCurve[i].store(latency);
+    }
+  }
+  bench.cacheDirty.fetch_add(1);
+}
+
+// The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
+// loses); a wide one only where the processor and the system allow it, so that elsewhere the
+// choice, and the time it takes, stay what they were.
 void chooseReadMode(const CacheOps& ops) {
-  u32 speeds[3];
-  for (u8 variant = 0; variant < 3; ++variant) {
+  u32 speeds[READ_VARIANT_COUNT];
+  for (u8 variant = 0; variant < READ_VARIANT_COUNT; ++variant) {
+    if (variant > READ_SSE128 && !readVariantAvailable(variant)) {
+      speeds[variant] = NO_POINT;
+      continue;
+    }
     bench.readMode.store(variant);
     speeds[variant] = ops.measure(0, READ_VARIANT_BYTES);
   }
@@ -49,21 +76,19 @@ void chooseReadMode(const CacheOps& ops) {
   bench.cacheMax.store(choice.cacheMax);
 }
 
-// The values of the curve analysis the figures build on. The painter normally has them; if the
-// cache page was not on view, the same analysis runs here on the finished data curve, and its
-// values are published as the painter would have.
-CacheLevels levelsForFigures() {
-  const CacheLevels stored{bench.l2Speed.load(), bench.l2ProbeSize.load(), bench.l1Size.load()};
-  CurveCopy dcache;
-  copyCurve(bench.dcacheCurve, dcache);
-  const CacheLevels levels = cacheLevelsForFigures(dcache, stored);
-  if (!cacheLevelsUsable(stored.l2ProbeSize, stored.l1Size) &&
-      cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size)) {
-    bench.l2Speed.store(levels.l2Speed);
-    bench.l2ProbeSize.store(levels.l2ProbeSize);
-    bench.l1Size.store(levels.l1Size);
+// The values of the curve analysis the figures build on, derived here from the finished data
+// and latency curves: what a painter left may come from a partial curve or an earlier sweep, or
+// be missing if the cache page was not on view. They are published as the painter publishes
+// its own, so the page and the worker's figures agree.
+CacheLevels levelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
+  const LevelsForFigures derived = cacheLevelsForFigures(dcache, latency);
+  if (derived.source != EdgeSource::None) {
+    bench.l1EdgeSource.store(static_cast<u8>(derived.source));
+    bench.l2Speed.store(derived.levels.l2Speed);
+    bench.l2ProbeSize.store(derived.levels.l2ProbeSize);
+    bench.l1Size.store(derived.levels.l1Size);
   }
-  return levels;
+  return derived.levels;
 }
 
 u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
@@ -71,20 +96,24 @@ u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
 }
 
 void deriveFigures(const CacheOps& ops) {
-  const CacheLevels levels = levelsForFigures();
+  CurveCopy dcache, latency;
+  copyCurve(bench.dcacheCurve, dcache);
+  copyCurve(bench.latencyCurve, latency);
+  const CacheLevels levels = levelsForFigures(dcache, latency);
   const bool usable = cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size);
   // Without the analysis values neither the L2 line probe (its end would wrap) nor the L2 size
   // (it divides by l1Size) can run; their fields keep their texts.
   if (usable) sendField(l2LineText(probeLineSize(ops, levels.l2ProbeSize)));
 
+  // A probe that could not time its passes leaves lineSize, which the RAM kernels use, as it was.
   const u32 line = probeLineSize(ops, RAM_PROBE_BYTES);
-  bench.lineSize.store(static_cast<i32>(line));
+  if (line != LINE_PROBE_FAILED) bench.lineSize.store(static_cast<i32>(line));
   sendField(ramLineText(line));
 
   if (usable) {
-    CurveCopy dcache;
-    copyCurve(bench.dcacheCurve, dcache);
-    sendField(l2SizeText(l2SizeKiB(dcache, bench.cpuClass.load(), levels.l2Speed, levels.l1Size)));
+    const L2Figure l2 = l2Figure(dcache, latency, bench.cpuClass.load(), levels);
+    bench.l2EdgeSource.store(static_cast<u8>(l2.source));
+    sendField(l2SizeText(l2.kib));
   }
   sendField(memoryText(installedMemoryMiB(platform::totalPhysicalMemoryBytes())));
 }
@@ -102,11 +131,13 @@ void cacheSweep(const CacheOps& ops) {
   platform::postToMainDialog(UM_SHOW_TAB);
   bench.cacheRestart.store(0);
   clearCurves();
+  if (ops.prepareArea != nullptr) ops.prepareArea();
 
   chooseReadMode(ops);
   platform::sleepMs(CACHE_PAUSE_MS);
   sweepCurve(ops, 0, bench.dcacheCurve);
   bench.cacheRedraw.fetch_add(1);
+  probeLatencies(ops);
 
   deriveFigures(ops);
   ops.searchFill();

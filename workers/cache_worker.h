@@ -1,5 +1,6 @@
 // The cache sweep worker: measures the data-read and code-execution curves over 160 block
-// sizes, chooses the read variant, derives the line sizes, the L2 size and the installed
+// sizes, chooses the read variant, probes the dependent-load latency at the same block sizes
+// once the data curve is complete, derives the line sizes, the L2 size and the installed
 // memory, runs the fill-pattern search, and then waits for restart requests. It never draws:
 // it stores points and counts changes, and sends its figures to the cache page as texts.
 //
@@ -19,11 +20,17 @@ inline constexpr u32 CACHE_IDLE_MS = 230;     // poll period of the restart requ
 inline constexpr u32 CACHE_PAUSE_MS = 50;     // before each sweep
 inline constexpr u32 READ_VARIANT_BYTES = 6144;
 inline constexpr u32 RAM_PROBE_BYTES = 8u << 20;
+inline constexpr u32 LATENCY_PASSES = 5;         // passes of the latency probe over all sizes
 
 struct CacheOps {
   u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)
   void (*searchFill)();                     // sets bench.fillMode (searchFillMode)
   LinePassTicks linePass;                   // one timed pass of the line-size probe
+  // Dependent-load latency of a block, 1/256 ticks per load (measureLatency); null: no probe.
+  u32 (*latency)(u32 blockBytes) = nullptr;
+  // Writes the whole test area so that each page has physical memory of its own before it is
+  // measured (block_read_area.h); null: nothing to prepare.
+  void (*prepareArea)() = nullptr;
 };
 
 // Thread start: processor 0, and a full redraw asked of the cache chart.

@@ -37,12 +37,18 @@ check(c["dataTail"] == [NO_POINT] * 4 and c["codeTail"] == [NO_POINT] * 4, "slot
 for pt in points:
     check(0 < pt["dataKiBps"] < NO_POINT and 0 < pt["codeKiBps"] < NO_POINT,
           "point %d measured: %r" % (pt["index"], pt))
+    check(0 < pt["latencyTicksX256"] < NO_POINT and 0 < pt["latencyPs"] < NO_POINT,
+          "point %d latency probed: %r" % (pt["index"], pt))
+check(c["l1Source"] in ("bandwidth", "latency"), "l1Source %r" % c.get("l1Source"))
+check(c["l2Source"] in ("none", "bandwidth", "latency"), "l2Source %r" % c.get("l2Source"))
+check("latencyProbe" in report["seconds"], "seconds of the latency probe")
 check([pt["blockBytes"] for pt in points[:4]] == [4608, 4608, 4608, 4864], "first block sizes")
 check(points[159]["blockBytes"] == 4063232, "last block size")
 mode = c["fillMode"]
 fields4 = [(mode >> s) & 15 for s in (0, 4, 8, 12)]
 check(mode != 0 and 8 not in fields4, "fillMode 0x%04X is an accepted code" % mode)
-check(c["readMode"] in (0, 1, 2), "readMode")
+check(c["readMode"] in (0, 1, 2, 3, 4), "readMode")
+check(c["readWidthBits"] == 32 << c["readMode"], "readWidthBits %r for readMode %r" % (c["readWidthBits"], c["readMode"]))
 check(c["lineSize"] in (4, 8, 16, 32, 64, 128, 256), "lineSize %r" % c["lineSize"])
 
 f = c["fields"]

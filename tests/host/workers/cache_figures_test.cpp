@@ -42,6 +42,27 @@ TEST(CacheFigures, ReadVariantChoice) {
   }
 }
 
+TEST(CacheFigures, WideReadVariantsAreTriedAfterTheClassicOnes) {
+  const struct {
+    const char* what;
+    u32 speeds[5];
+    u8 readMode;
+  } cases[] = {
+      {"256-bit fastest", {1000, 2000, 4000, 8000, NO_POINT}, 3},
+      {"512-bit fastest", {1000, 2000, 4000, 8000, 9000}, 4},
+      {"ties go to the widest", {4000, 4000, 4000, 4000, 4000}, 4},
+      {"SSE beats AVX", {1000, 2000, 8000, 7999, NO_POINT}, 2},
+      // A wide variant not tried (NO_POINT) loses even where every tried one measured 0.
+      {"untried wide variants never win", {0, 0, 0, NO_POINT, NO_POINT}, 2},
+      {"AVX-512 tried without AVX", {1000, 2000, 4000, NO_POINT, 3000}, 2},
+  };
+  for (const auto& c : cases) {
+    const ReadVariantChoice got = chooseReadVariant(c.speeds);
+    EXPECT_EQ(got.readMode, c.readMode) << c.what;
+    EXPECT_EQ(got.cacheMax, c.speeds[c.readMode]) << c.what;
+  }
+}
+
 // --- Line-size probe --------------------------------------------------------------------------
 
 // Pass times for the probe: first the scripted calls in order, then the time set for the stride.
@@ -150,6 +171,27 @@ TEST(CacheFigures, LineProbeUsesPassesFourToNineteenAndRepeatsOverflowingOnes) {
   EXPECT_EQ(std::count(script.seenStrides.begin(), script.seenStrides.end(), 8u), 22);
 }
 
+// A counter that jumps on every read (or a pass always interrupted) must not hold the probe
+// for ever: each pass is tried at most LINE_PASS_TRIES times, then the probe gives up.
+TEST(CacheFigures, LineProbeGivesUpOnPassesThatNeverFit32Bits) {
+  const struct {
+    const char* what;
+    std::vector<std::uint64_t> calls;  // then every pass at 1000 ticks
+    u32 line;
+    std::size_t passesTried;
+  } cases[] = {
+      {"nine too long, then one fits", std::vector<std::uint64_t>(9, 1ull << 32), 256, 9 + 120},
+      {"ten too long in a row", std::vector<std::uint64_t>(10, 1ull << 32), LINE_PROBE_FAILED, 10},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(probe(flat(1000), 0, c.calls), c.line) << c.what;
+    EXPECT_EQ(script.seenStrides.size(), c.passesTried) << c.what;
+  }
+  // Every pass too long: the probe ends after ten tries instead of never.
+  EXPECT_EQ(probe(flat(1ull << 33)), LINE_PROBE_FAILED);
+  EXPECT_EQ(script.seenStrides.size(), 10u);
+}
+
 // --- Levels for the figures -------------------------------------------------------------------
 
 void fillDropAt(CurveCopy& d, u32 firstSlow, u32 fast, u32 slow) {
@@ -157,33 +199,34 @@ void fillDropAt(CurveCopy& d, u32 firstSlow, u32 fast, u32 slow) {
   for (u32 p = 0; p < CACHE_POINTS; ++p) d[p] = p < firstSlow ? fast : slow;
 }
 
-TEST(CacheFigures, LevelsComeFromTheWorkersCurveOnlyWhenTheAnalysisHasNotRun) {
-  CurveCopy d;
+// The worker's figures build on its own analysis of the finished curves, never on what a painter
+// left (which may be stale, or from a partial curve): the stored values are not even an input.
+TEST(CacheFigures, LevelsComeFromTheFinishedCurves) {
+  CurveCopy d, noLatency, latency;
   fillDropAt(d, 49, 40960000, 10240000);
-  const CacheLevels painted{7777777, 131072, 131072};
-  const struct {
-    const char* what;
-    CacheLevels stored;
-    bool usable;
-    CacheLevels used;
-  } cases[] = {
-      {"never analysed", CACHE_LEVELS_UNSET, false, {10240000, 55296, 32768}},
-      {"probe size unset", {5, 0xFFFFFFFFu, 65536}, false, {10240000, 55296, 32768}},
-      {"l1 size unset", {5, 65536, 0}, false, {10240000, 55296, 32768}},
-      {"painted", painted, true, painted},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(cacheLevelsUsable(c.stored.l2ProbeSize, c.stored.l1Size), c.usable) << c.what;
-    const CacheLevels got = cacheLevelsForFigures(d, c.stored);
-    EXPECT_EQ(got.l2Speed, c.used.l2Speed) << c.what;
-    EXPECT_EQ(got.l2ProbeSize, c.used.l2ProbeSize) << c.what;
-    EXPECT_EQ(got.l1Size, c.used.l1Size) << c.what;
-  }
+  std::fill(std::begin(noLatency), std::end(noLatency), NO_POINT);
+  // A latency curve whose L1 edge lies at point 38 (22 KiB): 32 KiB by either curve's rule would
+  // need the same edge, so a different edge shows which curve decided.
+  std::fill(std::begin(latency), std::end(latency), NO_POINT);
+  for (u32 p = 0; p < CACHE_POINTS; ++p) latency[p] = p < 38 ? 400 : 1200;
+
+  LevelsForFigures got = cacheLevelsForFigures(d, noLatency);
+  EXPECT_EQ(got.source, EdgeSource::Bandwidth);
+  EXPECT_EQ(got.levels.l2Speed, 10240000u);
+  EXPECT_EQ(got.levels.l2ProbeSize, 55296u);
+  EXPECT_EQ(got.levels.l1Size, 32768u);
+
+  got = cacheLevelsForFigures(d, latency);
+  EXPECT_EQ(got.source, EdgeSource::Latency);
+  EXPECT_EQ(got.levels.l2ProbeSize, curvePointSize(48));
+  EXPECT_EQ(got.levels.l1Size, 32768u);
+  EXPECT_EQ(got.levels.l2Speed, 25600000u) << "read speeds of points 47 to 50, two on each side";
 
   // A curve that does not reach past its edge gives nothing usable.
   std::fill(std::begin(d), std::end(d), NO_POINT);
-  const CacheLevels got = cacheLevelsForFigures(d, CACHE_LEVELS_UNSET);
-  EXPECT_FALSE(cacheLevelsUsable(got.l2ProbeSize, got.l1Size));
+  got = cacheLevelsForFigures(d, noLatency);
+  EXPECT_EQ(got.source, EdgeSource::None);
+  EXPECT_FALSE(cacheLevelsUsable(got.levels.l2ProbeSize, got.levels.l1Size));
 }
 
 // --- L2 size and installed memory -------------------------------------------------------------
@@ -219,6 +262,30 @@ TEST(CacheFigures, L2SizeRule) {
   }
 }
 
+// A fall at 6 KiB behind an L1 taken as 2 MiB (a curve without an L1 edge and a dip at its
+// start): class 1 subtracts the L1 from the size, which wrapped below zero and showed 4194304K.
+// The subtraction stops at zero, where class 0's rounding already ends.
+TEST(CacheFigures, L2SizeNeverWrapsBelowZero) {
+  const struct {
+    const char* what;
+    u32 firstSlow;
+    u8 cpuClass;
+    u32 l1Size;
+    u32 kib;
+  } cases[] = {
+      {"class 1, fall within half an L1 of the start", 8, 1, 2097152, 1},
+      {"class 0, the same fall", 8, 0, 2097152, 1},
+      {"class 1, fall at exactly half an L1", 112, 1, 1048576, 1},
+      {"class 1, fall one L1 and a half out", 136, 1, 1048576, 1024},
+  };
+  for (const auto& c : cases) {
+    CurveCopy d;
+    fillDropAt(d, c.firstSlow, 1000000, 700000);
+    EXPECT_EQ(l2SizeKiB(d, c.cpuClass, 1000000, c.l1Size), c.kib) << c.what;
+    EXPECT_EQ(l2SizeAtPointKiB(c.firstSlow, c.cpuClass, c.l1Size), c.kib) << c.what;
+  }
+}
+
 TEST(CacheFigures, InstalledMemoryRoundsUpToTheNextMultipleOf8MiB) {
   constexpr std::uint64_t MIB = 1 << 20;
   const struct {
@@ -248,6 +315,7 @@ TEST(CacheFigures, FieldTexts) {
       {l2LineText(8), 122, "-"},  // 8 bytes or less: no line size shown
       {l2LineText(16), 122, " 16byts*"},
       {ramLineText(64), 124, " 64byts"},
+      {ramLineText(LINE_PROBE_FAILED), 124, "-"},  // the probe gave up
       {l2SizeText(512), 102, "  512K "},
       {memoryText(24584), 104, " 24584M "},
       {fillModeText(0x1A2B), 130, "    1A2B"},

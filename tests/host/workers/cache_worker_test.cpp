@@ -4,9 +4,11 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/constants.h"
 #include "tests/host/fakes/platform_fake.h"
+#include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 #include "workers/sweep_exclusion.h"
 
@@ -62,11 +64,19 @@ class CacheWorker : public ::testing::Test {
     bench.l2Speed = 0;
     bench.l2ProbeSize = 0xFFFFFFFFu;
     bench.l1Size = 0;
+    bench.avx = 0;
+    bench.avx512 = 0;
+    bench.l1EdgeSource = 0;
+    bench.l2EdgeSource = 0;
+    for (auto& e : bench.latencyCurve) e = NO_POINT;
     for (auto& e : bench.dcacheCurve) e = 0;
     for (auto& e : bench.icacheCurve) e = 0;
   }
   void TearDown() override {
     fake::reset();
+    bench.avx = 0;
+    bench.avx512 = 0;
+    for (auto& e : bench.latencyCurve) e = 0;
     if (sweepOwner() == 1) endCacheSweep();
     bench.cacheBusy = 1;
   }
@@ -131,13 +141,26 @@ TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {
   EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u);
 }
 
-TEST_F(CacheWorker, UsesThePaintersAnalysisWhenItHasRun) {
+// What a painter left (here from some earlier, different curve) neither survives the sweep nor
+// enters the worker's figures: they come from the finished curve.
+TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValues) {
   bench.l2Speed = 16'000'000;
-  bench.l2ProbeSize = 110592;  // 108 KiB: the painter saw a 64 KiB cache
+  bench.l2ProbeSize = 110592;  // 108 KiB: a painter saw a 64 KiB cache
   bench.l1Size = 65536;
-  cacheSweep(OPS);
-  EXPECT_EQ(bench.l1Size.load(), 65536u) << "kept, not replaced by the worker's own";
-  // limit 12,000,000 first reached past 512 KiB: 557056 rounds to 524288 in 64 KiB steps.
+  std::vector<u32> lengths;
+  static std::vector<u32>* seen;
+  seen = &lengths;
+  static const CacheOps ops{fakeMeasure, fakeSearch, [](u32 length, u32 stride) {
+                              seen->push_back(length);
+                              return fakeLinePass(length, stride);
+                            }};
+  cacheSweep(ops);
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
+  EXPECT_EQ(bench.l2Speed.load(), L2_SPEED);
+  ASSERT_FALSE(lengths.empty());
+  EXPECT_EQ(lengths.front(), 55296u) << "the L2 line probe reads the worker's own probe size";
+  // limit 15,000,000 first reached past 512 KiB: 557056 rounds to 557056 in 32 KiB steps.
   EXPECT_EQ(fields().at(102), "  512K ");
 }
 
@@ -154,6 +177,148 @@ TEST_F(CacheWorker, WaitsWhileARamPassRuns) {
   EXPECT_EQ(sleeps[2], CACHE_WAIT_MS);
   EXPECT_NE(sleeps[3], CACHE_WAIT_MS) << "the sweep starts once ramBusy is 0";
   EXPECT_EQ(measureCalls, 3 + 160 + 160);
+}
+
+// The variant choice times the 256- and 512-bit loads only where they can run, after the three
+// classic widths; where they cannot, the sweep is the one of a processor without them.
+std::vector<u32> modesTimed;
+
+u32 wideMeasure(u32 kind, u32 size) {
+  if (kind == 0 && size == READ_VARIANT_BYTES && bench.dcacheCurve[0].load() == NO_POINT) {
+    const u32 mode = bench.readMode.load();
+    modesTimed.push_back(mode);
+    const u32 byMode[5] = {40'000'000, 45'000'000, 45'000'000, 90'000'000, 80'000'000};
+    return mode < 5 ? byMode[mode] : 0;
+  }
+  return fakeMeasure(kind, size);
+}
+
+TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
+  static const CacheOps wide{wideMeasure, fakeSearch, fakeLinePass};
+  const struct {
+    u8 avx, avx512;
+    std::vector<u32> timed;
+    u8 readMode;
+  } cases[] = {
+      {0, 0, {0, 1, 2}, 2},
+      {1, 0, {0, 1, 2, 3}, 3},
+      {1, 1, {0, 1, 2, 3, 4}, 3},  // 512-bit loads slower than 256-bit ones here
+      {0, 1, {0, 1, 2, 4}, 4},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    bench.avx = c.avx;
+    bench.avx512 = c.avx512;
+    modesTimed.clear();
+    cacheSweep(wide);
+    EXPECT_EQ(modesTimed, c.timed) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+    EXPECT_EQ(bench.readMode.load(), c.readMode) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+  }
+}
+
+// The latency probe covers the block sizes of the data curve once the data curve is complete
+// and before the line probes, keeps the lowest of its passes at each size, and a new sweep
+// starts from an empty latency curve.
+std::vector<std::string> events;
+
+u32 eventMeasure(u32 kind, u32 size) {
+  if (kind == 0 && size == sweepBlockSize(CACHE_POINTS - 1)) events.push_back("last data point");
+  return fakeMeasure(kind, size);
+}
+std::vector<u32> latencyBlocks;  // in the order probed
+
+// Each pass returns other values at some sizes, as interference would: 0x400 and 0x1200 are the
+// lowest, and the curve must keep them.
+u32 fakeLatency(u32 block) {
+  if (events.empty() || events.back() != "latency") {
+    events.push_back("latency");
+    EXPECT_EQ(bench.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
+  }
+  latencyBlocks.push_back(block);
+  const u32 pass = (latencyBlocks.size() - 1) / CACHE_POINTS;
+  const u32 low = block <= 32768 ? 0x400 : 0x1200;
+  return (block / 256 + pass) % LATENCY_PASSES == 0 ? low : low + 0x500 * (pass + 1);
+}
+std::uint64_t eventLinePass(u32 length, u32 stride) {
+  if (events.back() != "line probe") events.push_back("line probe");
+  return fakeLinePass(length, stride);
+}
+
+TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
+  static const CacheOps ops{eventMeasure, fakeSearch, eventLinePass, fakeLatency};
+  for (int sweep = 0; sweep < 2; ++sweep) {
+    events.clear();
+    latencyBlocks.clear();
+    bench.latencyCurve[0] = 0x1200;  // left from an earlier sweep
+    cacheSweep(ops);
+    EXPECT_EQ(events, (std::vector<std::string>{"last data point", "latency", "line probe"}));
+    // Passes up and down in turn.
+    ASSERT_EQ(latencyBlocks.size(), LATENCY_PASSES * CACHE_POINTS);
+    for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
+      for (u32 k = 0; k < CACHE_POINTS; ++k) {
+        const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
+        ASSERT_EQ(latencyBlocks[pass * CACHE_POINTS + k], sweepBlockSize(i)) << pass << ", " << k;
+      }
+    }
+    for (u32 i = 0; i < CACHE_POINTS; ++i) {
+      ASSERT_EQ(bench.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
+    }
+    for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
+      EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
+    }
+    // Every point and new maximum (as without the probe), and once more for the latency curve.
+    EXPECT_EQ(bench.cacheDirty.load(), (sweep + 1) * (320u + 49u + 1u)) << "sweep " << sweep;
+  }
+}
+
+// The test area gets pages of its own at the start of every sweep, before anything is measured
+// in it (untouched pages all read the system's one page of zeros).
+int prepareCalls = 0;
+int measuresBeforePrepare = -1;
+
+TEST_F(CacheWorker, PreparesTheTestAreaBeforeMeasuring) {
+  static const CacheOps ops{fakeMeasure, fakeSearch, fakeLinePass, nullptr, [] {
+                              ++prepareCalls;
+                              measuresBeforePrepare = measureCalls;
+                              EXPECT_EQ(bench.dcacheCurve[0].load(), NO_POINT);
+                            }};
+  prepareCalls = 0;
+  cacheSweep(ops);
+  EXPECT_EQ(prepareCalls, 1);
+  EXPECT_EQ(measuresBeforePrepare, 0);
+  const int callsAfterFirst = measureCalls;
+  cacheSweep(ops);
+  EXPECT_EQ(prepareCalls, 2);
+  EXPECT_EQ(measuresBeforePrepare, callsAfterFirst);
+}
+
+// Where the read curve is flat (the L2 refills the L1 as fast as the loads read, and the L3
+// nearly as fast), the latency probe gives the edges.
+TEST_F(CacheWorker, AFlatReadCurveTakesItsEdgesFromTheLatency) {
+  static const CacheOps ops{
+      [](u32 kind, u32 size) { return kind == 0 ? 90'000'000u : fakeMeasure(kind, size); },
+      fakeSearch, fakeLinePass,
+      [](u32 block) { return block <= 32768 ? 370u : block <= 524288 ? 740u : 2600u; }};
+  bench.cpuClass = 1;
+  cacheSweep(ops);
+  EXPECT_EQ(bench.l1Size.load(), 32768u);
+  EXPECT_EQ(bench.l1EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
+  EXPECT_EQ(bench.l2EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
+  EXPECT_EQ(fields().at(102), "  512K ");
+}
+
+// A RAM line probe that cannot time its passes shows no result and leaves the line size the RAM
+// kernels use as it was.
+TEST_F(CacheWorker, AFailedRamLineProbeKeepsTheLineSize) {
+  static const CacheOps ops{fakeMeasure, fakeSearch, [](u32 length, u32 stride) {
+                              return length == RAM_PROBE_BYTES ? std::uint64_t{1} << 32
+                                                               : fakeLinePass(length, stride);
+                            }};
+  bench.lineSize = 64;
+  cacheSweep(ops);
+  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(fields().at(124), "-");
+  EXPECT_EQ(fields().at(122), " 64byts*") << "the L2 probe is not affected";
 }
 
 // Two presses during a sweep bring exactly one more sweep; a press before the sweep clears its

@@ -38,13 +38,16 @@ class BlockRead : public ::testing::Test {
   }
 
   void SetUp() override {
-    saved_ = {bench.testArea, bench.mmx, bench.sse, bench.readMode, bench.rdtscOverhead};
+    saved_ = {bench.testArea, bench.mmx,      bench.sse,          bench.avx,
+              bench.avx512,   bench.readMode, bench.rdtscOverhead};
     const u32 edx = featureBits();
     hasMmx_ = (edx >> 23) & 1;
     hasSse_ = (edx >> 25) & 1;
+    wide_ = wideLoadsFrom(readWideLoadBits());
     bench.testArea = area_;
     bench.mmx = hasMmx_;
     bench.sse = hasSse_;
+    applyWideLoads(wide_);
     bench.readMode = 0;
     bench.rdtscOverhead = 0;
   }
@@ -52,6 +55,8 @@ class BlockRead : public ::testing::Test {
     bench.testArea = saved_.testArea;
     bench.mmx = saved_.mmx;
     bench.sse = saved_.sse;
+    bench.avx = saved_.avx;
+    bench.avx512 = saved_.avx512;
     bench.readMode = saved_.readMode;
     bench.rdtscOverhead = saved_.rdtscOverhead;
   }
@@ -59,7 +64,9 @@ class BlockRead : public ::testing::Test {
   bool available(const BlockReadVariant& v) const {
     if (v.needs == &BenchState::mmx) return hasMmx_;
     if (v.needs == &BenchState::sse) return hasSse_;
-    return true;
+    if (v.needs == &BenchState::avx) return wide_.avx != 0;
+    if (v.needs == &BenchState::avx512) return wide_.avx512 != 0;
+    return v.needs == nullptr;
   }
 
   // The fewest ticks of a few reads: a read that an interrupt lengthened does not count.
@@ -72,11 +79,12 @@ class BlockRead : public ::testing::Test {
   static inline u8* buffer_ = nullptr;
   static inline u8* area_ = nullptr;
   bool hasMmx_ = false, hasSse_ = false;
+  WideLoads wide_{};
 
  private:
   struct Saved {
     u8* testArea;
-    u8 mmx, sse, readMode;
+    u8 mmx, sse, avx, avx512, readMode;
     u32 rdtscOverhead;
   } saved_{};
 };
@@ -117,10 +125,12 @@ TEST_F(BlockRead, MissingVariantGivesBadSampleWithoutTouchingMemory) {
                                                PAGE_NOACCESS));
   ASSERT_NE(noAccess, nullptr);
   bench.testArea = noAccess;
+  // Without the wide loads' flags readMode 3 and 4 are missing variants too; 5 and up name none.
+  applyWideLoads({0, 0});
   struct Case {
     u8 readMode, mmx, sse;
   };
-  const Case cases[] = {{1, 0, 1}, {2, 1, 0}, {3, 1, 1}, {255, 1, 1}};
+  const Case cases[] = {{1, 0, 1}, {2, 1, 0}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}, {255, 1, 1}};
   for (const Case& c : cases) {
     bench.readMode = c.readMode;
     bench.mmx = c.mmx;
@@ -132,6 +142,59 @@ TEST_F(BlockRead, MissingVariantGivesBadSampleWithoutTouchingMemory) {
         << "readMode " << mode << ", mmx " << mmx << ", sse " << sse;
   }
   VirtualFree(noAccess, 0, MEM_RELEASE);
+}
+
+// The wide variants run only where CPUID has the instructions and XCR0 says the system saves
+// their registers. This machine's own bits, with one of them taken away at a time, must leave
+// readMode 3 and 4 returning BAD_SAMPLE at once, on an area that faults when touched.
+TEST_F(BlockRead, WideVariantsWithoutTheirCpuidOrXcr0BitsGiveBadSampleWithoutTouchingMemory) {
+  u8* noAccess = static_cast<u8*>(VirtualAlloc(nullptr, PAGE, MEM_COMMIT | MEM_RESERVE,
+                                               PAGE_NOACCESS));
+  ASSERT_NE(noAccess, nullptr);
+  bench.testArea = noAccess;
+  const WideLoadBits real = readWideLoadBits();
+  std::printf("CPUID max leaf %u, leaf 1 ECX %08X, leaf 7 EBX %08X, XCR0 %08X: avx %d, avx512 %d\n",
+              real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0, wide_.avx, wide_.avx512);
+  struct Case {
+    const char* what;
+    WideLoadBits bits;
+  };
+  const Case cases[] = {
+      {"no OSXSAVE", {real.maxLeaf, real.leaf1Ecx & ~CPUID1_ECX_OSXSAVE, real.leaf7Ebx, real.xcr0}},
+      {"no AVX, no AVX-512F",
+       {real.maxLeaf, real.leaf1Ecx & ~CPUID1_ECX_AVX, real.leaf7Ebx & ~CPUID7_EBX_AVX512F,
+        real.xcr0}},
+      {"YMM state not saved", {real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0 & ~4u}},
+      {"SSE state not saved", {real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0 & ~2u}},
+      {"nothing at all", {}},
+  };
+  for (const Case& c : cases) {
+    applyWideLoads(wideLoadsFrom(c.bits));
+    for (u8 mode : {READ_AVX256, READ_AVX512}) {
+      bench.readMode = mode;
+      EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE) << c.what << ", readMode " << int(mode);
+      EXPECT_EQ(blockReadPassTicks(0, 4608), BAD_SAMPLE) << c.what << ", readMode " << int(mode);
+    }
+  }
+  // Without the ZMM state bits AVX-512 is refused while AVX may still run.
+  applyWideLoads(wideLoadsFrom({real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0 & ~0xE0u}));
+  EXPECT_EQ(bench.avx512.load(), 0);
+  bench.readMode = READ_AVX512;
+  EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE);
+  VirtualFree(noAccess, 0, MEM_RELEASE);
+}
+
+// Where the processor has AVX, the system under these tests (Wine on Linux) saves its state:
+// the detection must then offer 256-bit loads, or the wide variant would never be chosen.
+TEST_F(BlockRead, DetectionOffersAvxWhereCpuidAndXcr0HaveIt) {
+  const WideLoadBits real = readWideLoadBits();
+  const bool cpuHasAvx = (real.leaf1Ecx & CPUID1_ECX_AVX) != 0 &&
+                         (real.leaf1Ecx & CPUID1_ECX_OSXSAVE) != 0;
+  if (!cpuHasAvx) GTEST_SKIP() << "no AVX on this processor";
+  EXPECT_EQ(real.xcr0 & XCR0_YMM, XCR0_YMM);
+  detectWideLoads();
+  EXPECT_EQ(bench.avx.load(), 1);
+  EXPECT_TRUE(readVariantAvailable(READ_AVX256));
 }
 
 TEST_F(BlockRead, ReadsWholeIterationsOfTheLengthOnly) {
@@ -206,6 +269,29 @@ TEST_F(BlockRead, ReadsTheLastIterationOfTheLength) {
     }
   }
   RemoveVectoredExceptionHandler(handler);
+}
+
+TEST_F(BlockRead, ReadsNothingBeforeTheBlock) {
+  // An unreadable page, then two readable ones; each block starts exactly at the first readable
+  // byte, so a load below it would fault.
+  u8* pages = static_cast<u8*>(VirtualAlloc(nullptr, 3 * PAGE, MEM_COMMIT | MEM_RESERVE,
+                                            PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(pages, PAGE, PAGE_NOACCESS, &old));
+  bench.testArea = pages + PAGE;
+  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
+    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
+    if (!available(v)) {
+      std::printf("%s: not on this processor, not run\n", v.name);
+      continue;
+    }
+    bench.readMode = mode;
+    for (u32 length : {256u, 4608u, 2 * PAGE}) {
+      EXPECT_NE(blockReadTicks(0, length), BAD_SAMPLE) << v.name << ", length " << length;
+    }
+  }
+  VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 }  // namespace

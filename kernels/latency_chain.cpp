@@ -1,0 +1,75 @@
+#include "kernels/latency_chain.h"
+
+#include <cstring>
+#include <utility>
+
+namespace vardelo {
+namespace {
+
+constexpr u32 MAX_PAGES = CHASE_MAX_BLOCK_BYTES / CHASE_PAGE_BYTES;
+constexpr u32 SHUFFLE_SEED = 0x2545F491u;
+
+// A uniform index below `n` (n >= 1) from the sequence; the small modulo bias does not matter
+// to a shuffle that only has to defeat prefetchers.
+u32 randomBelow(u32& state, u32 n) {
+  state = chaseRandomNext(state);
+  return state % n;
+}
+
+// Fisher-Yates over the first n entries.
+template <typename T>
+void shuffle(T* items, u32 n, u32& state) {
+  for (u32 i = n; i > 1; --i) std::swap(items[i - 1], items[randomBelow(state, i)]);
+}
+
+void storeAddress(u8* area, u32 offset, u32 address) {
+  std::memcpy(area + offset, &address, sizeof address);
+}
+
+}  // namespace
+
+u32 buildChaseChain(u8* area, u32 areaAddress, u32 blockBytes) {
+  // Outside the contract; kept inside the page table below and the chain's own lines.
+  if (blockBytes > CHASE_MAX_BLOCK_BYTES) blockBytes = CHASE_MAX_BLOCK_BYTES;
+  if (blockBytes < CHASE_LINE_BYTES) blockBytes = CHASE_LINE_BYTES;
+  const u32 lines = chaseLines(blockBytes);
+  const u32 pages = (lines + CHASE_LINES_PER_PAGE - 1) / CHASE_LINES_PER_PAGE;
+  u32 state = SHUFFLE_SEED;
+
+  u16 pageOrder[MAX_PAGES];
+  for (u32 p = 0; p < pages; ++p) pageOrder[p] = static_cast<u16>(p);
+  shuffle(pageOrder, pages, state);
+
+  // Each line is linked to the next one visited; the last one closes the chain.
+  u32 first = 0, previous = 0;
+  bool started = false;
+  for (u32 k = 0; k < pages; ++k) {
+    const u32 page = pageOrder[k];
+    const u32 firstLine = page * CHASE_LINES_PER_PAGE;
+    const u32 count = lines - firstLine < CHASE_LINES_PER_PAGE ? lines - firstLine
+                                                                : CHASE_LINES_PER_PAGE;
+    u8 lineOrder[CHASE_LINES_PER_PAGE];
+    for (u32 l = 0; l < count; ++l) lineOrder[l] = static_cast<u8>(l);
+    shuffle(lineOrder, count, state);
+    for (u32 l = 0; l < count; ++l) {
+      const u32 offset = (firstLine + lineOrder[l]) * CHASE_LINE_BYTES;
+      if (started) {
+        storeAddress(area, previous, areaAddress + offset);
+      } else {
+        first = offset;
+        started = true;
+      }
+      previous = offset;
+    }
+  }
+  storeAddress(area, previous, areaAddress + first);
+  return first;
+}
+
+u32 chaseNextOffset(const u8* area, u32 areaAddress, u32 offset) {
+  u32 address;
+  std::memcpy(&address, area + offset, sizeof address);
+  return address - areaAddress;
+}
+
+}  // namespace vardelo

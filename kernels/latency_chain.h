@@ -1,0 +1,49 @@
+// The pointer chain behind the dependent-load latency probe, as plain C++.
+//
+// A block of the test area becomes one closed chain through all of its 64-byte lines: the first
+// four bytes of each line hold the 32-bit address of the next line to visit. The latency kernel
+// (latency_chase.S) follows the chain, so every load waits for the one before it and the time
+// per load is the latency of the level that holds the block.
+//
+// The order of the visits keeps the steps of that curve sharp:
+//  - all lines of one 4 KiB page are visited before the next page, so the page tables are
+//    walked once per 64 loads, not once per load, and TLB misses stay out of the figure;
+//  - within a page the lines come in a shuffled order, and the pages too, so no prefetcher can
+//    guess the next line from the last few.
+// The shuffle is a fixed pseudo-random sequence: the same block gives the same chain every
+// time, so the probe is repeatable and tests can rebuild what the kernel walked.
+#pragma once
+
+#include <cstdint>
+
+#include "core/bench_state.h"
+
+namespace vardelo {
+
+inline constexpr u32 CHASE_LINE_BYTES = 64;
+inline constexpr u32 CHASE_PAGE_BYTES = 4096;
+inline constexpr u32 CHASE_LINES_PER_PAGE = CHASE_PAGE_BYTES / CHASE_LINE_BYTES;
+// The largest block the chain can cover: the cache sweep's blocks stay below 4 MiB.
+inline constexpr u32 CHASE_MAX_BLOCK_BYTES = 4u << 20;
+
+// Lines in a block of `blockBytes` (whole lines only; a remainder below 64 bytes is not used).
+constexpr u32 chaseLines(u32 blockBytes) { return blockBytes / CHASE_LINE_BYTES; }
+
+// Writes the chain for a block of `blockBytes` (at least 64, at most CHASE_MAX_BLOCK_BYTES) at
+// `area`, whose first byte has the 32-bit address `areaAddress`, and returns the byte offset of
+// the line the chain starts with (any line of a closed chain would do; this is the first one
+// visited). Writes only the first four bytes of each line.
+u32 buildChaseChain(u8* area, u32 areaAddress, u32 blockBytes);
+
+// The offset of the line after the one at `offset`, read back from the chain in `area`.
+u32 chaseNextOffset(const u8* area, u32 areaAddress, u32 offset);
+
+// The pseudo-random sequence of the shuffle (xorshift32): the next state after `state` (never 0).
+constexpr u32 chaseRandomNext(u32 state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
+}  // namespace vardelo

@@ -1,0 +1,39 @@
+#include "kernels/latency_probe.h"
+
+#include "kernels/latency_chain.h"
+
+namespace vardelo {
+
+u32 latencyRounds(u32 blockBytes) {
+  u32 loads = chaseLines(blockBytes);
+  if (loads < LATENCY_MIN_LOADS) loads = LATENCY_MIN_LOADS;
+  return (loads + LATENCY_LOADS_PER_ROUND - 1) / LATENCY_LOADS_PER_ROUND;
+}
+
+u32 measureLatencyWith(u32 blockBytes, u8* area, u32 areaAddress, u32 rdtscOverhead,
+                       ChaseTicksFn chase) {
+  u32 cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
+  const u32 lap = (chaseLines(blockBytes) + LATENCY_LOADS_PER_ROUND - 1) / LATENCY_LOADS_PER_ROUND;
+  chase(cursor, lap > 0 ? lap : 1);
+
+  const u32 rounds = latencyRounds(blockBytes);
+  std::uint64_t best = ~std::uint64_t{0};
+  for (u32 walk = 0; walk < LATENCY_WALKS; ++walk) {
+    const std::uint64_t ticks = chase(cursor, rounds);
+    if (ticks < best) best = ticks;
+  }
+  if (best > 0xFFFFFFFFu) return NO_POINT;
+  const std::uint64_t net = best > rdtscOverhead ? best - rdtscOverhead : 0;
+  const std::uint64_t loads = std::uint64_t{rounds} * LATENCY_LOADS_PER_ROUND;
+  return static_cast<u32>(net * LATENCY_UNITS_PER_TICK / loads);
+}
+
+u32 latencyPicoseconds(u32 ticksX256, u32 tscRate) {
+  if (ticksX256 == NO_POINT || tscRate == 0) return NO_POINT;
+  // ps = ticksX256 / 256 * 10^12 / (tscRate * 1024) = ticksX256 * 5^12 / (64 * tscRate), which
+  // keeps the product below 2^61.
+  const std::uint64_t ps = std::uint64_t{ticksX256} * 244'140'625ull / (64ull * tscRate);
+  return ps < NO_POINT ? static_cast<u32>(ps) : NO_POINT - 1;
+}
+
+}  // namespace vardelo

@@ -1,0 +1,23 @@
+#include "kernels/latency_probe.h"
+
+extern "C" std::uint64_t vardelo_latency_chase(const void** cursor, std::uint32_t rounds);
+
+namespace vardelo {
+namespace {
+
+std::uint64_t chaseAtAddress(u32& cursor, u32 rounds) {
+  const void* p = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cursor));
+  const std::uint64_t ticks = vardelo_latency_chase(&p, rounds);
+  cursor = static_cast<u32>(reinterpret_cast<std::uintptr_t>(p));
+  return ticks;
+}
+
+}  // namespace
+
+u32 measureLatency(u32 blockBytes) {
+  u8* area = bench.testArea.load(std::memory_order_relaxed);
+  return measureLatencyWith(blockBytes, area, static_cast<u32>(reinterpret_cast<std::uintptr_t>(area)),
+                            bench.rdtscOverhead.load(std::memory_order_relaxed), chaseAtAddress);
+}
+
+}  // namespace vardelo

@@ -1,0 +1,117 @@
+#include "kernels/latency_chain.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+namespace vardelo {
+namespace {
+
+constexpr u32 AREA_ADDRESS = 0x01230000;  // where the area would sit in a 32-bit process
+constexpr u8 SENTINEL = 0xA5;
+
+struct Walk {
+  std::vector<u32> offsets;  // one lap, from the start the builder returned
+  bool closed = false;       // the lap ends where it began
+};
+
+Walk walkOneLap(const std::vector<u8>& area, u32 start, u32 lines) {
+  Walk walk;
+  u32 offset = start;
+  for (u32 k = 0; k < lines; ++k) {
+    walk.offsets.push_back(offset);
+    offset = chaseNextOffset(area.data(), AREA_ADDRESS, offset);
+    if (offset >= area.size()) return walk;  // a link out of the area: not closed
+  }
+  walk.closed = offset == start;
+  return walk;
+}
+
+// Block sizes of the cache sweep, with partial pages and the largest the chain covers.
+const u32 BLOCKS[] = {64, 4096, 4608, 4864, 7936, 34816, 65536, 1048576, 4063232, 4u << 20};
+
+TEST(LatencyChain, OneClosedLapThroughEveryLineOnce) {
+  for (u32 block : BLOCKS) {
+    std::vector<u8> area(block + 4096, SENTINEL);
+    const u32 lines = chaseLines(block);
+    const u32 start = buildChaseChain(area.data(), AREA_ADDRESS, block);
+    const Walk walk = walkOneLap(area, start, lines);
+    ASSERT_EQ(walk.offsets.size(), lines) << "block " << block << ": a link leaves the block";
+    EXPECT_TRUE(walk.closed) << "block " << block;
+    const std::set<u32> seen(walk.offsets.begin(), walk.offsets.end());
+    EXPECT_EQ(seen.size(), lines) << "block " << block << ": a line visited twice";
+    for (u32 offset : walk.offsets) {
+      ASSERT_EQ(offset % CHASE_LINE_BYTES, 0u) << "block " << block;
+      ASSERT_LT(offset, lines * CHASE_LINE_BYTES) << "block " << block;
+    }
+  }
+}
+
+TEST(LatencyChain, EveryPageIsFinishedBeforeTheNextAndBothOrdersAreShuffled) {
+  for (u32 block : BLOCKS) {
+    std::vector<u8> area(block, SENTINEL);
+    const u32 lines = chaseLines(block);
+    const Walk walk = walkOneLap(area, buildChaseChain(area.data(), AREA_ADDRESS, block), lines);
+    std::vector<u32> pageOrder;
+    std::set<u32> pagesDone;
+    u32 inOrderLines = 0;
+    for (std::size_t k = 0; k < walk.offsets.size(); ++k) {
+      const u32 page = walk.offsets[k] / CHASE_PAGE_BYTES;
+      if (pageOrder.empty() || pageOrder.back() != page) {
+        EXPECT_EQ(pagesDone.count(page), 0u) << "block " << block << ": page " << page << " revisited";
+        pageOrder.push_back(page);
+        pagesDone.insert(page);
+      }
+      if (k > 0 && walk.offsets[k] == walk.offsets[k - 1] + CHASE_LINE_BYTES) ++inOrderLines;
+    }
+    // A shuffle leaves about one neighbour in order per page by chance; a walk in address
+    // order has nearly all of them so.
+    if (lines >= 64) {
+      EXPECT_LT(inOrderLines, lines / 8) << "block " << block << ": lines in address order";
+    }
+    if (pageOrder.size() >= 16) {
+      u32 inOrderPages = 0;
+      for (std::size_t k = 1; k < pageOrder.size(); ++k) {
+        inOrderPages += pageOrder[k] == pageOrder[k - 1] + 1;
+      }
+      EXPECT_LE(inOrderPages, pageOrder.size() / 4) << "block " << block << ": pages in address order";
+    }
+  }
+}
+
+TEST(LatencyChain, WritesOnlyTheFirstWordOfEachLineAndTheSameChainEveryTime) {
+  const u32 block = 4608 + 64 + 32;  // a partial page and a partial line at the end
+  std::vector<u8> first(block + 4096, SENTINEL), second(block + 4096, 0);
+  const u32 startA = buildChaseChain(first.data(), AREA_ADDRESS, block);
+  for (u32 i = 0; i < first.size(); ++i) {
+    const bool linkWord = i < chaseLines(block) * CHASE_LINE_BYTES && i % CHASE_LINE_BYTES < 4;
+    if (!linkWord) {
+      ASSERT_EQ(first[i], SENTINEL) << "byte " << i << " written";
+    }
+  }
+  const u32 startB = buildChaseChain(second.data(), AREA_ADDRESS, block);
+  EXPECT_EQ(startA, startB);
+  for (u32 line = 0; line < chaseLines(block); ++line) {
+    const u32 offset = line * CHASE_LINE_BYTES;
+    EXPECT_EQ(chaseNextOffset(first.data(), AREA_ADDRESS, offset),
+              chaseNextOffset(second.data(), AREA_ADDRESS, offset))
+        << "line " << line;
+  }
+}
+
+TEST(LatencyChain, BlocksOutsideTheContractStayInsideTheirLimits) {
+  // Below one line: a chain of the one line at the start.
+  std::vector<u8> tiny(64, SENTINEL);
+  EXPECT_EQ(buildChaseChain(tiny.data(), AREA_ADDRESS, 10), 0u);
+  EXPECT_EQ(chaseNextOffset(tiny.data(), AREA_ADDRESS, 0), 0u);
+  // Above 4 MiB: the chain covers 4 MiB and writes nothing behind it.
+  std::vector<u8> big((4u << 20) + 8192, SENTINEL);
+  buildChaseChain(big.data(), AREA_ADDRESS, (4u << 20) + 8192);
+  for (u32 i = 4u << 20; i < big.size(); ++i) {
+    ASSERT_EQ(big[i], SENTINEL) << "byte " << i;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo

@@ -1,0 +1,39 @@
+#include "report/report_sections.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vardelo {
+namespace {
+
+// The cache section names the load width and which curve showed each edge, and gives every
+// point's load latency in 1/256 ticks and in picoseconds (or the unmeasured marker).
+TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
+  bench.readMode = 3;
+  bench.l1EdgeSource = 2;
+  bench.l2EdgeSource = 0;
+  bench.tscRate = 2441406;  // a 2.5 GHz counter
+  for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.latencyCurve[i] = NO_POINT;
+  bench.latencyCurve[159] = 256 * 10;  // ten ticks: 4 ns
+  JsonWriter json;
+  json.beginObject();
+  writeCacheSection(json, {});
+  json.endObject();
+  const std::string& t = json.text();
+  for (const char* expected :
+       {"\"readMode\": 3,\n    \"readWidthBits\": 256,", "\"l1Source\": \"latency\",",
+        "\"l2Source\": \"none\",",
+        "\"index\": 0,\n        \"blockBytes\": 4608,",
+        "\"latencyTicksX256\": 4294967295,\n        \"latencyPs\": 4294967295\n",
+        "\"latencyTicksX256\": 2560,\n        \"latencyPs\": 4000\n"}) {
+    EXPECT_NE(t.find(expected), std::string::npos) << "missing: " << expected;
+  }
+  bench.readMode = 0;
+  bench.l1EdgeSource = 0;
+  bench.tscRate = 0;
+  for (auto& e : bench.latencyCurve) e = 0;
+}
+
+}  // namespace
+}  // namespace vardelo
