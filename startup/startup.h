@@ -53,9 +53,10 @@ void identifyProcessor();
 // sleeps; leaves the process affinity mask as it found it.
 void settle();
 
-// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB and
-// makes areaBytes from it readable, writable and executable. On failure calls startupFatal and,
-// should that return, returns false with bench unchanged.
+// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB,
+// makes areaBytes from it readable, writable and executable and writes each of its pages once,
+// so that every page has memory of its own. On failure calls startupFatal and, should that
+// return, returns false with bench unchanged.
 bool allocateTestBuffer(u32 areaBytes = TEST_AREA_BYTES);
 
 }  // namespace vardelo
