@@ -9,8 +9,24 @@ u32 ramSpeedKiBps(u32 tscRate, u32 bestTicks) {
   return speed > RAM_SPEED_CEILING ? RAM_SPEED_CEILING : static_cast<u32>(speed);
 }
 
-u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block) {
-  kernel(0, gap, block);  // warm-up; its time is not used
+bool ramWalksAreCold() {
+  return bench.ramSpanBytes.load(std::memory_order_relaxed) > RAM_WINDOW_BYTES;
+}
+
+u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
+  const u32 span = bench.ramSpanBytes.load(std::memory_order_relaxed);
+  if (span <= RAM_WINDOW_BYTES) return 0;
+  u32 offset = bench.ramSpanOffset.load(std::memory_order_relaxed);
+  if (offset > span - RAM_WINDOW_BYTES) offset = 0;
+  const u32 next = offset + RAM_WINDOW_BYTES;
+  bench.ramSpanOffset.store(next > span - RAM_WINDOW_BYTES ? 0 : next, std::memory_order_relaxed);
+  if (flush != nullptr) flush(offset, bytes);
+  return offset;
+}
+
+u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
+  auto walk = [&] { return kernel(takeRamWindow(flush), gap, block); };
+  walk();  // warm-up; its time is not used
 
   const u32 tscRate = bench.tscRate.load(std::memory_order_relaxed);
   u32 best = BAD_SAMPLE;
@@ -22,7 +38,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block) {
     u32 t;
     u32 tries = RAM_TRIES;
     do {
-      t = kernel(0, gap, block);
+      t = walk();
       --tries;
     } while (tries > 0 && t == BAD_SAMPLE);
 

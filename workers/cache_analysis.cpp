@@ -73,7 +73,7 @@ bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels) {
 }
 
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
-                            const CacheLevels& previous) {
+                            const CacheLevels& previous, u32 mainMemorySpeed) {
   CacheAnalysis result{previous, {}};
   FieldUpdates& fields = result.fields;
 
@@ -91,8 +91,11 @@ CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8
     }
   }
 
-  // Main memory: the last four points, 3.4 to 3.9 MiB.
-  if (measured(dcache[CACHE_POINTS - 3])) {
+  // Main memory: measured on its own where the caches are large, else the last four points,
+  // 3.4 to 3.9 MiB.
+  if (mainMemorySpeed != 0) {
+    if (mainMemorySpeed / KIB != 0) fields.add(FIELD_RAM_SPEED, " %5lu ", mainMemorySpeed / KIB);
+  } else if (measured(dcache[CACHE_POINTS - 3])) {
     const u32 ramSpeed = meanOfFour(dcache, CACHE_POINTS - 4);
     if (ramSpeed / KIB != 0) fields.add(FIELD_RAM_SPEED, " %5lu ", ramSpeed / KIB);
   }
@@ -131,7 +134,8 @@ void analyseCacheCurves() {
                              bench.l1Size.load(std::memory_order_relaxed)};
 
   const CacheAnalysis result =
-      analyseCurves(dcache, icache, bench.cpuClass.load(std::memory_order_relaxed), previous);
+      analyseCurves(dcache, icache, bench.cpuClass.load(std::memory_order_relaxed), previous,
+                    bench.ramReadSpeed.load(std::memory_order_relaxed));
 
   bench.l2Speed.store(result.levels.l2Speed, std::memory_order_relaxed);
   bench.l2ProbeSize.store(result.levels.l2ProbeSize, std::memory_order_relaxed);

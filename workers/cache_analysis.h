@@ -45,9 +45,11 @@ struct CacheAnalysis {
 bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels);
 
 // The whole analysis over copies of the curves. `previous` is returned unchanged in the result
-// when the curve does not reach far enough to derive new levels.
+// when the curve does not reach far enough to derive new levels. A nonzero `mainMemorySpeed`
+// (KiB/s, measured from flushed memory where the caches could hold the curve's last points)
+// is the RAM speed figure; otherwise those points give it.
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
-                            const CacheLevels& previous);
+                            const CacheLevels& previous, u32 mainMemorySpeed = 0);
 
 // Copies a shared curve, reading each entry once.
 void copyCurve(const CacheCurve& from, CurveCopy& to);

@@ -91,6 +91,8 @@ FieldText l2LineText(u32 lineBytes) {
 
 FieldText ramLineText(u32 lineBytes) { return fieldText(FIELD_RAM_LINE, "%3lubyts", lineBytes); }
 
+FieldText ramSpeedText(u32 speedKiBps) { return fieldText(FIELD_RAM_SPEED, " %5lu ", speedKiBps / 1024); }
+
 FieldText l2SizeText(u32 kib) { return fieldText(FIELD_L2_SIZE, " %4luK ", kib); }
 
 FieldText memoryText(u32 mib) { return fieldText(FIELD_MEMORY_SIZE, " %5luM ", mib); }

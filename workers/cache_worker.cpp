@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/text_format.h"
+#include "kernels/ram_loop.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
@@ -77,9 +78,18 @@ void deriveFigures(const CacheOps& ops) {
   // (it divides by l1Size) can run; their fields keep their texts.
   if (usable) sendField(l2LineText(probeLineSize(ops, levels.l2ProbeSize)));
 
-  const u32 line = probeLineSize(ops, RAM_PROBE_BYTES);
+  // Main memory. Where the caches could hold the first 8 MiB, the probe and the speed use
+  // flushed windows of the span instead.
+  const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
+  const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, bench.cpuClass.load(),
+                                     cold ? ops.ramLinePass : ops.linePass, platform::sleepMs);
   bench.lineSize.store(static_cast<i32>(line));
   sendField(ramLineText(line));
+  if (cold) {
+    const u32 speed = ops.mainMemoryRead();
+    bench.ramReadSpeed.store(speed);
+    if (speed / 1024 != 0) sendField(ramSpeedText(speed));
+  }
 
   if (usable) {
     CurveCopy dcache;

@@ -24,6 +24,12 @@ struct CacheOps {
   u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)
   void (*searchFill)();                     // sets bench.fillMode (searchFillMode)
   LinePassTicks linePass;                   // one timed pass of the line-size probe
+  // Where the RAM walks are cold (a span larger than the window): one pass of the line-size
+  // probe over a flushed window of the span, and the main-memory read speed in KiB/s
+  // (measureMainMemoryRead). Null, or a span of one window, keeps the probe at the start of the
+  // test area and the RAM speed from the last points of the data curve.
+  LinePassTicks ramLinePass;
+  u32 (*mainMemoryRead)();
 };
 
 // Thread start: processor 0, and a full redraw asked of the cache chart.
