@@ -9,10 +9,9 @@ constexpr u32 MAX_SUBLEAVES = 16;
 
 u32 bits(u32 value, u32 low, u32 count) { return (value >> low) & ((1u << count) - 1); }
 
-bool add(CacheList& list, const CacheLevelInfo& level) {
-  if (level.sizeBytes == 0 || list.count >= MAX_CACHE_LEVELS) return false;
-  list.levels[list.count++] = level;
-  return true;
+// Levels of size 0 (a leaf's way of saying "none") are left out; so are levels past the capacity.
+void add(CacheList& list, const CacheLevelInfo& level) {
+  if (level.sizeBytes != 0 && list.count < MAX_CACHE_LEVELS) list.levels[list.count++] = level;
 }
 
 // Leaves 4 and 0x8000001D share one layout. EAX: type 0..4, level 5..7, fully associative 9,
