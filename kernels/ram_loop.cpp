@@ -29,6 +29,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
   walk();  // warm-up; its time is not used
 
   const u32 tscRate = bench.tscRate.load(std::memory_order_relaxed);
+  const u32 budgetShift = ramWalksAreCold() ? RAM_COLD_BUDGET_SHIFT : RAM_BUDGET_SHIFT;
   u32 best = BAD_SAMPLE;
   // The budget is summed in 64 bits: t / 2048 added to a tscRate near 2^32 must not wrap.
   std::uint64_t budget = 0;
@@ -52,7 +53,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
     if (t < best) best = t;
     if (best == 0) best = 1;
 
-    budget += t >> 11;
+    budget += t >> budgetShift;
     if (budget >= tscRate) break;
   }
   return ramSpeedKiBps(tscRate, best);

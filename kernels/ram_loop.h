@@ -2,8 +2,8 @@
 // and block size.
 //
 // The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
-// lie within 45 per mille of the best seen or the summed times reach about 2 seconds, and returns
-// tscRate * 8 MiB / best ticks in KiB/s. bench.ramStableCount counts the stable results of the
+// lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a quarter
+// second for cold walks, below), and returns tscRate * 8 MiB / best ticks in KiB/s. bench.ramStableCount counts the stable results of the
 // current call.
 //
 // Where the walks run follows bench.ramSpanBytes. While the span is the window itself (caches of
@@ -40,6 +40,13 @@ inline constexpr u32 RAM_TOLERANCE_PER_MILLE = 45;
 inline constexpr u32 RAM_STABLE_LIMIT = 5;
 // Kernel calls per step while they return BAD_SAMPLE; the last one is used whatever it is.
 inline constexpr u32 RAM_TRIES = 10;
+// A call also ends once its walks, each shifted right by this, sum to tscRate: 2048 × tscRate
+// ticks, 2 seconds of walks. Cold walks (a span of several windows) get 256 × tscRate, a quarter
+// second: from main memory every walk takes about three times as long, and its time varies more
+// with what the rest of the machine does to memory, so the six stable results come later, and
+// 2 seconds a point would make the passes several times as long. The statistics stay the same.
+inline constexpr u32 RAM_BUDGET_SHIFT = 11;
+inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 8;
 // The largest speed the loop returns. A speed above 32 bits (a walk of under tscRate / 512
 // ticks, which no real memory achieves) saturates here rather than wrapping; it stops one short
 // of NO_POINT so that a stored value never ends a curve.
