@@ -52,6 +52,32 @@ struct TabItem {
   std::intptr_t param = 0;
 };
 
+// One cache level as CPUID describes it.
+inline constexpr u8 CACHE_DATA = 1;
+inline constexpr u8 CACHE_INSTRUCTION = 2;
+inline constexpr u8 CACHE_UNIFIED = 3;
+struct CacheLevelInfo {
+  u8 level = 0;        // 1, 2, 3, ...
+  u8 type = 0;         // CACHE_DATA, CACHE_INSTRUCTION or CACHE_UNIFIED
+  u32 sizeBytes = 0;
+  u32 lineBytes = 0;
+  u32 ways = 0;        // 0: fully associative or not reported
+  u32 sharing = 0;     // logical processors that share it; 0: not reported
+};
+
+// Where a cache list came from.
+inline constexpr u8 CACHES_UNKNOWN = 0;
+inline constexpr u8 CACHES_FROM_LEAF_4 = 1;
+inline constexpr u8 CACHES_FROM_LEAF_8000001D = 2;
+inline constexpr u8 CACHES_FROM_LEGACY_LEAVES = 3;  // 0x80000005 and 0x80000006
+
+inline constexpr int MAX_CACHE_LEVELS = 8;
+struct CacheList {
+  u8 source = CACHES_UNKNOWN;
+  u8 count = 0;
+  CacheLevelInfo levels[MAX_CACHE_LEVELS] = {};
+};
+
 struct BenchState {
   // Start-up.
   AtomicHandle hInstance{nullptr};
@@ -133,6 +159,16 @@ struct BenchState {
   // Which curve showed the L1 and the L2 edge: 0 none, 1 read speed, 2 load latency.
   AtomicU8 l1EdgeSource{0};
   AtomicU8 l2EdgeSource{0};
+
+  // Caches and the span of the test area the RAM walks use. Set at start-up before the threads
+  // exist; ramSpanOffset and ramReadSpeed are then written by whichever sweep holds the right to
+  // measure. With a span of 8 MiB every walk stays at offset 0 and nothing is flushed.
+  CacheList caches{};
+  AtomicU32 clflushBytes{0};                    // bytes one CLFLUSH covers; 0: no CLFLUSH
+  AtomicU32 testAreaBytes{TEST_AREA_BYTES};     // usable bytes from testArea
+  AtomicU32 ramSpanBytes{RAM_WINDOW_BYTES};     // the span the RAM walks rotate through
+  AtomicU32 ramSpanOffset{0};                   // window of the next cold walk
+  AtomicU32 ramReadSpeed{0};                    // KiB/s of cold reads of a window; 0: not measured
 
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};

@@ -33,7 +33,18 @@ inline constexpr unsigned UM_PAINT_WRITE = 0x400 + 4;
 inline constexpr std::uint32_t TEST_BUFFER_BYTES = 0xC01000u;
 inline constexpr std::uint32_t TEST_AREA_BYTES = 0xC00000u;
 inline constexpr std::uint32_t TEST_AREA_ALIGN = 4096u;
-// The window the strided kernels walk: the first 8 MiB of the test area.
+// The window one strided walk covers: 8 MiB of the test area, the first 8 MiB unless the walks
+// rotate through a larger span. Its touches reach up to 255 bytes beyond its end.
 inline constexpr std::uint32_t RAM_WINDOW_BYTES = 0x800000u;
+inline constexpr std::uint32_t RAM_WALK_OVERRUN_BYTES = 256u;
+
+// The span the RAM walks rotate through, from the largest cache (startup/cache_description.h):
+// the window alone while that cache is at most 2 MiB or unknown, else a power of two at least
+// four times the cache, at most 512 MiB (a 32-bit process rarely finds much more in one piece)
+// and at most an eighth of the machine's memory.
+inline constexpr std::uint32_t RAM_SPAN_SMALL_CACHE_BYTES = 2u << 20;
+inline constexpr std::uint32_t RAM_SPAN_CACHE_FACTOR = 4;
+inline constexpr std::uint32_t RAM_SPAN_MAX_BYTES = 512u << 20;
+inline constexpr std::uint32_t RAM_SPAN_MEMORY_SHARE = 8;
 
 }  // namespace vardelo

@@ -9,10 +9,27 @@ u32 ramSpeedKiBps(u32 tscRate, u32 bestTicks) {
   return speed > RAM_SPEED_CEILING ? RAM_SPEED_CEILING : static_cast<u32>(speed);
 }
 
-u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block) {
-  kernel(0, gap, block);  // warm-up; its time is not used
+bool ramWalksAreCold() {
+  return bench.ramSpanBytes.load(std::memory_order_relaxed) > RAM_WINDOW_BYTES;
+}
+
+u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
+  const u32 span = bench.ramSpanBytes.load(std::memory_order_relaxed);
+  if (span <= RAM_WINDOW_BYTES) return 0;
+  u32 offset = bench.ramSpanOffset.load(std::memory_order_relaxed);
+  if (offset > span - RAM_WINDOW_BYTES) offset = 0;
+  const u32 next = offset + RAM_WINDOW_BYTES;
+  bench.ramSpanOffset.store(next > span - RAM_WINDOW_BYTES ? 0 : next, std::memory_order_relaxed);
+  if (flush != nullptr) flush(offset, bytes);
+  return offset;
+}
+
+u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
+  auto walk = [&] { return kernel(takeRamWindow(flush), gap, block); };
+  walk();  // warm-up; its time is not used
 
   const u32 tscRate = bench.tscRate.load(std::memory_order_relaxed);
+  const u32 budgetShift = ramWalksAreCold() ? RAM_COLD_BUDGET_SHIFT : RAM_BUDGET_SHIFT;
   u32 best = BAD_SAMPLE;
   // The budget is summed in 64 bits: t / 2048 added to a tscRate near 2^32 must not wrap.
   std::uint64_t budget = 0;
@@ -22,7 +39,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block) {
     u32 t;
     u32 tries = RAM_TRIES;
     do {
-      t = kernel(0, gap, block);
+      t = walk();
       --tries;
     } while (tries > 0 && t == BAD_SAMPLE);
 
@@ -36,7 +53,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block) {
     if (t < best) best = t;
     if (best == 0) best = 1;
 
-    budget += t >> 11;
+    budget += t >> budgetShift;
     if (budget >= tscRate) break;
   }
   return ramSpeedKiBps(tscRate, best);

@@ -1,10 +1,19 @@
 // RAM measurement loop: turns the tick counts of one strided kernel into one speed for one gap
 // and block size.
 //
-// The loop walks the RAM window (offset 0, always the first 8 MiB of the test area) once to warm
-// up, then again and again until six results lie within 45 per mille of the best seen or the
-// summed times reach about 2 seconds, and returns tscRate * 8 MiB / best ticks in KiB/s. It keeps
-// nothing between calls; bench.ramStableCount counts the stable results of the current call.
+// The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
+// lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a quarter
+// second for cold walks, below), and returns tscRate * 8 MiB / best ticks in KiB/s. bench.ramStableCount counts the stable results of the
+// current call.
+//
+// Where the walks run follows bench.ramSpanBytes. While the span is the window itself (caches of
+// 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area, as the
+// program always did. A larger span holds several windows, at least four times the largest cache
+// in all: each walk then takes the next window round the span, flushed out of the caches first,
+// so that it starts from main memory whatever the caches could hold. The walk itself, its
+// statistics and its speed stay the same. The place of the next window is the one thing kept
+// between calls (bench.ramSpanOffset), so that successive walks never meet a window that an
+// earlier one has just left in the caches.
 #pragma once
 
 #include "core/bench_state.h"
@@ -14,27 +23,53 @@ namespace vardelo {
 // A strided kernel: ticks of one walk, or BAD_SAMPLE.
 using RamKernelFn = u32 (*)(u32 offset, i32 gap, u32 block);
 
+// Empties `bytes` from testArea + offset out of the caches; null where nothing is flushed.
+using RamFlushFn = void (*)(u32 offset, u32 bytes);
+
+// True when the span holds more than one window: walks rotate and start cold.
+bool ramWalksAreCold();
+
+// The offset of the window the next walk uses, advancing bench.ramSpanOffset: always 0 while the
+// span is the window itself, else the windows of the span in turn, from the first again after the
+// last. With `flush`, the window and the bytes a walk may touch beyond it are flushed first.
+u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+
 // Results that deviate from the best by at most this many per mille count as stable.
 inline constexpr u32 RAM_TOLERANCE_PER_MILLE = 45;
 // A call ends when the count of stable results passes this.
 inline constexpr u32 RAM_STABLE_LIMIT = 5;
 // Kernel calls per step while they return BAD_SAMPLE; the last one is used whatever it is.
 inline constexpr u32 RAM_TRIES = 10;
+// A call also ends once its walks, each shifted right by this, sum to tscRate: 2048 × tscRate
+// ticks, 2 seconds of walks. Cold walks (a span of several windows) get 256 × tscRate, a quarter
+// second: from main memory every walk takes about three times as long, and its time varies more
+// with what the rest of the machine does to memory, so the six stable results come later, and
+// 2 seconds a point would make the passes several times as long. The statistics stay the same.
+inline constexpr u32 RAM_BUDGET_SHIFT = 11;
+inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 8;
 // The largest speed the loop returns. A speed above 32 bits (a walk of under tscRate / 512
 // ticks, which no real memory achieves) saturates here rather than wrapping; it stops one short
 // of NO_POINT so that a stored value never ends a curve.
 inline constexpr u32 RAM_SPEED_CEILING = NO_POINT - 1;
 
-// The loop, with the kernel as a parameter. Reads bench.tscRate, writes bench.ramStableCount.
-u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block);
+// The loop, with the kernel and the flush as parameters: every walk, the warm-up and the retries
+// too, runs in the window takeRamWindow(flush) gives. Reads bench.tscRate, writes
+// bench.ramStableCount.
+u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush = nullptr);
 
 // tscRate * 8 MiB / bestTicks in KiB/s, with a 64-bit product, saturated at RAM_SPEED_CEILING.
 // bestTicks must not be 0.
 u32 ramSpeedKiBps(u32 tscRate, u32 bestTicks);
 
-// The three measurements of the RAM worker, bound to the real kernels (target build only).
+// The three measurements of the RAM worker, bound to the real kernels and flush (target build
+// only).
 u32 measureRamRead(i32 gap, u32 block);      // strideReadTicks
 u32 measureRamWrite(i32 gap, u32 block);     // strideWriteTicks
 u32 measureRamWriteMmx(i32 gap, u32 block);  // strideWriteMmxTicks
+
+// Main-memory read speed for the cache page where the walks are cold: the same loop over linear
+// reads of whole windows with the block-read kernel in the chosen variant (bench.readMode).
+// Target build only.
+u32 measureMainMemoryRead();
 
 }  // namespace vardelo

@@ -199,6 +199,31 @@ _vardelo_stride_\name:
     STRIDE_RUNS64 writeNt64, STORENT64
     STRIDE_RUNS64 write64, STORE64
 
+/*
+ * void vardelo_stride_flush(const uint8_t* p, uint32_t bytes, uint32_t lineBytes)
+ *
+ * CLFLUSH of every line from p (aligned to lineBytes) until bytes are covered, so that the next
+ * walk there starts from memory that is in no cache; dirty lines are written back, the data
+ * stays. A locked add to the stack then waits for the flushes to complete (CLFLUSH is ordered
+ * with locked instructions; MFENCE would need SSE2). Needs CLFLUSH; bytes 0 flushes nothing.
+ */
+    .globl _vardelo_stride_flush
+    .p2align 4
+_vardelo_stride_flush:
+    movl 4(%esp), %eax                   # p
+    movl 8(%esp), %ecx                   # bytes left
+    movl 12(%esp), %edx                  # line
+    testl %ecx, %ecx
+    jz 2f
+1:
+    clflush (%eax)
+    addl %edx, %eax
+    subl %edx, %ecx
+    ja 1b                                # unsigned: stops at 0 and on the last partial line
+2:
+    lock addl $0, (%esp)
+    ret
+
 /* void vardelo_stride_mmx_done(void): leaves MMX state so x87 code can run again. */
     .globl _vardelo_stride_mmx_done
     .p2align 4

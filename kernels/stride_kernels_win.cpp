@@ -14,6 +14,8 @@ u64 vardelo_stride_writeNt64(u8* window, u32 step, u32 block, i32 lineSize);
 u64 vardelo_stride_write64(u8* window, u32 step, u32 block, i32 lineSize);
 // EMMS: the MMX kernels leave the x87 registers tagged in use.
 void vardelo_stride_mmx_done();
+// CLFLUSH of every line of bytes from p, then a wait for them.
+void vardelo_stride_flush(const u8* p, u32 bytes, u32 lineBytes);
 }
 
 namespace {
@@ -56,6 +58,12 @@ u32 strideWriteTicks(u32 offset, i32 gap, u32 block) {
 u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block) {
   if (bench.sse.load(std::memory_order_relaxed) == 0) return BAD_SAMPLE;
   return strideWriteMmxKernel(offset, gap, block);
+}
+
+void flushTestArea(u32 offset, u32 bytes) {
+  const u32 line = bench.clflushBytes.load(std::memory_order_relaxed);
+  if (line == 0) return;
+  vardelo_stride_flush(bench.testArea.load(std::memory_order_relaxed) + offset, bytes, line);
 }
 
 const StrideKernel STRIDE_KERNELS[STRIDE_KERNEL_COUNT] = {

@@ -22,6 +22,9 @@ struct CpuidRegs {
 // CPUID with EAX = leaf and ECX = 0. Only valid once idFlagToggles() has said CPUID exists.
 CpuidRegs cpuid(u32 leaf);
 
+// CPUID with EAX = leaf and ECX = subleaf, for the leaves that list items (the caches).
+CpuidRegs cpuidSub(u32 leaf, u32 subleaf);
+
 // True when bit 21 of EFLAGS (the ID flag) can be changed, that is when CPUID is present.
 // Reads EFLAGS, writes it back with the bit inverted, reads it again, then restores it.
 bool idFlagToggles();

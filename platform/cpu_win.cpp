@@ -10,11 +10,13 @@ constexpr u32 LEAF_BRAND_FIRST = 0x80000002u;
 constexpr u32 LEAF_BRAND_LAST = 0x80000004u;
 }  // namespace
 
-CpuidRegs cpuid(u32 leaf) {
+CpuidRegs cpuid(u32 leaf) { return cpuidSub(leaf, 0); }
+
+CpuidRegs cpuidSub(u32 leaf, u32 subleaf) {
   CpuidRegs r;
   asm volatile("cpuid"
                : "=a"(r.eax), "=b"(r.ebx), "=c"(r.ecx), "=d"(r.edx)
-               : "a"(leaf), "c"(0u));
+               : "a"(leaf), "c"(subleaf));
   return r;
 }
 

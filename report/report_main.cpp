@@ -173,6 +173,7 @@ int run(int argc, char** argv) {
     runRamPasses();
     writeRamSection(json, options.readPass, options.writePass, options.blocks);
   }
+  writeRamSpan(json);
   json.beginObject("seconds")
       .value("dataSweep", phases.data)
       .value("latencyProbe", phases.latency)

@@ -7,6 +7,7 @@
 #include "kernels/block_read_features.h"
 #include "kernels/latency_probe.h"
 #include "workers/cache_analysis.h"
+#include "startup/cache_description.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -80,6 +81,39 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
   for (const auto& [id, text] : fields) json.value(std::to_string(id), text);
   json.endObject();
   json.endObject();
+}
+
+void writeCaches(JsonWriter& json, const CacheList& caches) {
+  static const char* const TYPES[] = {"none", "data", "instruction", "unified"};
+  static const char* const SOURCES[] = {"none", "leaf 4", "leaf 0x8000001D",
+                                        "leaves 0x80000005 and 0x80000006"};
+  json.beginArray("caches");
+  for (u32 i = 0; i < caches.count && i < MAX_CACHE_LEVELS; ++i) {
+    const CacheLevelInfo& level = caches.levels[i];
+    json.beginObject()
+        .value("level", u32{level.level})
+        .value("type", level.type <= CACHE_UNIFIED ? TYPES[level.type] : "other")
+        .value("sizeBytes", level.sizeBytes)
+        .value("lineBytes", level.lineBytes)
+        .value("ways", level.ways)
+        .value("sharing", level.sharing)
+        .endObject();
+  }
+  json.endArray();
+  json.value("cacheSource",
+             caches.source <= CACHES_FROM_LEGACY_LEAVES ? SOURCES[caches.source] : "other");
+  json.value("largestCacheBytes", largestCacheBytes(caches));
+}
+
+void writeRamSpan(JsonWriter& json) {
+  const u32 span = bench.ramSpanBytes.load();
+  json.beginObject("ramSpan")
+      .value("spanBytes", span)
+      .value("testAreaBytes", bench.testAreaBytes.load())
+      .value("coldWalks", span > RAM_WINDOW_BYTES)
+      .value("clflushBytes", bench.clflushBytes.load())
+      .value("coldReadKiBps", bench.ramReadSpeed.load())
+      .endObject();
 }
 
 void writeRamSection(JsonWriter& json, bool read, bool write,

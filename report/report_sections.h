@@ -25,6 +25,15 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
 void writeRamSection(JsonWriter& json, bool read, bool write,
                      const bool (&blocks)[RAM_BLOCK_KINDS]);
 
+// "caches": each level CPUID describes (level, type, size, line, ways, sharing; 0 where not
+// reported), then "cacheSource", the leaf they came from, and "largestCacheBytes".
+void writeCaches(JsonWriter& json, const CacheList& caches);
+
+// "ramSpan": the span the RAM walks rotate through, the test area that holds it, whether the
+// walks start from flushed memory, the bytes one CLFLUSH covers, and the cold read speed of a
+// window (KiB/s, 0 where not measured).
+void writeRamSpan(JsonWriter& json);
+
 // Target only (report_sections_win.cpp): the processor and clock, and the strided walks.
 void writeProcessor(JsonWriter& json, const char* brand, bool emulated);
 void writeStrideWalks(JsonWriter& json);

@@ -48,8 +48,9 @@ void writeProcessor(JsonWriter& json, const char* brand, bool emulated) {
       .value("mmx", bench.mmx != 0)
       .value("sse", bench.sse != 0)
       .value("mhz", shownMhz(bench.tscRate))
-      .value("emulated", emulated)
-      .endObject();
+      .value("emulated", emulated);
+  writeCaches(json, bench.caches);
+  json.endObject();
   json.value("tscRate", bench.tscRate.load()).value("rdtscOverhead", bench.rdtscOverhead.load());
 }
 

@@ -40,8 +40,9 @@ extern ProcessorRefusal refuseProcessor;
 void requireProcessor(bool supported);
 
 // Steps 1 to 11 of the start-up, in order: pin the thread, module handle, processor check
-// (which ends the process on failure), pin the process, settle, calibrate, settle, identify,
-// button-face colour, test buffer, first read of the RAM window.
+// (which ends the process on failure), pin the process, settle, calibrate, settle, identify
+// (with the caches), button-face colour, test buffer sized for the RAM span the caches call
+// for, first read of the RAM window.
 void startupThroughBuffer();
 
 // Step 12: the cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
@@ -89,9 +90,19 @@ void identifyProcessor();
 // sleeps; leaves the process affinity mask as it found it.
 void settle();
 
-// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB and
-// makes areaBytes from it readable, writable and executable. On failure calls startupFatal and,
-// should that return, returns false with bench unchanged.
+// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB,
+// makes areaBytes from it readable, writable and executable and writes each of its pages once,
+// so that every page has memory of its own. On failure calls startupFatal and, should that
+// return, returns false with bench unchanged.
 bool allocateTestBuffer(u32 areaBytes = TEST_AREA_BYTES);
+
+// The test buffer for a RAM span (startup/cache_description.h): the span's area, or where the
+// system cannot give that much, the area for half the span, and so on down to the 8 MiB window,
+// whose failure is reported as allocateTestBuffer's. Sets bench.ramSpanBytes to the span it got
+// and bench.testAreaBytes to its area.
+bool allocateForRamSpan(u32 spanBytes);
+
+// Sets bench.caches from CPUID and bench.clflushBytes from leaf 1.
+void readCacheDescription();
 
 }  // namespace vardelo

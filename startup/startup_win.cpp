@@ -6,6 +6,8 @@
 #include "kernels/block_read_features.h"
 #include "kernels/stride_kernels.h"
 #include "platform/cpu.h"
+#include "platform/platform.h"
+#include "startup/cache_description.h"
 #include "startup/cpu_ident.h"
 #include "startup/startup.h"
 
@@ -40,6 +42,16 @@ void failStep(const char* what, unsigned exitCode) {
   startupFatal(text, exitCode);
 }
 
+// Under Wine on Linux, a page of fresh memory that has only been read is the kernel's one shared
+// zero page: read-only walks of any size then hit the same 4 KiB in the first-level cache, and
+// every curve measured before the first write pass is a cache curve. A write to each page gives
+// it memory of its own. On Windows demand-zero pages are private anyway; there it only maps them
+// in before the first measurement.
+void giveEveryPageItsOwnMemory(u8* area, u32 bytes) {
+  volatile u8* page = area;
+  for (u32 offset = 0; offset < bytes; offset += TEST_AREA_ALIGN) page[offset] = 0;
+}
+
 }  // namespace
 
 void pinThreadToProcessor0() { SetThreadAffinityMask(GetCurrentThread(), PROCESSOR_0); }
@@ -58,29 +70,69 @@ bool checkProcessor() {
   return true;
 }
 
-bool allocateTestBuffer(u32 areaBytes) {
+namespace {
+
+// Where an allocation attempt stopped, with the system's error code of that step.
+struct AllocationFailure {
+  const char* what;  // null: the buffer is in place
+  unsigned exitCode;
+  DWORD error;
+};
+
+// One attempt at the test buffer for an area of areaBytes. A failed attempt gives back what it
+// got, so that a smaller one can follow.
+AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, SIZE_T{areaBytes} + TEST_AREA_ALIGN);
-  if (handle == nullptr) {
-    failStep("allocating the test buffer", EXIT_NO_BUFFER);
-    return false;
-  }
+  if (handle == nullptr) return {"allocating the test buffer", EXIT_NO_BUFFER, GetLastError()};
   auto* buffer = static_cast<u8*>(GlobalLock(handle));
   if (buffer == nullptr) {
-    failStep("locking the test buffer", EXIT_NO_LOCK);
-    return false;
+    const DWORD error = GetLastError();
+    GlobalFree(handle);
+    return {"locking the test buffer", EXIT_NO_LOCK, error};
   }
   const auto start = reinterpret_cast<std::uintptr_t>(buffer);
   u8* area = buffer + (alignUp(start, TEST_AREA_ALIGN) - start);
   // The fetch test writes machine code into the area and runs it there.
   DWORD oldProtection = 0;
   if (!VirtualProtect(area, areaBytes, PAGE_EXECUTE_READWRITE, &oldProtection)) {
-    failStep("making the test area executable", EXIT_NO_PROTECTION);
-    return false;
+    const DWORD error = GetLastError();
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    return {"making the test area executable", EXIT_NO_PROTECTION, error};
   }
+  giveEveryPageItsOwnMemory(area, areaBytes);
   bench.bufferHandle = handle;
   bench.bufferPtr = buffer;
   bench.testArea = area;
-  return true;
+  bench.testAreaBytes = areaBytes;
+  return {nullptr, 0, 0};
+}
+
+}  // namespace
+
+bool allocateTestBuffer(u32 areaBytes) {
+  const AllocationFailure failure = tryAllocateTestBuffer(areaBytes);
+  if (failure.what == nullptr) return true;
+  SetLastError(failure.error);
+  failStep(failure.what, failure.exitCode);
+  return false;
+}
+
+bool allocateForRamSpan(u32 spanBytes) {
+  for (u32 span = spanBytes; span > RAM_WINDOW_BYTES; span = nextSmallerSpan(span)) {
+    if (tryAllocateTestBuffer(testAreaBytesFor(span)).what == nullptr) {
+      bench.ramSpanBytes = span;
+      return true;
+    }
+  }
+  bench.ramSpanBytes = RAM_WINDOW_BYTES;
+  return allocateTestBuffer(testAreaBytesFor(RAM_WINDOW_BYTES));
+}
+
+void readCacheDescription() {
+  bench.caches = describeCaches(cpuidSub);
+  const CpuidRegs leaf1 = cpuid(1);
+  bench.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
 }
 
 void startupThroughBuffer() {
@@ -92,9 +144,12 @@ void startupThroughBuffer() {
   calibrateClockChecked();
   settle();
   identifyProcessor();
+  readCacheDescription();
   bench.faceColor = GetSysColor(COLOR_BTNFACE);
-  if (!allocateTestBuffer()) return;
-  // One access every 32 bytes over the RAM window maps its pages in before any measurement.
+  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.caches),
+                                   platform::totalPhysicalMemoryBytes());
+  if (!allocateForRamSpan(span)) return;
+  // One access every 32 bytes over the first RAM window before any measurement.
   strideReadTicks(0, 0, RAM_BLOCK_BYTES[0]);
 }
 

@@ -90,14 +90,15 @@ EdgeSource deriveLevels(const CurveCopy& dcache, const CurveCopy& latency, Cache
 }
 
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
-                            const CacheLevels& previous) {
+                            const CacheLevels& previous, u32 mainMemorySpeed) {
   CurveCopy noLatency;
   std::fill(std::begin(noLatency), std::end(noLatency), NO_POINT);
-  return analyseCurves(dcache, icache, noLatency, cpuClass, previous);
+  return analyseCurves(dcache, icache, noLatency, cpuClass, previous, mainMemorySpeed);
 }
 
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
-                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous) {
+                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous,
+                            u32 mainMemorySpeed) {
   CacheAnalysis result{previous, {}};
   FieldUpdates& fields = result.fields;
 
@@ -116,8 +117,11 @@ CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
     }
   }
 
-  // Main memory: the last four points, 3.4 to 3.9 MiB.
-  if (measured(dcache[CACHE_POINTS - 3])) {
+  // Main memory: measured on its own where the caches are large, else the last four points,
+  // 3.4 to 3.9 MiB.
+  if (mainMemorySpeed != 0) {
+    if (mainMemorySpeed / KIB != 0) fields.add(FIELD_RAM_SPEED, " %5lu ", mainMemorySpeed / KIB);
+  } else if (measured(dcache[CACHE_POINTS - 3])) {
     const u32 ramSpeed = meanOfFour(dcache, CACHE_POINTS - 4);
     if (ramSpeed / KIB != 0) fields.add(FIELD_RAM_SPEED, " %5lu ", ramSpeed / KIB);
   }
@@ -157,8 +161,9 @@ void analyseCacheCurves() {
                              bench.l2ProbeSize.load(std::memory_order_relaxed),
                              bench.l1Size.load(std::memory_order_relaxed)};
 
-  const CacheAnalysis result = analyseCurves(
-      dcache, icache, latency, bench.cpuClass.load(std::memory_order_relaxed), previous);
+  const CacheAnalysis result =
+      analyseCurves(dcache, icache, latency, bench.cpuClass.load(std::memory_order_relaxed),
+                    previous, bench.ramReadSpeed.load(std::memory_order_relaxed));
 
   if (result.l1Source != EdgeSource::None) {
     bench.l1EdgeSource.store(static_cast<u8>(result.l1Source), std::memory_order_relaxed);

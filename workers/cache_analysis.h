@@ -50,16 +50,19 @@ struct CacheAnalysis {
 bool deriveCacheLevels(const CurveCopy& dcache, CacheLevels& levels);
 
 // The whole analysis over copies of the curves. `previous` is returned unchanged in the result
-// when the curve does not reach far enough to derive new levels.
+// when the curve does not reach far enough to derive new levels. A nonzero `mainMemorySpeed`
+// (KiB/s, measured from flushed memory where the caches could hold the curve's last points)
+// is the RAM speed figure; otherwise those points give it.
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache, u8 cpuClass,
-                            const CacheLevels& previous);
+                            const CacheLevels& previous, u32 mainMemorySpeed = 0);
 
 // The same with the latency curve: once it is measured to its end, the L1 edge is the rise of
 // the load latency (deriveCacheLevelsFromLatency, cache_edges.h), which read speeds can hide
 // where the L2 refills the L1 as fast as the loads read it; where the latency shows no L1 edge,
 // and while it is not measured, the read-speed rule decides as above.
 CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
-                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous);
+                            const CurveCopy& latency, u8 cpuClass, const CacheLevels& previous,
+                            u32 mainMemorySpeed = 0);
 
 // The levels by the latency rule where it finds them, else by the read-speed rule; the source
 // says which, None when neither can derive them (then `levels` is untouched).

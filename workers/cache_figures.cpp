@@ -133,6 +133,8 @@ FieldText ramLineText(u32 lineBytes) {
                                         : fieldText(FIELD_RAM_LINE, "%3lubyts", lineBytes);
 }
 
+FieldText ramSpeedText(u32 speedKiBps) { return fieldText(FIELD_RAM_SPEED, " %5lu ", speedKiBps / 1024); }
+
 FieldText l2SizeText(u32 kib) { return fieldText(FIELD_L2_SIZE, " %4luK ", kib); }
 
 FieldText memoryText(u32 mib) {

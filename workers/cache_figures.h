@@ -94,6 +94,7 @@ u32 installedMemoryMiB(std::uint64_t totalBytes);
 
 FieldText l2LineText(u32 lineBytes);   // 122: "-" for 8 bytes or less, else "%3lubyts*"
 FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"; "-" when the probe failed
+FieldText ramSpeedText(u32 speedKiBps);  // 114: " %5lu " in MiB/s
 FieldText l2SizeText(u32 kib);         // 102: " %4luK "
 FieldText memoryText(u32 mib);         // 104: " %5luM ", empty for 0
 FieldText fillModeText(u32 fillMode);  // 130: "%8lX"

@@ -3,6 +3,7 @@
 #include "core/constants.h"
 #include "core/text_format.h"
 #include "kernels/block_read_features.h"
+#include "kernels/ram_loop.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
@@ -105,10 +106,19 @@ void deriveFigures(const CacheOps& ops) {
   // (it divides by l1Size) can run; their fields keep their texts.
   if (usable) sendField(l2LineText(probeLineSize(ops, levels.l2ProbeSize)));
 
-  // A probe that could not time its passes leaves lineSize, which the RAM kernels use, as it was.
-  const u32 line = probeLineSize(ops, RAM_PROBE_BYTES);
+  // Main memory. Where the caches could hold the first 8 MiB, the probe and the speed use
+  // flushed windows of the span instead. A probe that could not time its passes leaves
+  // lineSize, which the RAM kernels use, as it was.
+  const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
+  const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, bench.cpuClass.load(),
+                                     cold ? ops.ramLinePass : ops.linePass, platform::sleepMs);
   if (line != LINE_PROBE_FAILED) bench.lineSize.store(static_cast<i32>(line));
   sendField(ramLineText(line));
+  if (cold) {
+    const u32 speed = ops.mainMemoryRead();
+    bench.ramReadSpeed.store(speed);
+    if (speed / 1024 != 0) sendField(ramSpeedText(speed));
+  }
 
   if (usable) {
     const L2Figure l2 = l2Figure(dcache, latency, bench.cpuClass.load(), levels);

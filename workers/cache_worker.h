@@ -31,6 +31,12 @@ struct CacheOps {
   // Writes the whole test area so that each page has physical memory of its own before it is
   // measured (block_read_area.h); null: nothing to prepare.
   void (*prepareArea)() = nullptr;
+  // Where the RAM walks are cold (a span larger than the window): one pass of the line-size
+  // probe over a flushed window of the span, and the main-memory read speed in KiB/s
+  // (measureMainMemoryRead). Null, or a span of one window, keeps the probe at the start of the
+  // test area and the RAM speed from the last points of the data curve.
+  LinePassTicks ramLinePass = nullptr;
+  u32 (*mainMemoryRead)() = nullptr;
 };
 
 // Thread start: processor 0, and a full redraw asked of the cache chart.

@@ -54,6 +54,8 @@ void endPass(u8 bit) {
 }  // namespace
 
 u32 ramReadSeed() {
+  // Where the caches could hold the last points, the main-memory speed measured on its own.
+  if (const u32 mainMemory = bench.ramReadSpeed.load(relaxed)) return mainMemory;
   // Wraps only past an average of 1 TiB/s, far above any cache this runs on.
   u32 sum = 0;
   for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i) sum += bench.dcacheCurve[i].load(relaxed);

@@ -58,7 +58,9 @@ void ramWritePass(const RamOps& ops);
 // Sweeps one curve with block size `block` (32, 64, 128 or 256) and keeps the maximum of `kind`.
 void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind kind);
 
-// readMax's seed: the mean of dcacheCurve points 156 to 159, summed in 32 bits.
+// readMax's seed: the RAM speed of the cache page, that is the main-memory read speed where it
+// was measured on its own (bench.ramReadSpeed), else the mean of dcacheCurve points 156 to 159,
+// summed in 32 bits.
 u32 ramReadSeed();
 
 }  // namespace vardelo

@@ -72,6 +72,20 @@ for kind in ("read", "write", "writeMmx"):
 check(max(r["read"]["256"][:320]) <= r["readMax"], "readMax is the read maximum")
 check(r["writeMax"] >= r["readMax"], "writeMax starts from readMax")
 
+MIB = 1 << 20
+for cache in p["caches"]:
+    check(cache["type"] in ("data", "instruction", "unified") and cache["level"] >= 1
+          and cache["sizeBytes"] > 0, "cache level described: %r" % cache)
+check((p["cacheSource"] == "none") == (p["caches"] == []), "cache source %r" % p["cacheSource"])
+s = report["ramSpan"]
+span = s["spanBytes"]
+check(span >= 8 * MIB and span & (span - 1) == 0, "RAM span %d is a power of two of 8 MiB or more" % span)
+check(s["testAreaBytes"] == span + 4 * MIB, "the test area holds the span: %r" % s)
+check(s["coldWalks"] == (span > 8 * MIB), "cold walks exactly where the span passes 8 MiB: %r" % s)
+check((s["coldReadKiBps"] > 0) == s["coldWalks"], "a cold read speed exactly with cold walks: %r" % s)
+if p["largestCacheBytes"] <= 2 * MIB:
+    check(span == 8 * MIB, "small or unknown caches keep the 8 MiB window")
+
 for line in failures:
     print("FAIL", line)
 print("report: %d checks failed" % len(failures))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace vardelo {
@@ -19,8 +20,16 @@ std::vector<u32> script;
 std::vector<Call> calls;
 constexpr u32 PAST_SCRIPT = 0x6FFFFFFF;
 
+// Flushes and walks in the order they happened: "flush <offset>+<bytes>", "walk <offset>".
+std::vector<std::string> events;
+
+void recordFlush(u32 offset, u32 bytes) {
+  events.push_back("flush " + std::to_string(offset >> 20) + "M+" + std::to_string(bytes));
+}
+
 u32 scriptedKernel(u32 offset, i32 gap, u32 block) {
   const std::size_t i = calls.size();
+  events.push_back("walk " + std::to_string(offset >> 20) + "M");
   calls.push_back({offset, gap, block});
   return i < script.size() ? script[i] : PAST_SCRIPT;
 }
@@ -38,15 +47,20 @@ class RamLoop : public ::testing::Test {
   static void reset() {
     script.clear();
     calls.clear();
+    events.clear();
     bench.tscRate = 0;
     bench.ramStableCount = 0;
+    bench.ramSpanBytes = RAM_WINDOW_BYTES;
+    bench.ramSpanOffset = 0;
   }
   // Runs the loop on `ticks` (the first entry is the warm-up) and returns the speed.
-  static u32 run(std::vector<u32> ticks, u32 tscRate = 2929687, i32 gap = -3104, u32 block = 32) {
+  static u32 run(std::vector<u32> ticks, u32 tscRate = 2929687, i32 gap = -3104, u32 block = 32,
+                 RamFlushFn flush = nullptr) {
     script = std::move(ticks);
     calls.clear();
+    events.clear();
     bench.tscRate = tscRate;
-    return measureRamWith(scriptedKernel, gap, block);
+    return measureRamWith(scriptedKernel, gap, block, flush);
   }
 };
 
@@ -158,6 +172,62 @@ TEST_F(RamLoop, BudgetAddsTicksShiftedRightBy11) {
     run(walks, r.tscRate);
     EXPECT_EQ(calls.size(), 1 + r.walks) << "tscRate " << r.tscRate;
   }
+}
+
+// Caches of 2 MiB or less: the span is the window, every walk stays at offset 0 and nothing is
+// flushed, even with a flush at hand.
+TEST_F(RamLoop, TheWindowAloneIsWalkedInPlaceWithoutFlushing) {
+  bench.ramSpanOffset = 16u << 20;  // left from some earlier span: not used
+  run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
+  EXPECT_EQ(events, std::vector<std::string>(8, "walk 0M"));
+  EXPECT_EQ(bench.ramSpanOffset.load(), 16u << 20);
+}
+
+// A 32 MiB span: four windows, each flushed (with the 256 bytes a walk may overrun) just before
+// its walk, the warm-up and the retries too; the rotation goes on from call to call. The walks'
+// statistics and speed are those of the window alone.
+TEST_F(RamLoop, ALargerSpanRotatesFlushedWindowsAcrossCalls) {
+  bench.ramSpanBytes = 32u << 20;
+  bench.ramSpanOffset = 16u << 20;
+  const std::string flush = "+" + std::to_string(RAM_WINDOW_BYTES + 256);
+  const u32 speed =
+      run(std::vector<u32>{0, BAD_SAMPLE} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
+  EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
+  EXPECT_EQ(calls.size(), 9u) << "warm-up, one retry, seven walks: as with the window alone";
+  const std::vector<std::string> expected = {
+      "flush 16M" + flush, "walk 16M", "flush 24M" + flush, "walk 24M",  // warm-up, retry
+      "flush 0M" + flush,  "walk 0M",  "flush 8M" + flush,  "walk 8M",
+      "flush 16M" + flush, "walk 16M", "flush 24M" + flush, "walk 24M",
+      "flush 0M" + flush,  "walk 0M",  "flush 8M" + flush,  "walk 8M",
+      "flush 16M" + flush, "walk 16M"};
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(bench.ramSpanOffset.load(), 24u << 20);
+
+  run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
+  EXPECT_EQ(events.front(), "flush 24M" + flush) << "the next call goes on where this one ended";
+}
+
+// Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 8 with
+// cold walks, so the same walks spend an eighth of the time.
+TEST_F(RamLoop, ColdWalksEndOnAnEighthOfTheBudget) {
+  const std::vector<u32> walks = {0, 819200, 2 * 819200, 4 * 819200, 8 * 819200, 16 * 819200};
+  run(walks, 2800);  // 400 + 800 + 1600
+  EXPECT_EQ(calls.size(), 4u);
+  run(walks, 2801);
+  EXPECT_EQ(calls.size(), 5u);
+  bench.ramSpanBytes = 16u << 20;
+  run(walks, 2800 * 8);  // 3200 + 6400 + 12800
+  EXPECT_EQ(calls.size(), 4u) << "the same walks against eight times the rate";
+  run(walks, 2800 * 8 + 1);
+  EXPECT_EQ(calls.size(), 5u);
+}
+
+TEST_F(RamLoop, AnOffsetOutsideASmallerSpanStartsAgainAtTheFirstWindow) {
+  bench.ramSpanBytes = 16u << 20;
+  bench.ramSpanOffset = 120u << 20;  // left from a larger span
+  EXPECT_EQ(takeRamWindow(nullptr), 0u);
+  EXPECT_EQ(takeRamWindow(nullptr), 8u << 20);
+  EXPECT_EQ(takeRamWindow(nullptr), 0u);
 }
 
 TEST_F(RamLoop, AZeroBestBecomesOne) {

@@ -181,6 +181,28 @@ TEST(CacheAnalysis, MainMemorySpeedNeedsEntry157AndANonzeroFigure) {
   }
 }
 
+// A main-memory speed measured on its own replaces the curve's last points, measured or not.
+TEST(CacheAnalysis, AMeasuredMainMemorySpeedIsTheRamFigure) {
+  const struct {
+    u32 measuredEnd;
+    u32 mainMemory;
+    const char* field114;
+  } cases[] = {
+      {160, 12345678, " 12056 "},
+      {100, 12345678, " 12056 "},  // before the curve reaches its end
+      {160, 1023, "(none)"},       // below 1 MiB/s: the field keeps its text
+      {160, 0, "  2000 "},         // none measured: the curve's figure
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, 49, c.measuredEnd);
+    for (u32 p = 156; p < c.measuredEnd; ++p) curves.d[p] = 2048000;
+    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET, c.mainMemory);
+    EXPECT_EQ(textOf(a.fields, FIELD_RAM_SPEED), c.field114)
+        << "measured to " << c.measuredEnd << ", main memory " << c.mainMemory;
+  }
+}
+
 TEST(CacheAnalysis, PeakSpeedsBelow1024LeaveTheirFields) {
   const struct {
     u32 peak;

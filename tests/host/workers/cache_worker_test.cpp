@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,6 +44,29 @@ std::uint64_t fakeLinePass(u32 length, u32 stride) {
 
 const CacheOps OPS{fakeMeasure, fakeSearch, fakeLinePass};
 
+// Main memory behind a large cache, reached only through flushed windows: its probe sees pairs
+// of lines fetched together (128 bytes), and its read speed is its own.
+constexpr u32 MAIN_MEMORY_SPEED = 12'345'678;
+std::vector<u32> warmProbeLengths, coldProbeLengths;
+int mainMemoryReads = 0;
+
+std::uint64_t recordingLinePass(u32 length, u32 stride) {
+  warmProbeLengths.push_back(length);
+  return fakeLinePass(length, stride);
+}
+std::uint64_t coldLinePass(u32 length, u32 stride) {
+  coldProbeLengths.push_back(length);
+  const u32 line = 128;
+  return std::uint64_t{length / (stride > line ? stride : line)} * 300 + (length / stride) * 2;
+}
+u32 fakeMainMemoryRead() {
+  ++mainMemoryReads;
+  return MAIN_MEMORY_SPEED;
+}
+const CacheOps COLD_OPS{fakeMeasure, fakeSearch,  recordingLinePass,
+                        nullptr,     nullptr,     coldLinePass,
+                        fakeMainMemoryRead};
+
 class CacheWorker : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,8 +95,15 @@ class CacheWorker : public ::testing::Test {
     for (auto& e : bench.latencyCurve) e = NO_POINT;
     for (auto& e : bench.dcacheCurve) e = 0;
     for (auto& e : bench.icacheCurve) e = 0;
+    bench.ramSpanBytes = RAM_WINDOW_BYTES;
+    bench.ramReadSpeed = 0;
+    warmProbeLengths.clear();
+    coldProbeLengths.clear();
+    mainMemoryReads = 0;
   }
   void TearDown() override {
+    bench.ramSpanBytes = RAM_WINDOW_BYTES;
+    bench.ramReadSpeed = 0;
     fake::reset();
     bench.avx = 0;
     bench.avx512 = 0;
@@ -336,6 +367,34 @@ TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
   bench.cacheRestart = 1;  // pressed before the sweep starts
   cacheSweep(OPS);
   EXPECT_FALSE(cacheIdleTurn());
+}
+
+// A span beyond the window (a large cache): the RAM line probe runs over cold windows, and the
+// main-memory read gives the RAM speed and its field; the L2 probe stays where it was.
+TEST_F(CacheWorker, LargeCachesProbeAndReadMainMemoryFromColdWindows) {
+  bench.ramSpanBytes = 128u << 20;
+  cacheSweep(COLD_OPS);
+  EXPECT_EQ(bench.lineSize.load(), 128);
+  EXPECT_EQ(mainMemoryReads, 1);
+  EXPECT_EQ(bench.ramReadSpeed.load(), MAIN_MEMORY_SPEED);
+  const auto f = fields();
+  EXPECT_EQ(f.at(124), "128byts");
+  EXPECT_EQ(f.at(114), " 12056 ");
+  EXPECT_EQ(coldProbeLengths, std::vector<u32>(coldProbeLengths.size(), RAM_PROBE_BYTES));
+  EXPECT_GE(coldProbeLengths.size(), 20u);
+  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.l2ProbeSize.load()) << "only the L2 probe";
+}
+
+// Caches of 2 MiB or less: the same operations at hand change nothing of today's figures.
+TEST_F(CacheWorker, SmallCachesKeepTheProbeInPlaceAndTheCurvesRamSpeed) {
+  cacheSweep(COLD_OPS);
+  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(mainMemoryReads, 0);
+  EXPECT_TRUE(coldProbeLengths.empty());
+  EXPECT_EQ(bench.ramReadSpeed.load(), 0u);
+  EXPECT_EQ(fields().count(114), 0u) << "field 114 is the analysis' own";
+  EXPECT_NE(std::find(warmProbeLengths.begin(), warmProbeLengths.end(), RAM_PROBE_BYTES),
+            warmProbeLengths.end());
 }
 
 // A sweep whose data curve never shows an L1 edge within reach leaves the L2 line and size

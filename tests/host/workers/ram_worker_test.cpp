@@ -79,6 +79,7 @@ class RamWorker : public ::testing::Test {
     fillAll(bench.writeCurves, 0);
     fillAll(bench.writeMmxCurves, 0);
     for (int i = 156; i < 160; ++i) bench.dcacheCurve[i] = 0;
+    bench.ramReadSpeed = 0;
     bench.readMax = 10240;
     bench.writeMax = 10240;
     bench.cacheBusy = 0;  // the tests that need the start-up value set it
@@ -203,6 +204,20 @@ TEST_F(RamWorker, ReadMaxSeedIsTheWrappingMeanOfTheLastFourCachePoints) {
                                      << r.points[2] << ", " << r.points[3];
   }
   bench.dcacheCurve[155] = 0;
+}
+
+// Where the caches are large, the cache page's RAM speed is measured from flushed memory, and
+// the read chart starts from it rather than from cache speeds at the curve's end.
+TEST_F(RamWorker, ReadMaxSeedIsTheMainMemorySpeedWhereItWasMeasured) {
+  for (int i = 0; i < 4; ++i) bench.dcacheCurve[156 + i] = 80000000;
+  bench.ramReadSpeed = 12345678;
+  EXPECT_EQ(ramReadSeed(), 12345678u);
+  bench.ramRestart = RAM_READ_BIT;
+  valueOf = [](Kind, i32, u32) { return 1000u; };
+  ramReadPass(ops);
+  EXPECT_EQ(bench.readMax.load(), 12345678u);
+  bench.ramReadSpeed = 0;
+  EXPECT_EQ(ramReadSeed(), 80000000u);
 }
 
 TEST_F(RamWorker, ReadPassStepsInOrder) {

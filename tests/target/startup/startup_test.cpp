@@ -3,6 +3,7 @@
 #include "startup/startup.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cpuid.h>
 #include <gtest/gtest.h>
@@ -191,6 +192,23 @@ TEST(TestBufferOnTarget, AreaIsAlignedInsideTheBufferAndExecutable) {
     const u32 got = reinterpret_cast<u32 (*)()>(code)();
     EXPECT_EQ(got, offset | 0x5A000000u) << "code at offset 0x" << std::hex << offset;
   }
+}
+
+SIZE_T workingSetBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.WorkingSetSize;
+}
+
+// A page that was only ever read may be the system's shared zero page (Linux under Wine): it
+// then adds nothing to the working set, and reads of it never leave the first-level cache.
+TEST(TestBufferOnTarget, EveryPageOfTheAreaHasMemoryOfItsOwn) {
+  const SIZE_T before = workingSetBytes();
+  ASSERT_TRUE(allocateTestBuffer());
+  const SIZE_T after = workingSetBytes();
+  EXPECT_GE(after - before, SIZE_T{TEST_AREA_BYTES} - TEST_AREA_BYTES / 16)
+      << "working set " << (before >> 10) << " KiB before, " << (after >> 10) << " KiB after";
 }
 
 TEST(TestBufferOnTarget, FailedAllocationIsReportedAndLeavesStateAlone) {

@@ -1,0 +1,106 @@
+// The caches read through the real CPUID, and the test buffer sized for a RAM span, under Wine.
+#include "startup/cache_description.h"
+
+#include <windows.h>
+
+#include <cpuid.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "startup/startup.h"
+
+namespace vardelo {
+namespace {
+
+constexpr u32 MIB = 1024 * 1024;
+
+bool emulated() {
+  const char* kind = std::getenv("VARDELO_IA32");
+  return kind != nullptr && std::strcmp(kind, "emulated") == 0;
+}
+
+// One value of Linux's description of cache `index` of processor 0; empty if there is none.
+std::string linuxCache(int index, const char* item) {
+  std::ifstream in("Z:\\sys\\devices\\system\\cpu\\cpu0\\cache\\index" + std::to_string(index) +
+                   "\\" + item);
+  std::string value;
+  std::getline(in, value);
+  return value;
+}
+
+const char* linuxType(u8 type) {
+  return type == CACHE_DATA ? "Data" : type == CACHE_INSTRUCTION ? "Instruction" : "Unified";
+}
+
+TEST(CacheDescriptionOnTarget, AgreesWithLinuxAndLeaf1) {
+  readCacheDescription();
+  const CacheList& caches = bench.caches;
+  unsigned eax, ebx, ecx, edx;
+  __cpuid(1, eax, ebx, ecx, edx);
+  EXPECT_EQ(bench.clflushBytes.load(), (edx >> 19) & 1 ? ((ebx >> 8) & 0xFF) * 8 : 0u);
+  for (int i = 0; i < caches.count; ++i) {
+    const CacheLevelInfo& l = caches.levels[i];
+    std::printf("L%u %s %u KiB, line %u, %u ways, shared by %u\n", l.level, linuxType(l.type),
+                l.sizeBytes / 1024, l.lineBytes, l.ways, l.sharing);
+  }
+
+  // Linux decoded the same leaves on its own; under an emulator the two see different processors.
+  if (emulated() || linuxCache(0, "size").empty()) GTEST_SKIP() << "no native Linux caches to compare";
+  ASSERT_GT(caches.count, 0) << "Linux sees caches that CPUID did not describe";
+  for (int i = 0; i < caches.count; ++i) {
+    const CacheLevelInfo& l = caches.levels[i];
+    EXPECT_EQ(linuxCache(i, "level"), std::to_string(l.level)) << "entry " << i;
+    EXPECT_EQ(linuxCache(i, "type"), linuxType(l.type)) << "entry " << i;
+    EXPECT_EQ(linuxCache(i, "size"), std::to_string(l.sizeBytes / 1024) + "K") << "entry " << i;
+    EXPECT_EQ(linuxCache(i, "coherency_line_size"), std::to_string(l.lineBytes)) << "entry " << i;
+  }
+}
+
+// Every page of the area is readable, writable and executable, first to last.
+void expectWholeAreaExecutable() {
+  u8* area = bench.testArea.load();
+  const u32 bytes = bench.testAreaBytes.load();
+  MEMORY_BASIC_INFORMATION info{};
+  for (u8* p = area; p < area + bytes; p = static_cast<u8*>(info.BaseAddress) + info.RegionSize) {
+    ASSERT_TRUE(VirtualQuery(p, &info, sizeof info));
+    EXPECT_EQ(info.Protect, DWORD{PAGE_EXECUTE_READWRITE}) << "at offset 0x" << std::hex << (p - area);
+  }
+  area[bytes - 1] = 0x5A;
+  EXPECT_EQ(area[bytes - 1], 0x5A);
+}
+
+TEST(TestBufferOnTarget, A256MiBSpanIsAllocatedWhole) {
+  ASSERT_TRUE(allocateForRamSpan(256 * MIB));
+  EXPECT_EQ(bench.ramSpanBytes.load(), 256 * MIB);
+  EXPECT_EQ(bench.testAreaBytes.load(), 260 * MIB);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bench.testArea.load()) % TEST_AREA_ALIGN, 0u);
+  ASSERT_GE(GlobalSize(bench.bufferHandle.load()), SIZE_T{260 * MIB});
+  expectWholeAreaExecutable();
+}
+
+TEST(TestBufferOnTarget, ASpanThatCannotFitIsHalvedUntilOneDoes) {
+  // 2 GiB and 4 MiB exceed a 32-bit process's 2 GiB of user address space.
+  ASSERT_TRUE(allocateForRamSpan(2048 * MIB));
+  const u32 span = bench.ramSpanBytes.load();
+  std::printf("got a span of %u MiB\n", span / MIB);
+  EXPECT_LT(span, 2048 * MIB);
+  EXPECT_GE(span, RAM_WINDOW_BYTES);
+  EXPECT_EQ(span & (span - 1), 0u) << span;
+  EXPECT_EQ(bench.testAreaBytes.load(), testAreaBytesFor(span));
+  expectWholeAreaExecutable();
+}
+
+TEST(TestBufferOnTarget, TheWindowAloneGetsTodaysArea) {
+  ASSERT_TRUE(allocateForRamSpan(RAM_WINDOW_BYTES));
+  EXPECT_EQ(bench.ramSpanBytes.load(), RAM_WINDOW_BYTES);
+  EXPECT_EQ(bench.testAreaBytes.load(), TEST_AREA_BYTES);
+  ASSERT_GE(GlobalSize(bench.bufferHandle.load()), TEST_BUFFER_BYTES);
+  expectWholeAreaExecutable();
+}
+
+}  // namespace
+}  // namespace vardelo
