@@ -2,9 +2,9 @@
 // and block size.
 //
 // The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
-// lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a quarter
-// second for cold walks, below), and returns tscRate * 8 MiB / best ticks in KiB/s. bench.ramStableCount counts the stable results of the
-// current call.
+// lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a
+// sixteenth of a second for cold walks, below), and returns tscRate * 8 MiB / best ticks in
+// KiB/s. bench.ramStableCount counts the stable results of the current call.
 //
 // Where the walks run follows bench.ramSpanBytes. While the span is the window itself (caches of
 // 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area, as the
@@ -41,12 +41,13 @@ inline constexpr u32 RAM_STABLE_LIMIT = 5;
 // Kernel calls per step while they return BAD_SAMPLE; the last one is used whatever it is.
 inline constexpr u32 RAM_TRIES = 10;
 // A call also ends once its walks, each shifted right by this, sum to tscRate: 2048 × tscRate
-// ticks, 2 seconds of walks. Cold walks (a span of several windows) get 256 × tscRate, a quarter
-// second: from main memory every walk takes about three times as long, and its time varies more
-// with what the rest of the machine does to memory, so the six stable results come later, and
-// 2 seconds a point would make the passes several times as long. The statistics stay the same.
+// ticks, 2 seconds of walks. Cold walks (a span of several windows) get 64 × tscRate, a
+// sixteenth of a second: the time of a walk from main memory varies more with what the rest of
+// the machine does to memory, so six results seldom agree and most points run to the budget; at
+// about a millisecond a walk that is still some sixty walks to take the best of, and the passes
+// stay within twice their length with a window that the caches hold. The statistics stay the same.
 inline constexpr u32 RAM_BUDGET_SHIFT = 11;
-inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 8;
+inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 6;
 // The largest speed the loop returns. A speed above 32 bits (a walk of under tscRate / 512
 // ticks, which no real memory achieves) saturates here rather than wrapping; it stops one short
 // of NO_POINT so that a stored value never ends a curve.

@@ -209,16 +209,16 @@ TEST_F(RamLoop, ALargerSpanRotatesFlushedWindowsAcrossCalls) {
 
 // Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 8 with
 // cold walks, so the same walks spend an eighth of the time.
-TEST_F(RamLoop, ColdWalksEndOnAnEighthOfTheBudget) {
+TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
   const std::vector<u32> walks = {0, 819200, 2 * 819200, 4 * 819200, 8 * 819200, 16 * 819200};
   run(walks, 2800);  // 400 + 800 + 1600
   EXPECT_EQ(calls.size(), 4u);
   run(walks, 2801);
   EXPECT_EQ(calls.size(), 5u);
   bench.ramSpanBytes = 16u << 20;
-  run(walks, 2800 * 8);  // 3200 + 6400 + 12800
-  EXPECT_EQ(calls.size(), 4u) << "the same walks against eight times the rate";
-  run(walks, 2800 * 8 + 1);
+  run(walks, 2800 * 32);  // 12800 + 25600 + 51200
+  EXPECT_EQ(calls.size(), 4u) << "the same walks against 32 times the rate";
+  run(walks, 2800 * 32 + 1);
   EXPECT_EQ(calls.size(), 5u);
 }
 
