@@ -27,6 +27,7 @@
 #include "report/page_texts.h"
 #include "report/report_options.h"
 #include "report/report_sections.h"
+#include "report/size_agreement.h"
 #include "startup/startup.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_worker.h"
@@ -168,6 +169,7 @@ int run(int argc, char** argv) {
   if (options.cache) {
     runCacheSweep();
     writeCacheSection(json, pageTexts.page(0));
+    writeDerivedSizes(json, compareDerivedSizes(pageTexts.page(0), bench.caches));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();

@@ -1,0 +1,108 @@
+#include "report/size_agreement.h"
+
+#include <cctype>
+
+#include "workers/cache_analysis.h"
+#include "workers/cache_figures.h"
+
+namespace vardelo {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+u32 roundedUpToPowerOfTwo(u32 bytes) {
+  if (bytes == 0) return 0;
+  u32 p = 1;
+  while (p < bytes && p <= 0x80000000u / 2) p <<= 1;
+  return p < bytes ? 0 : p;
+}
+
+// The first level `level` of one of the two types given, or null.
+const CacheLevelInfo* findLevel(const CacheList& caches, u8 level, u8 type, u8 otherType) {
+  for (u32 i = 0; i < caches.count && i < MAX_CACHE_LEVELS; ++i) {
+    const CacheLevelInfo& c = caches.levels[i];
+    if (c.level == level && (c.type == type || c.type == otherType)) return &c;
+  }
+  return nullptr;
+}
+
+// The largest data or unified level: the one main memory fills its lines into last.
+const CacheLevelInfo* largestLevel(const CacheList& caches) {
+  const CacheLevelInfo* best = nullptr;
+  for (u32 i = 0; i < caches.count && i < MAX_CACHE_LEVELS; ++i) {
+    const CacheLevelInfo& c = caches.levels[i];
+    if (c.type == CACHE_INSTRUCTION) continue;
+    if (best == nullptr || c.sizeBytes > best->sizeBytes) best = &c;
+  }
+  return best;
+}
+
+}  // namespace
+
+u32 bytesShown(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == text.size()) return 0;
+  std::uint64_t n = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && n < 0xFFFFFFFFu) {
+    n = n * 10 + static_cast<u32>(text[i++] - '0');
+  }
+  const char unit = i < text.size() ? text[i] : '\0';
+  if (unit == 'K' || unit == 'k') n *= 1024;
+  return n > 0xFFFFFFFFu ? 0 : static_cast<u32>(n);
+}
+
+std::vector<SizeAgreement> compareDerivedSizes(const std::map<u32, std::string>& fields,
+                                               const CacheList& caches) {
+  const CacheLevelInfo* l1i = findLevel(caches, 1, CACHE_INSTRUCTION, CACHE_UNIFIED);
+  const CacheLevelInfo* l1d = findLevel(caches, 1, CACHE_DATA, CACHE_UNIFIED);
+  const CacheLevelInfo* l2 = findLevel(caches, 2, CACHE_UNIFIED, CACHE_DATA);
+  const CacheLevelInfo* last = largestLevel(caches);
+  struct Row {
+    const char* name;
+    u32 field;
+    u32 described;
+    bool line;
+  };
+  const Row rows[] = {
+      {"icache", FIELD_ICACHE_SIZE, l1i ? l1i->sizeBytes : 0, false},
+      {"dcache", FIELD_DCACHE_SIZE, l1d ? l1d->sizeBytes : 0, false},
+      {"l2", FIELD_L2_SIZE, l2 ? l2->sizeBytes : 0, false},
+      {"l2Line", FIELD_L2_LINE, l2 ? l2->lineBytes : 0, true},
+      {"ramLine", FIELD_RAM_LINE, last ? last->lineBytes : 0, true},
+  };
+  std::vector<SizeAgreement> out;
+  for (const Row& row : rows) {
+    const auto it = fields.find(row.field);
+    const std::string shown = it == fields.end() ? std::string{} : trimmed(it->second);
+    out.push_back({row.name, row.field, shown, bytesShown(shown), row.described,
+                   row.line ? row.described : roundedUpToPowerOfTwo(row.described)});
+  }
+  return out;
+}
+
+void writeDerivedSizes(JsonWriter& json, const std::vector<SizeAgreement>& sizes) {
+  json.beginArray("derivedSizes");
+  for (const SizeAgreement& s : sizes) {
+    json.beginObject()
+        .value("name", s.name)
+        .value("field", s.field)
+        .value("shown", s.shown)
+        .value("bytes", s.derivedBytes)
+        .value("cpuidBytes", s.describedBytes)
+        .value("expectedBytes", s.expectedBytes);
+    if (s.derivedBytes == 0 || s.expectedBytes == 0) {
+      json.null("agrees");
+    } else {
+      json.value("agrees", s.derivedBytes == s.expectedBytes);
+    }
+    json.endObject();
+  }
+  json.endArray();
+}
+
+}  // namespace vardelo

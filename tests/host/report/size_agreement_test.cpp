@@ -1,0 +1,83 @@
+#include "report/size_agreement.h"
+
+#include <gtest/gtest.h>
+
+namespace vardelo {
+namespace {
+
+TEST(SizeAgreement, BytesAreReadFromEveryShapeOfText) {
+  EXPECT_EQ(bytesShown(" 512K "), 512u * 1024);
+  EXPECT_EQ(bytesShown("  32K "), 32u * 1024);
+  EXPECT_EQ(bytesShown("  31k:4*"), 31u * 1024);  // unrounded, family 15
+  EXPECT_EQ(bytesShown(" 64byts*"), 64u);
+  EXPECT_EQ(bytesShown("128byts"), 128u);
+  EXPECT_EQ(bytesShown("-"), 0u);
+  EXPECT_EQ(bytesShown(""), 0u);
+  EXPECT_EQ(bytesShown("99999999999K"), 0u);  // no wrap into a small figure
+}
+
+CacheList zen3() {
+  CacheList c{};
+  c.source = CACHES_FROM_LEAF_8000001D;
+  c.count = 4;
+  c.levels[0] = {1, CACHE_DATA, 32768, 64, 8, 2};
+  c.levels[1] = {1, CACHE_INSTRUCTION, 32768, 64, 8, 2};
+  c.levels[2] = {2, CACHE_UNIFIED, 524288, 64, 8, 2};
+  c.levels[3] = {3, CACHE_UNIFIED, 33554432, 64, 16, 16};
+  return c;
+}
+
+// Sizes agree with the described ones rounded up to a power of two; lines as they are. The
+// order is the page's: I-cache, D-cache, L2, L2 line, RAM line.
+TEST(SizeAgreement, EachDerivedSizeIsSetBesideItsLevel) {
+  CacheList caches = zen3();
+  caches.levels[0].sizeBytes = 48 * 1024;  // a 48 KiB L1D shows as 64K
+  const std::map<u32, std::string> fields{
+      {100, "  16K "}, {101, "  64K "}, {102, " 512K "}, {122, "-"}, {124, "128byts"}};
+  const auto sizes = compareDerivedSizes(fields, caches);
+  ASSERT_EQ(sizes.size(), 5u);
+  EXPECT_STREQ(sizes[0].name, "icache");
+  EXPECT_EQ(sizes[0].expectedBytes, 32768u);
+  EXPECT_EQ(sizes[0].derivedBytes, 16384u);
+  EXPECT_EQ(sizes[1].describedBytes, 48u * 1024);
+  EXPECT_EQ(sizes[1].expectedBytes, 65536u);
+  EXPECT_EQ(sizes[1].derivedBytes, 65536u);
+  EXPECT_EQ(sizes[2].shown, "512K");
+  EXPECT_EQ(sizes[2].expectedBytes, 524288u);
+  EXPECT_EQ(sizes[3].derivedBytes, 0u);
+  EXPECT_EQ(sizes[3].expectedBytes, 64u);
+  EXPECT_EQ(sizes[4].derivedBytes, 128u);
+  EXPECT_EQ(sizes[4].expectedBytes, 64u);  // the largest level's line
+
+  JsonWriter json;
+  json.beginObject();
+  writeDerivedSizes(json, sizes);
+  json.endObject();
+  const std::string& t = json.text();
+  const auto agrees = [&](const char* name) {
+    const auto at = t.find(std::string("\"name\": \"") + name + "\"");
+    return t.substr(t.find("\"agrees\": ", at) + 10, 4);
+  };
+  EXPECT_EQ(agrees("icache"), "fals");
+  EXPECT_EQ(agrees("dcache"), "true");
+  EXPECT_EQ(agrees("l2"), "true");
+  EXPECT_EQ(agrees("l2Line"), "null");  // no figure shown
+  EXPECT_EQ(agrees("ramLine"), "fals");
+}
+
+// An emulator that describes no caches, and a page whose sweep never ran: nothing to compare.
+TEST(SizeAgreement, UnknownOnEitherSideIsNull) {
+  const auto none = compareDerivedSizes({{101, "  32K "}}, CacheList{});
+  EXPECT_EQ(none[1].expectedBytes, 0u);
+  const auto unshown = compareDerivedSizes({}, zen3());
+  JsonWriter json;
+  json.beginObject();
+  writeDerivedSizes(json, none);
+  writeDerivedSizes(json, unshown);
+  json.endObject();
+  EXPECT_EQ(json.text().find("\"agrees\": true"), std::string::npos);
+  EXPECT_EQ(json.text().find("\"agrees\": false"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vardelo
