@@ -407,9 +407,10 @@ def proc_figures(pid):
     return figures
 
 
-def test_area_rss(pid, area, length=12 << 20):
-    """Resident KiB of the mappings that lie inside the test area [area, area + length): the
-    program fills those pages as its passes first write them, which is not growth."""
+def test_area_rss(pid, area, length):
+    """Resident KiB of the mappings that overlap the test area [area, area + length) (the
+    buffer around it may add a page or two): the area's pages count apart from the rest of the
+    program's memory."""
     total, start, end = 0, 0, 0
     try:
         with open("/proc/%d/smaps" % pid) as f:
@@ -417,7 +418,7 @@ def test_area_rss(pid, area, length=12 << 20):
                 m = re.match(r"([0-9a-f]+)-([0-9a-f]+) ", line)
                 if m:
                     start, end = int(m.group(1), 16), int(m.group(2), 16)
-                elif line.startswith("Rss:") and start >= area and end <= area + length:
+                elif line.startswith("Rss:") and start < area + length and end > area:
                     total += int(line.split()[1])
     except OSError:
         pass

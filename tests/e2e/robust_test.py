@@ -32,10 +32,10 @@ CHAOS_SECONDS = int(os.environ.get("VARDELO_E2E_CHAOS_SECONDS", "600" if LONG el
 CLOSES = 12 if LONG else 4
 
 
-def sample(pid, area):
+def sample(pid, area, length):
     figures = proc_figures(pid) if pid else {}
     if "VmRSS" in figures:
-        figures["areaKiB"] = test_area_rss(pid, area)
+        figures["areaKiB"] = test_area_rss(pid, area, length)
         figures["otherRssKiB"] = figures["VmRSS"] - figures["areaKiB"]
     out = probe_out("gdi")
     m = re.search(r"workingSetKiB (\d+) privateKiB (\d+)", out)
@@ -57,14 +57,15 @@ def chaos_run():
         program.stop()
         return
     pid = unix_pid()
-    area = int(probe_out("area", RVA), 16)
+    address, length = probe_out("area", RVA).split()
+    area, length = int(address, 16), int(length)
     samples = []
     stop = threading.Event()
 
     def sampler():
         period = 30 if LONG else 10
         while not stop.is_set():
-            samples.append((time.monotonic(), sample(pid, area)))
+            samples.append((time.monotonic(), sample(pid, area, length)))
             stop.wait(period)
 
     thread = threading.Thread(target=sampler, daemon=True)
@@ -101,7 +102,7 @@ def chaos_run():
     finally:
         stop.set()
         thread.join()
-    samples.append((time.monotonic(), sample(pid, area)))
+    samples.append((time.monotonic(), sample(pid, area, length)))
     check_growth(samples)
 
     # Close by a random way at the end too.

@@ -298,8 +298,11 @@ int run(int argc, char** argv) {
     std::printf("\n");
   } else if (cmd == "area") {
     BenchReader bench(main, rvaArg(2));
-    std::printf("0x%lx\n", static_cast<unsigned long>(
-                                bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))));
+    std::printf("0x%lx %lu\n",
+                static_cast<unsigned long>(
+                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))),
+                static_cast<unsigned long>(
+                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testAreaBytes))));
   } else if (cmd == "press-during" && argc > 8) {
     return pressDuring(main, rvaArg(2), arg(3), argv[4], static_cast<unsigned>(arg(5)),
                        static_cast<int>(arg(6)), static_cast<int>(arg(7)), static_cast<int>(arg(8)));
