@@ -53,9 +53,10 @@ run: setup
 	$(MAKE) target
 	tools/run-vardelo $(TARGET)/vardelo.exe
 
-# A flat zip to hand to a Windows user: both programs, README.txt and LICENSE.
+# A flat zip to hand to a Windows user, named after the build's version: both programs,
+# README.txt and LICENSE.
 dist: target
-	tools/dist $(TARGET) $(BUILD)/dist/vardelo-0.1.5.zip
+	tools/dist $(TARGET) $(BUILD)/dist
 
 # Vardelo beside likwid-bench on this machine: three interleaved rounds, a few minutes, tables
 # and a picture in $(BUILD)/bench. A benchmark, never part of `make test`.

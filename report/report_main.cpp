@@ -29,6 +29,7 @@
 #include "report/report_sections.h"
 #include "report/size_agreement.h"
 #include "startup/startup.h"
+#include "vardelo_version.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_worker.h"
 #include "workers/ram_worker.h"
@@ -161,6 +162,7 @@ int run(int argc, char** argv) {
 
   JsonWriter json;
   json.beginObject();
+  json.value("version", VARDELO_VERSION);
   writeProcessor(json, brand, emulated);
   if (options.stride) {
     std::fprintf(stderr, "strided walks: 10 reads, 10 writes of 8 MiB (block 32, gap 0)...\n");

@@ -17,6 +17,23 @@ TARGET = os.environ.get("TARGET_DIR", os.path.join(TOP, "build", "target"))
 EXE = os.path.join(TARGET, "vardelo.exe")
 PROBE = os.path.join(TARGET, "vardelo-probe.exe")
 WINE_RUN = os.path.join(TOP, "tools", "wine-run")
+
+
+def built_version(target=TARGET):
+    """The version the target build was made with, from the header CMake generated into it;
+    None when there is none."""
+    try:
+        with open(os.path.join(target, "generated", "vardelo_version.h")) as f:
+            m = re.search(r'^#define VARDELO_VERSION "([^"]*)"$', f.read(), re.M)
+    except OSError:
+        return None
+    return m.group(1) if m else None
+
+
+VERSION = built_version()
+# The main window's caption, by which the probe and the X display find the program.
+CAPTION = "Memory benchmark v%s (alpha)" % VERSION
+
 # Generous bounds: emulated machines run Wine and the program far more slowly.
 WINDOW_SECONDS = int(os.environ.get("WINDOW_SECONDS", "240"))
 # Bound of a wait for a whole pass or sweep; a native machine needs a small part of it.

@@ -24,11 +24,10 @@ if not os.environ.get("VARDELO_E2E_X"):
                            os.path.abspath(__file__)])
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (EXE, PROBE, SWEEP_SECONDS, TARGET, Program, answered, check, lag,  # noqa: E402
-                 painted, probe, probe_out, wait_for)
+from e2e import (CAPTION, EXE, PROBE, SWEEP_SECONDS, TARGET, Program, answered, check,  # noqa: E402
+                 lag, painted, probe, probe_out, wait_for)
 import looks  # noqa: E402
 
-CAPTION = "Memory benchmark v0.1.5 (alpha)"
 SHOTS = os.path.join(TARGET, "e2e-window")
 FILTER_CAPTIONS = ["фильтр 4", "фильтр 5", "фильтр 6", "фильтр --", "фильтр 1", "фильтр 2",
                    "фильтр 3"]

@@ -1,5 +1,6 @@
-"""The end-to-end tests' own logic, without the program: the lag knob's setting, and how the
-monitor's log answers waits for passes that may have come and gone before the wait began."""
+"""The end-to-end tests' own logic, without the program: the lag knob's setting, the version read
+from a build, and how the monitor's log answers waits for passes that may have come and gone
+before the wait began."""
 
 import os
 import sys
@@ -43,6 +44,24 @@ class LagKnob(unittest.TestCase):
         for bad in ("", "fast", "-3", "5-2", "1-2-3"):
             with self.assertRaises(ValueError, msg=bad):
                 e2e.parse_lag(bad)
+
+
+class BuiltVersion(unittest.TestCase):
+    def build_with(self, header):
+        target = tempfile.mkdtemp()
+        if header is not None:
+            os.makedirs(os.path.join(target, "generated"))
+            with open(os.path.join(target, "generated", "vardelo_version.h"), "w") as f:
+                f.write(header)
+        return target
+
+    def test_read_from_the_generated_header(self):
+        header = '// comment "1.0.0"\n#ifndef X\n#define VARDELO_VERSION "2.10.3"\n#endif\n'
+        self.assertEqual("2.10.3", e2e.built_version(self.build_with(header)))
+
+    def test_none_without_a_build_or_a_define(self):
+        self.assertIsNone(e2e.built_version(self.build_with(None)))
+        self.assertIsNone(e2e.built_version(self.build_with("#define VARDELO_VERSIONS \"1\"\n")))
 
 
 class MonitorLog(unittest.TestCase):

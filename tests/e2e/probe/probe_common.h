@@ -13,10 +13,11 @@
 #include <string>
 
 #include "core/bench_state.h"
+#include "vardelo_version.h"
 
 namespace probe {
 
-inline const wchar_t* const CAPTION = L"Memory benchmark v0.1.5 (alpha)";
+inline const wchar_t* const CAPTION = L"Memory benchmark v" VARDELO_VERSION L" (alpha)";
 
 inline HWND mainWindow() { return FindWindowW(nullptr, CAPTION); }
 

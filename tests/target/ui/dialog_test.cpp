@@ -21,6 +21,7 @@
 #include "ui/main_dialog_logic.h"
 #include "ui/text_1251.h"
 #include "ui/ui.h"
+#include "vardelo_version.h"
 
 namespace vardelo {
 namespace {
@@ -208,13 +209,14 @@ std::vector<Control> ramPage(u16 base, const char16_t* headerCell) {
 
 std::vector<Expected> expectedTemplates() {
   return {
-      {L"IDD_DIALOG1", 0x80CA00C0, 52, 24, 263, 244, u"Memory benchmark v0.1.5 (alpha)",
+      {L"IDD_DIALOG1", 0x80CA00C0, 52, 24, 263, 244,
+       u"Memory benchmark v" VARDELO_VERSION " (alpha)",
        {{1011, u"SysTabControl32", u"", 3, 0, 257, 242, 0x50000000}}},
       {L"IDD_CHILD1", 0x52000040, 3, 17, 250, 223, u"", cachePage()},
       {L"IDD_CHILD2", 0x42000040, 3, 17, 250, 223, u"", ramPage(200, u"чтение(Mb/s)")},
       {L"IDD_CHILD3", 0x42000040, 3, 17, 250, 223, u"", ramPage(300, u"запись(Mb/s)")},
       {L"IDD_CHILD4", 0x42000040, 19, 18, 223, 152, u"",
-       {{NONE, S, u"Vardelo version 0.1.5 alpha", 7, 14, 208, 10, V},
+       {{NONE, S, u"Vardelo version " VARDELO_VERSION " alpha", 7, 14, 208, 10, V},
         {1301, B, u"page: vardelo.example.org", 8, 126, 89, 14, D},
         {1302, B, u"mail: vardelo@example.org", 99, 126, 90, 14, D},
         {1300, B, u"close", 191, 126, 24, 14, D}}},
@@ -393,7 +395,7 @@ TEST_F(MainDialog, CreatesTabsAndPagesOnlyTheCachePageVisible) {
   EXPECT_EQ(visiblePages(), 0b0001u);
   EXPECT_EQ(bench.curPage.load(), 0u);
   EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
-  EXPECT_EQ(narrow(text(dialog)), "Memory benchmark v0.1.5 (alpha)");
+  EXPECT_EQ(narrow(text(dialog)), "Memory benchmark v" VARDELO_VERSION " (alpha)");
 }
 
 // The controls as created: in template order, with the class, id and text of the template. The
