@@ -30,7 +30,21 @@ def built_version(target=TARGET):
     return m.group(1) if m else None
 
 
+def built_ia32_kind(target=TARGET):
+    """How the target build found this machine to run 32-bit code, "native" or "emulated";
+    None when it has not said."""
+    try:
+        with open(os.path.join(target, "generated", "ia32_kind")) as f:
+            kind = f.read().strip()
+    except OSError:
+        return None
+    return kind if kind in ("native", "emulated") else None
+
+
 VERSION = built_version()
+# The programs started here learn it through the environment, as the target tests do.
+if built_ia32_kind() and "VARDELO_IA32" not in os.environ:
+    os.environ["VARDELO_IA32"] = built_ia32_kind()
 # The main window's caption, by which the probe and the X display find the program.
 CAPTION = "Memory benchmark v%s (alpha)" % VERSION
 

@@ -64,6 +64,19 @@ class BuiltVersion(unittest.TestCase):
         self.assertIsNone(e2e.built_version(self.build_with("#define VARDELO_VERSIONS \"1\"\n")))
 
 
+class BuiltIa32Kind(unittest.TestCase):
+    def test_read_from_the_build_and_nothing_else(self):
+        cases = [("native\n", "native"), ("emulated", "emulated"), ("", None), ("maybe\n", None),
+                 (None, None)]
+        for text, expected in cases:
+            target = tempfile.mkdtemp()
+            if text is not None:
+                os.makedirs(os.path.join(target, "generated"))
+                with open(os.path.join(target, "generated", "ia32_kind"), "w") as f:
+                    f.write(text)
+            self.assertEqual(expected, e2e.built_ia32_kind(target), repr(text))
+
+
 class MonitorLog(unittest.TestCase):
     def setUp(self):
         self.failures = e2e.check.failures
