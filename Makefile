@@ -5,7 +5,10 @@ BUILD    ?= build
 HOST     := $(BUILD)/host
 TARGET   := $(BUILD)/target
 JOBS     ?= $(shell nproc)
-export WINEPREFIX := $(abspath $(BUILD))/wineprefix
+# Wine's environment comes from tools/wine-env, with the prefix inside this build folder; a
+# WINEPREFIX of the caller's (~/.wine, say) is not passed on.
+export VARDELO_BUILD := $(abspath $(BUILD))
+unexport WINEPREFIX
 
 .PHONY: all host target setup test test-host test-target test-e2e test-e2e-full run dist bench clean
 

@@ -407,10 +407,17 @@ class Program:
                 self.process.wait()
 
 
+def wine_env():
+    """Wine's environment as tools/wine-run sets it for the programs it starts."""
+    out = subprocess.run([os.path.join(TOP, "tools", "wine-env")], stdout=subprocess.PIPE,
+                         text=True, check=True).stdout
+    return dict(line.split("=", 1) for line in out.splitlines())
+
+
 def unix_pid():
     """The Linux process that runs vardelo.exe under Wine in this test's Wine prefix, or None:
     another test run may have its own vardelo.exe on the machine."""
-    prefix = os.environ.get("WINEPREFIX", os.path.join(TOP, "build", "wineprefix")).encode()
+    prefix = wine_env()["WINEPREFIX"].encode()
     out = subprocess.run(["pgrep", "-x", "vardelo.exe"], stdout=subprocess.PIPE,
                          text=True).stdout.split()
     for pid in out:
