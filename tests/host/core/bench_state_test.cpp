@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -30,6 +32,32 @@ TEST(BenchState, ProgressBarStartsAsOpenBracketAndFortyEightBars) {
   ASSERT_EQ(std::strlen(s.progressBar), 49u);
   EXPECT_EQ(s.progressBar[0], '<');
   for (int i = 1; i <= 48; ++i) EXPECT_EQ(s.progressBar[i], '|') << "position " << i;
+}
+
+// The tests' one reset of the shared record: every field, from the first to the last, plain and
+// atomic, scalar, array and record, gets its start value back.
+TEST(BenchState, ResetBenchGivesEveryFieldItsStartValue) {
+  static BenchState fresh;  // statically initialised, as the program's own record
+  bench.hInstance = &fresh;
+  bench.cacheBusy = 0;
+  bench.l2ProbeSize = 0;
+  bench.progressBar[5] = 'x';
+  bench.readCurves[3][323] = 7;
+  bench.caches.levels[7].sizeBytes = 1;
+  bench.tabItem.textMax = 9;
+  bench.readScale.top = 1;
+  bench.writePaintCount = 5;
+  bench.textBuf[255] = 'z';
+
+  resetBench();
+
+  EXPECT_EQ(bench.hInstance.load(), nullptr);
+  EXPECT_EQ(bench.cacheBusy.load(), 1);
+  EXPECT_EQ(bench.l2ProbeSize.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(bench.progressBar[5], '|');
+  EXPECT_EQ(bench.readCurves[3][323].load(), 0u);
+  EXPECT_EQ(bench.textBuf[255], 0);
+  EXPECT_EQ(std::memcmp(&bench, &fresh, sizeof fresh), 0) << "a field kept a value of the test's";
 }
 
 // Shared fields are read without locks; they must be lock-free atomics of their stated width so

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -38,7 +40,6 @@ TEST(WideLoads, NeedTheInstructionsAndTheSystemsConsent) {
 }
 
 TEST(WideLoads, VariantsAreAvailableByTheirFlags) {
-  const u8 saved[4] = {bench.mmx, bench.sse, bench.avx, bench.avx512};
   struct Case {
     u8 mmx, sse, avx, avx512;
     bool expected[6];  // readMode 0..5
@@ -61,10 +62,7 @@ TEST(WideLoads, VariantsAreAvailableByTheirFlags) {
     }
   }
   EXPECT_FALSE(readVariantAvailable(255));
-  bench.mmx = saved[0];
-  bench.sse = saved[1];
-  bench.avx = saved[2];
-  bench.avx512 = saved[3];
+  resetBench();
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <deque>
 #include <vector>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -46,25 +48,17 @@ u32 warmupsOf(u32 kind) { return kind == CACHE_KIND_DATA ? 3 : 1; }
 class CacheLoop : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedRate_ = bench.tscRate;
-    savedOffset_ = bench.blockOffset;
-    savedStable_ = bench.cacheStableCount;
+    resetBench();
     reset(BIG_RATE, 0);
   }
-  void TearDown() override {
-    bench.tscRate = savedRate_;
-    bench.blockOffset = savedOffset_;
-    bench.cacheStableCount = savedStable_;
-  }
+  void TearDown() override { resetBench(); }
+  // A new script, with the counter rate and block offset the case starts from.
   static void reset(u32 tscRate, u32 blockOffset) {
     script = Script{};
     bench.tscRate = tscRate;
     bench.blockOffset = blockOffset;
     bench.cacheStableCount = 12345;
   }
-
- private:
-  u32 savedRate_ = 0, savedOffset_ = 0, savedStable_ = 0;
 };
 
 // The block moves by 4 KiB after the 2nd measurement and then after every 3rd, and starts again

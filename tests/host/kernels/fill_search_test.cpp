@@ -8,6 +8,7 @@
 
 #include "kernels/fetch_code.h"
 #include "tests/host/fakes/platform_fake.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -49,7 +50,7 @@ void noteSleep(u32) {
 class FillSearch : public testing::Test {
  protected:
   void SetUp() override {
-    std::memcpy(savedBar_, bench.progressBar, sizeof savedBar_);
+    resetBench();
     fake::reset();
     fake::platformLog().onSleep = noteSleep;
     script = Script{};
@@ -57,8 +58,7 @@ class FillSearch : public testing::Test {
     fillModeAtSleep = 0;
   }
   void TearDown() override {
-    std::memcpy(bench.progressBar, savedBar_, sizeof savedBar_);
-    bench.fillMode.store(0);
+    resetBench();
     fake::reset();
   }
 
@@ -69,9 +69,6 @@ class FillSearch : public testing::Test {
     searchFillModeWith(scriptedTicks);
     return bench.fillMode.load();
   }
-
- private:
-  char savedBar_[sizeof bench.progressBar];
 };
 
 TEST_F(FillSearch, TriesEveryCodeOnceFrom000AOn2KiBLoops) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -48,10 +50,7 @@ class RamLoop : public ::testing::Test {
     script.clear();
     calls.clear();
     events.clear();
-    bench.tscRate = 0;
-    bench.ramStableCount = 0;
-    bench.ramSpanBytes = RAM_WINDOW_BYTES;
-    bench.ramSpanOffset = 0;
+    resetBench();
   }
   // Runs the loop on `ticks` (the first entry is the warm-up) and returns the speed.
   static u32 run(std::vector<u32> ticks, u32 tscRate = 2929687, i32 gap = -3104, u32 block = 32,

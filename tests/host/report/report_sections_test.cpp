@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -29,10 +31,7 @@ TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
         "\"latencyTicksX256\": 2560,\n        \"latencyPs\": 4000\n"}) {
     EXPECT_NE(t.find(expected), std::string::npos) << "missing: " << expected;
   }
-  bench.readMode = 0;
-  bench.l1EdgeSource = 0;
-  bench.tscRate = 0;
-  for (auto& e : bench.latencyCurve) e = 0;
+  resetBench();
 }
 
 TEST(ReportSections, CachesWithTheirTypesSourceAndLargest) {

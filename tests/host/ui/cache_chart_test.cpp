@@ -9,6 +9,7 @@
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/text_1251.h"
 #include "workers/refresh.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -132,9 +133,7 @@ class CachePaint : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
-    for (AtomicU8* m : {&bench.cacheTick, &bench.cacheNewMax, &bench.cacheRedraw,
-                        &bench.cachePosted})
-      *m = 0;
+    resetBench();
     for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
       bench.dcacheCurve[i] = i < CACHE_POINTS ? 40960000u : NO_POINT;
       bench.icacheCurve[i] = NO_POINT;
@@ -145,9 +144,7 @@ class CachePaint : public ::testing::Test {
   }
   void TearDown() override {
     fake::reset();
-    for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.dcacheCurve[i] = NO_POINT;
-    bench.cacheMax = 10240;
-    bench.cacheScale = ChartScale{};
+    resetBench();
   }
 };
 

@@ -9,6 +9,7 @@
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/text_1251.h"
 #include "workers/refresh.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -24,13 +25,7 @@ class MainDialogLogic : public ::testing::Test {
   void TearDown() override { reset(); }
   static void reset() {
     fake::reset();
-    for (AtomicU32* c : {&bench.cacheDirty, &bench.readDirty, &bench.writeDirty}) *c = 0;
-    for (AtomicU8* m : {&bench.cacheRedraw, &bench.readRedraw, &bench.writeRedraw,
-                        &bench.cacheRestart, &bench.ramRestart, &bench.realtimeOn})
-      *m = 0;
-    bench.readFilter = 4;
-    bench.writeFilter = 4;
-    bench.curPage = 0;
+    resetBench();
   }
 };
 

@@ -9,6 +9,7 @@
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/text_1251.h"
 #include "workers/refresh.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -386,10 +387,7 @@ class RamPaintRun : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::reset();
-    for (AtomicU8* m : {&bench.readTick, &bench.writeTick, &bench.readNewMax, &bench.writeNewMax,
-                        &bench.readRedraw, &bench.writeRedraw, &bench.readPosted,
-                        &bench.writePosted})
-      *m = 0;
+    resetBench();
     for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
       for (int k = 0; k < RAM_CURVE_ENTRIES; ++k) {
         const bool measured = k < RAM_POINTS;
@@ -397,22 +395,13 @@ class RamPaintRun : public ::testing::Test {
         bench.writeCurves[b][k] = measured ? 1024000u : NO_POINT;
         bench.writeMmxCurves[b][k] = measured ? 3072000u : NO_POINT;
       }
-      bench.readAverages[b] = bench.writeAverages[b] = 0;
     }
     bench.readMax = bench.writeMax = 3072000;
     bench.readScale = bench.writeScale = chartScaleFor(10240);
-    bench.writePaintCount = 0;
     bench.faceColor = rgb(192, 192, 192);
   }
   void TearDown() override {
-    for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
-      for (int k = 0; k < RAM_CURVE_ENTRIES; ++k) {
-        bench.readCurves[b][k] = bench.writeCurves[b][k] = bench.writeMmxCurves[b][k] = NO_POINT;
-      }
-    }
-    bench.readMax = bench.writeMax = 10240;
-    bench.readScale = bench.writeScale = ChartScale{};
-    bench.writePaintCount = 0;
+    resetBench();
     fake::reset();
   }
 };

@@ -8,6 +8,7 @@
 
 #include "tests/host/fakes/platform_fake.h"
 #include "workers/cache_geometry.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -306,11 +307,7 @@ TEST(CacheAnalysis, ThePainterEntryPublishesTheLevelsAndSendsTheTexts) {
   EXPECT_TRUE(fake::platformLog().texts.empty());
 
   // Back to the start values for the tests that follow.
-  bench.cpuClass = 0;
-  bench.l2Speed = CACHE_LEVELS_UNSET.l2Speed;
-  bench.l2ProbeSize = CACHE_LEVELS_UNSET.l2ProbeSize;
-  bench.l1Size = CACHE_LEVELS_UNSET.l1Size;
-  for (int p = 0; p < CACHE_CURVE_ENTRIES; ++p) bench.dcacheCurve[p] = bench.icacheCurve[p] = 0;
+  resetBench();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 #include "workers/sweep_exclusion.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -74,42 +75,16 @@ class CacheWorker : public ::testing::Test {
     fake::platformLog().totalMemoryBytes = 24ull << 30;
     measureCalls = 0;
     onMeasure = nullptr;
-    bench.cacheBusy = 1;
-    bench.ramBusy = 0;
-    bench.cacheRestart = 0;
-    bench.cacheMax = 10240;
-    bench.cacheDirty = 0;
-    bench.cacheNewMax = 0;
-    bench.cacheRedraw = 0;
-    bench.readMode = 0;
-    bench.fillMode = 0;
-    bench.cpuClass = 0;
-    bench.lineSize = 32;
-    bench.l2Speed = 0;
-    bench.l2ProbeSize = 0xFFFFFFFFu;
-    bench.l1Size = 0;
-    bench.avx = 0;
-    bench.avx512 = 0;
-    bench.l1EdgeSource = 0;
-    bench.l2EdgeSource = 0;
+    resetBench();
     for (auto& e : bench.latencyCurve) e = NO_POINT;
-    for (auto& e : bench.dcacheCurve) e = 0;
-    for (auto& e : bench.icacheCurve) e = 0;
-    bench.ramSpanBytes = RAM_WINDOW_BYTES;
-    bench.ramReadSpeed = 0;
     warmProbeLengths.clear();
     coldProbeLengths.clear();
     mainMemoryReads = 0;
   }
   void TearDown() override {
-    bench.ramSpanBytes = RAM_WINDOW_BYTES;
-    bench.ramReadSpeed = 0;
     fake::reset();
-    bench.avx = 0;
-    bench.avx512 = 0;
-    for (auto& e : bench.latencyCurve) e = 0;
     if (sweepOwner() == 1) endCacheSweep();
-    bench.cacheBusy = 1;
+    resetBench();
   }
 
   // The last text sent to each field of the cache page.

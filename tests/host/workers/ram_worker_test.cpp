@@ -8,6 +8,7 @@
 
 #include "tests/host/fakes/platform_fake.h"
 #include "workers/sweep_exclusion.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -75,22 +76,8 @@ class RamWorker : public ::testing::Test {
     onMeasure = nullptr;
     settleCalls = 0;
     onSettle = nullptr;
-    fillAll(bench.readCurves, 0);
-    fillAll(bench.writeCurves, 0);
-    fillAll(bench.writeMmxCurves, 0);
-    for (int i = 156; i < 160; ++i) bench.dcacheCurve[i] = 0;
-    bench.ramReadSpeed = 0;
-    bench.readMax = 10240;
-    bench.writeMax = 10240;
+    resetBench();
     bench.cacheBusy = 0;  // the tests that need the start-up value set it
-    bench.ramBusy = 0;
-    bench.ramRestart = 0;
-    bench.readDirty = 0;
-    bench.writeDirty = 0;
-    bench.readNewMax = 0;
-    bench.writeNewMax = 0;
-    bench.readRedraw = 0;
-    bench.writeRedraw = 0;
   }
 };
 

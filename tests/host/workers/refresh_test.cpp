@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/host/fakes/platform_fake.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -18,13 +19,7 @@ class Refresh : public ::testing::Test {
   void TearDown() override { reset(); }
   static void reset() {
     fake::reset();
-    for (AtomicU32* c : {&bench.cacheDirty, &bench.readDirty, &bench.writeDirty}) *c = 0;
-    for (AtomicU8* m : {&bench.cachePosted, &bench.readPosted, &bench.writePosted, &bench.cacheTick,
-                        &bench.readTick, &bench.writeTick, &bench.cacheNewMax, &bench.readNewMax,
-                        &bench.writeNewMax, &bench.cacheRedraw, &bench.readRedraw,
-                        &bench.writeRedraw})
-      *m = 0;
-    bench.curPage = 0;
+    resetBench();
   }
   static std::vector<u32>& posted() { return fake::platformLog().posted; }
 

@@ -6,21 +6,18 @@
 #include <thread>
 
 #include "core/bench_state.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
 
 class SweepExclusion : public ::testing::Test {
  protected:
-  void SetUp() override {
-    bench.cacheBusy = 1;  // as at start-up
-    bench.ramBusy = 0;
-  }
+  void SetUp() override { resetBench(); }  // cacheBusy 1, ramBusy 0: as at start-up
   void TearDown() override {
     if (sweepOwner() == 1) endCacheSweep();
     if (sweepOwner() == 2) endRamPasses();
-    bench.cacheBusy = 1;
-    bench.ramBusy = 0;
+    resetBench();
   }
 };
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -38,8 +40,7 @@ class BlockRead : public ::testing::Test {
   }
 
   void SetUp() override {
-    saved_ = {bench.testArea, bench.mmx,      bench.sse,          bench.avx,
-              bench.avx512,   bench.readMode, bench.rdtscOverhead};
+    resetBench();
     const u32 edx = featureBits();
     hasMmx_ = (edx >> 23) & 1;
     hasSse_ = (edx >> 25) & 1;
@@ -51,15 +52,7 @@ class BlockRead : public ::testing::Test {
     bench.readMode = 0;
     bench.rdtscOverhead = 0;
   }
-  void TearDown() override {
-    bench.testArea = saved_.testArea;
-    bench.mmx = saved_.mmx;
-    bench.sse = saved_.sse;
-    bench.avx = saved_.avx;
-    bench.avx512 = saved_.avx512;
-    bench.readMode = saved_.readMode;
-    bench.rdtscOverhead = saved_.rdtscOverhead;
-  }
+  void TearDown() override { resetBench(); }
 
   bool available(const BlockReadVariant& v) const {
     if (v.needs == &BenchState::mmx) return hasMmx_;
@@ -80,13 +73,6 @@ class BlockRead : public ::testing::Test {
   static inline u8* area_ = nullptr;
   bool hasMmx_ = false, hasSse_ = false;
   WideLoads wide_{};
-
- private:
-  struct Saved {
-    u8* testArea;
-    u8 mmx, sse, avx, avx512, readMode;
-    u32 rdtscOverhead;
-  } saved_{};
 };
 
 TEST_F(BlockRead, EveryVariantTimesItsReads) {

@@ -11,6 +11,7 @@
 
 #include "kernels/fetch_code.h"
 #include "kernels/fill_search.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -22,9 +23,7 @@ class FetchKernel : public testing::Test {
   static constexpr u32 AREA_BYTES = 256 * 1024;
 
   void SetUp() override {
-    savedArea_ = bench.testArea.load();
-    savedMode_ = bench.fillMode.load();
-    std::memcpy(savedBar_, bench.progressBar, sizeof savedBar_);
+    resetBench();
     area_ = static_cast<u8*>(
         VirtualAlloc(nullptr, AREA_BYTES, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     ASSERT_NE(area_, nullptr);
@@ -32,9 +31,7 @@ class FetchKernel : public testing::Test {
     bench.testArea = area_;
   }
   void TearDown() override {
-    bench.testArea = savedArea_;
-    bench.fillMode = savedMode_;
-    std::memcpy(bench.progressBar, savedBar_, sizeof savedBar_);
+    resetBench();
     if (area_) VirtualFree(area_, 0, MEM_RELEASE);
   }
 
@@ -46,11 +43,6 @@ class FetchKernel : public testing::Test {
   }
 
   u8* area_ = nullptr;
-
- private:
-  u8* savedArea_ = nullptr;
-  u16 savedMode_ = 0;
-  char savedBar_[sizeof bench.progressBar];
 };
 
 TEST_F(FetchKernel, LoopsOfManyCodesRunAndReturnTicks) {

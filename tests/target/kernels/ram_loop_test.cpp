@@ -12,6 +12,7 @@
 
 #include "kernels/block_read.h"
 #include "kernels/stride_kernels.h"
+#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -37,9 +38,7 @@ class ColdRamLoop : public ::testing::Test {
   static void TearDownTestSuite() { VirtualFree(raw_, 0, MEM_RELEASE); }
 
   void SetUp() override {
-    saved_ = {bench.testArea.load(), bench.lineSize.load(), bench.ramSpanBytes.load(),
-              bench.ramSpanOffset.load(), bench.clflushBytes.load(), bench.tscRate.load(),
-              bench.readMode.load()};
+    resetBench();
     bench.testArea = area_;
     bench.ramSpanBytes = SPAN;
     bench.ramSpanOffset = 0;
@@ -48,15 +47,7 @@ class ColdRamLoop : public ::testing::Test {
     bench.lineSize = 64;
     for (u32 i = 0; i < CHECKED; ++i) area_[i] = sentinelByte(i);
   }
-  void TearDown() override {
-    bench.testArea = saved_.area;
-    bench.lineSize = saved_.lineSize;
-    bench.ramSpanBytes = saved_.span;
-    bench.ramSpanOffset = saved_.offset;
-    bench.clflushBytes = saved_.clflush;
-    bench.tscRate = saved_.tscRate;
-    bench.readMode = saved_.readMode;
-  }
+  void TearDown() override { resetBench(); }
 
   // Bytes from `from` to `to` that differ from the sentinel.
   static u32 changedBytes(u32 from, u32 to) {
@@ -67,12 +58,6 @@ class ColdRamLoop : public ::testing::Test {
 
   static inline void* raw_ = nullptr;
   static inline u8* area_ = nullptr;
-  struct Saved {
-    u8* area;
-    i32 lineSize;
-    u32 span, offset, clflush, tscRate;
-    u8 readMode;
-  } saved_{};
 };
 
 // One measurement of 32-bit stores (block 64, line 64: one store per step, none past the window

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bench_reset.h"
+
 namespace vardelo {
 namespace {
 
@@ -52,17 +54,11 @@ class StrideKernels : public ::testing::Test {
   }
 
   void SetUp() override {
-    savedArea_ = bench.testArea.load();
-    savedLineSize_ = bench.lineSize.load();
-    savedSse_ = bench.sse.load();
+    resetBench();
     bench.testArea = area_;
     bench.sse = hasSse_ ? 1 : 0;
   }
-  void TearDown() override {
-    bench.testArea = savedArea_;
-    bench.lineSize = savedLineSize_;
-    bench.sse = savedSse_;
-  }
+  void TearDown() override { resetBench(); }
 
   static void fillSentinel() { std::memcpy(area_, sentinel_.data(), CHECKED_BYTES); }
 
@@ -105,10 +101,6 @@ class StrideKernels : public ::testing::Test {
   static inline std::vector<u8> expected_;
   static inline std::vector<StrideTouch> touches_;
   static inline bool hasSse_ = false;
-
-  u8* savedArea_ = nullptr;
-  i32 savedLineSize_ = 0;
-  u8 savedSse_ = 0;
 };
 
 const char* familyName(StrideFamily f) { return f == StrideFamily::Words32 ? "Words32" : "Runs64"; }

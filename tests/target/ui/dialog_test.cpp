@@ -21,6 +21,7 @@
 #include "ui/main_dialog_logic.h"
 #include "ui/text_1251.h"
 #include "ui/ui.h"
+#include "tests/support/bench_reset.h"
 #include "vardelo_version.h"
 
 namespace vardelo {
@@ -334,20 +335,12 @@ class MainDialog : public ::testing::Test {
   void TearDown() override {
     if (IsWindow(dialog)) DestroyWindow(dialog);
     takePosted();
-    bench.hMainDlg = nullptr, bench.hTab = nullptr;
-    for (AtomicHandle& page : bench.hPages) page = nullptr;
     resetState();
   }
   static void resetState() {
     endings.clear();
     opened.clear();
-    for (AtomicU32* c : {&bench.cacheDirty, &bench.readDirty, &bench.writeDirty}) *c = 0;
-    for (AtomicU8* m : {&bench.cacheRedraw, &bench.readRedraw, &bench.writeRedraw,
-                        &bench.cachePosted, &bench.readPosted, &bench.writePosted,
-                        &bench.cacheRestart, &bench.ramRestart, &bench.realtimeOn})
-      *m = 0;
-    bench.readFilter = 4, bench.writeFilter = 4;
-    bench.curPage = 0;
+    resetBench();
   }
   HWND page(u32 i) const { return static_cast<HWND>(bench.hPages[i].load()); }
   HWND tab() const { return static_cast<HWND>(bench.hTab.load()); }
