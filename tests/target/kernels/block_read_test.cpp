@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "tests/support/bench_reset.h"
 
@@ -75,26 +76,30 @@ class BlockRead : public ::testing::Test {
   WideLoads wide_{};
 };
 
-TEST_F(BlockRead, EveryVariantTimesItsReads) {
-  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
-    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-    if (!available(v)) {
-      std::printf("%s: not on this processor, not run\n", v.name);
-      continue;
-    }
-    bench.readMode = mode;
-    const u32 small = fewestTicks(4096);
-    const u32 large = fewestTicks(65536);
-    EXPECT_NE(small, BAD_SAMPLE) << v.name;
-    EXPECT_NE(small, 0u) << v.name;
-    EXPECT_NE(large, BAD_SAMPLE) << v.name;
-    // How the times compare is for the benchmarks to judge; a loaded machine can turn it over.
-    // That the whole length is read is checked without a clock, below.
-    std::printf("%s: 4 KiB in %u ticks, 64 KiB in %u\n", v.name, small, large);
-    const u32 pass = blockReadPassTicks(PAGE, 4608);
-    EXPECT_NE(pass, BAD_SAMPLE) << v.name;
-    EXPECT_NE(pass, 0u) << v.name;
+// The tests of this suite run once for each read variant, with bench.readMode set to it; a
+// variant this processor lacks is skipped.
+class EachReadVariant : public BlockRead, public ::testing::WithParamInterface<u32> {
+ protected:
+  void SetUp() override {
+    BlockRead::SetUp();
+    if (!available(variant())) GTEST_SKIP() << variant().name << " is not on this processor";
+    bench.readMode = GetParam();
   }
+  const BlockReadVariant& variant() const { return BLOCK_READ_VARIANTS[GetParam()]; }
+};
+
+TEST_P(EachReadVariant, TimesItsReads) {
+  const u32 small = fewestTicks(4096);
+  const u32 large = fewestTicks(65536);
+  EXPECT_NE(small, BAD_SAMPLE);
+  EXPECT_NE(small, 0u);
+  EXPECT_NE(large, BAD_SAMPLE);
+  // How the times compare is for the benchmarks to judge; a loaded machine can turn it over.
+  // That the whole length is read is checked without a clock, below.
+  std::printf("%s: 4 KiB in %u ticks, 64 KiB in %u\n", variant().name, small, large);
+  const u32 pass = blockReadPassTicks(PAGE, 4608);
+  EXPECT_NE(pass, BAD_SAMPLE);
+  EXPECT_NE(pass, 0u);
 }
 
 TEST_F(BlockRead, CounterOverheadIsSubtractedModulo32Bits) {
@@ -183,7 +188,7 @@ TEST_F(BlockRead, DetectionOffersAvxWhereCpuidAndXcr0HaveIt) {
   EXPECT_TRUE(readVariantAvailable(READ_AVX256));
 }
 
-TEST_F(BlockRead, ReadsWholeIterationsOfTheLengthOnly) {
+TEST_P(EachReadVariant, ReadsWholeIterationsOfTheLengthOnly) {
   // Two readable pages with an unreadable one behind them. Each block ends exactly at the
   // unreadable page, so a kernel that read one iteration more than floor(length / 256) would
   // fault and end the test program.
@@ -198,15 +203,9 @@ TEST_F(BlockRead, ReadsWholeIterationsOfTheLengthOnly) {
     u32 length, iterations;
   };
   const Case cases[] = {{256, 1}, {300, 1}, {511, 1}, {512, 2}, {6144, 24}, {6399, 24}};
-  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
-    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-    if (!available(v)) continue;
-    bench.readMode = mode;
-    for (const Case& c : cases) {
-      const u32 offset = 2 * PAGE - c.iterations * 256;
-      EXPECT_NE(blockReadTicks(offset, c.length), BAD_SAMPLE)
-          << v.name << ", length " << c.length;
-    }
+  for (const Case& c : cases) {
+    const u32 offset = 2 * PAGE - c.iterations * 256;
+    EXPECT_NE(blockReadTicks(offset, c.length), BAD_SAMPLE) << "length " << c.length;
   }
   VirtualFree(pages, 0, MEM_RELEASE);
 }
@@ -226,38 +225,33 @@ LONG CALLBACK countGuardHit(EXCEPTION_POINTERS* e) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-TEST_F(BlockRead, ReadsTheLastIterationOfTheLength) {
+TEST_P(EachReadVariant, ReadsTheLastIterationOfTheLength) {
   // Each block ends at a page boundary, its last page a guard page: a kernel that stopped one
   // iteration short, or timed nothing, would not touch it.
   PVOID handler = AddVectoredExceptionHandler(1, countGuardHit);
   ASSERT_NE(handler, nullptr);
   const u32 lengths[] = {256, 4096, 4608, 65536, 1048576};
-  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
-    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-    if (!available(v)) continue;
-    bench.readMode = mode;
-    for (u32 length : lengths) {
-      const u32 end = 2 * 1048576;
-      const u32 offset = end - length;
-      u8* lastPage = area_ + end - PAGE;
-      DWORD old = 0;
-      ASSERT_TRUE(VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE | PAGE_GUARD, &old));
-      guardHits = 0;
-      guardAddress = 0;
-      const u32 ticks = blockReadTicks(offset, length);
-      EXPECT_NE(ticks, BAD_SAMPLE) << v.name << ", length " << length;
-      EXPECT_EQ(guardHits.load(), 1) << v.name << ", length " << length;
-      const std::uintptr_t hit = guardAddress.load();
-      const auto page = reinterpret_cast<std::uintptr_t>(lastPage);
-      EXPECT_TRUE(hit >= page && hit < page + PAGE)
-          << v.name << ", length " << length << ": hit at 0x" << std::hex << hit;
-      VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE, &old);
-    }
+  for (u32 length : lengths) {
+    const u32 end = 2 * 1048576;
+    const u32 offset = end - length;
+    u8* lastPage = area_ + end - PAGE;
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE | PAGE_GUARD, &old));
+    guardHits = 0;
+    guardAddress = 0;
+    const u32 ticks = blockReadTicks(offset, length);
+    EXPECT_NE(ticks, BAD_SAMPLE) << "length " << length;
+    EXPECT_EQ(guardHits.load(), 1) << "length " << length;
+    const std::uintptr_t hit = guardAddress.load();
+    const auto page = reinterpret_cast<std::uintptr_t>(lastPage);
+    EXPECT_TRUE(hit >= page && hit < page + PAGE)
+        << "length " << length << ": hit at 0x" << std::hex << hit;
+    VirtualProtect(lastPage, PAGE, PAGE_EXECUTE_READWRITE, &old);
   }
   RemoveVectoredExceptionHandler(handler);
 }
 
-TEST_F(BlockRead, ReadsNothingBeforeTheBlock) {
+TEST_P(EachReadVariant, ReadsNothingBeforeTheBlock) {
   // An unreadable page, then two readable ones; each block starts exactly at the first readable
   // byte, so a load below it would fault.
   u8* pages = static_cast<u8*>(VirtualAlloc(nullptr, 3 * PAGE, MEM_COMMIT | MEM_RESERVE,
@@ -266,19 +260,16 @@ TEST_F(BlockRead, ReadsNothingBeforeTheBlock) {
   DWORD old = 0;
   ASSERT_TRUE(VirtualProtect(pages, PAGE, PAGE_NOACCESS, &old));
   bench.testArea = pages + PAGE;
-  for (u32 mode = 0; mode < BLOCK_READ_VARIANT_COUNT; ++mode) {
-    const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-    if (!available(v)) {
-      std::printf("%s: not on this processor, not run\n", v.name);
-      continue;
-    }
-    bench.readMode = mode;
-    for (u32 length : {256u, 4608u, 2 * PAGE}) {
-      EXPECT_NE(blockReadTicks(0, length), BAD_SAMPLE) << v.name << ", length " << length;
-    }
+  for (u32 length : {256u, 4608u, 2 * PAGE}) {
+    EXPECT_NE(blockReadTicks(0, length), BAD_SAMPLE) << "length " << length;
   }
   VirtualFree(pages, 0, MEM_RELEASE);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernel, EachReadVariant, ::testing::Range(0u, BLOCK_READ_VARIANT_COUNT),
+                         [](const ::testing::TestParamInfo<u32>& info) {
+                           return std::string(BLOCK_READ_VARIANTS[info.param].name);
+                         });
 
 }  // namespace
 }  // namespace vardelo

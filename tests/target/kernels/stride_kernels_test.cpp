@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -105,10 +104,28 @@ class StrideKernels : public ::testing::Test {
 
 const char* familyName(StrideFamily f) { return f == StrideFamily::Words32 ? "Words32" : "Runs64"; }
 
-// Every write kernel over every block and line-size class, plus a block walked as 256, a
-// negative lineSize (the class test is signed) and block 32 with long lines; each with gaps that
-// are negative, step 1, zero, and long enough to wrap many times.
-TEST_F(StrideKernels, WriteKernelsStoreExactlyWhatTheTwinSays) {
+// The write kernels, one test each; a kernel that needs SSE is skipped without it.
+class EachWriteKernel : public StrideKernels, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    StrideKernels::SetUp();
+    if (kernel().needsSse && !hasSse_) GTEST_SKIP() << kernel().name << " needs SSE";
+  }
+  static const StrideKernel& kernel() { return STRIDE_KERNELS[GetParam()]; }
+};
+
+std::vector<int> writeKernels() {
+  std::vector<int> indices;
+  for (int i = 0; i < STRIDE_KERNEL_COUNT; ++i) {
+    if (STRIDE_KERNELS[i].stores) indices.push_back(i);
+  }
+  return indices;
+}
+
+// Every block and line-size class, plus a block walked as 256, a negative lineSize (the class
+// test is signed) and block 32 with long lines; each with gaps that are negative, step 1, zero,
+// and long enough to wrap many times.
+TEST_P(EachWriteKernel, StoresExactlyWhatTheTwinSays) {
   struct Shape {
     u32 block;
     i32 lineSize;
@@ -117,21 +134,20 @@ TEST_F(StrideKernels, WriteKernelsStoreExactlyWhatTheTwinSays) {
   for (u32 block : {64u, 128u, 256u}) {
     for (i32 lineSize : {32, 64, 128, 96}) shapes.push_back({block, lineSize});
   }
-  for (const StrideKernel& kernel : STRIDE_KERNELS) {
-    if (!kernel.stores) continue;
-    if (kernel.needsSse && !hasSse_) {
-      std::printf("skipped %s: no SSE\n", kernel.name);
-      continue;
-    }
-    for (const Shape& shape : shapes) {
-      const i32 b = static_cast<i32>(shape.block);
-      for (i32 gap : {-3136, -b - 1, 0, 7168}) {
-        EXPECT_TRUE(storesMatchTwin(kernel.ticks, kernel.family, WINDOW_OFFSET, gap, shape.block, shape.lineSize))
-            << kernel.name << " block " << shape.block << " lineSize " << shape.lineSize << " gap " << gap;
-      }
+  for (const Shape& shape : shapes) {
+    const i32 b = static_cast<i32>(shape.block);
+    for (i32 gap : {-3136, -b - 1, 0, 7168}) {
+      EXPECT_TRUE(storesMatchTwin(kernel().ticks, kernel().family, WINDOW_OFFSET, gap, shape.block,
+                                  shape.lineSize))
+          << "block " << shape.block << " lineSize " << shape.lineSize << " gap " << gap;
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernel, EachWriteKernel, ::testing::ValuesIn(writeKernels()),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(STRIDE_KERNELS[info.param].name);
+                         });
 
 TEST_F(StrideKernels, ReadKernelChangesNothingAndCounts) {
   for (u32 block : {32u, 64u, 128u, 256u}) {
