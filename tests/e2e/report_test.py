@@ -1,0 +1,135 @@
+"""vardelo-report.exe runs the real start-up, cache sweep and a short read and write pass under
+Wine, ends with 0 and prints JSON that is complete and consistent with itself."""
+
+import json
+import os
+import re
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e import TARGET, VERSION, WINE_RUN, check  # noqa: E402
+
+REPORT = os.path.join(TARGET, "vardelo-report.exe")
+NO_POINT = 0xFFFFFFFF
+MIB = 1 << 20
+# The cache sweep and the fill search run whole; emulated machines take far longer.
+SECONDS = 1200
+
+
+def run_report():
+    """(exit code, stdout, stderr) of one run; exit code None when it did not end in time. One
+    block size keeps the RAM passes short."""
+    try:
+        run = subprocess.run([WINE_RUN, REPORT, "--blocks=256"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, timeout=SECONDS)
+    except subprocess.TimeoutExpired as e:
+        return None, e.stdout or b"", e.stderr or b""
+    return run.returncode, run.stdout, run.stderr
+
+
+def bad(items, condition):
+    """The items for which condition does not hold, for one check over many."""
+    return [item for item in items if not condition(item)]
+
+
+def check_processor(report):
+    p = report["processor"]
+    check.ok("processor identified", p["family"] > 0 and p["mhz"] > 0, p)
+    check.ok("tscRate set", report["tscRate"] > 0, report["tscRate"])
+    check.eq("version of the build", VERSION, report.get("version"))
+    for cache in p["caches"]:
+        check.ok("cache level described", cache["type"] in ("data", "instruction", "unified")
+                 and cache["level"] >= 1 and cache["sizeBytes"] > 0, cache)
+    check.ok("cache source %r agrees with the list" % p["cacheSource"],
+             (p["cacheSource"] == "none") == (p["caches"] == []))
+
+
+def check_cache(report):
+    c = report["cache"]
+    points = c["points"]
+    check.eq("cache points", 160, len(points))
+    check.ok("slots 160-163 unmeasured",
+             c["dataTail"] == [NO_POINT] * 4 and c["codeTail"] == [NO_POINT] * 4)
+    check.eq("points with both speeds measured", [], bad(
+        points, lambda pt: 0 < pt["dataKiBps"] < NO_POINT and 0 < pt["codeKiBps"] < NO_POINT))
+    check.eq("points with their latency probed", [], bad(
+        points, lambda pt: 0 < pt["latencyTicksX256"] < NO_POINT and 0 < pt["latencyPs"] < NO_POINT))
+    check.ok("l1Source", c.get("l1Source") in ("bandwidth", "latency"), c.get("l1Source"))
+    check.ok("l2Source", c.get("l2Source") in ("none", "bandwidth", "latency"), c.get("l2Source"))
+    check.ok("seconds of the latency probe", "latencyProbe" in report["seconds"])
+    check.eq("first block sizes", [4608, 4608, 4608, 4864],
+             [pt["blockBytes"] for pt in points[:4]])
+    check.eq("last block size", 4063232, points[159]["blockBytes"] if len(points) > 159 else None)
+    mode = c["fillMode"]
+    fields4 = [(mode >> s) & 15 for s in (0, 4, 8, 12)]
+    check.ok("fillMode 0x%04X is an accepted code" % mode, mode != 0 and 8 not in fields4)
+    check.ok("readMode", c["readMode"] in (0, 1, 2, 3, 4), c["readMode"])
+    check.eq("readWidthBits for readMode %r" % c["readMode"], 32 << c["readMode"],
+             c["readWidthBits"])
+    check.ok("lineSize", c["lineSize"] in (4, 8, 16, 32, 64, 128, 256), c["lineSize"])
+
+    f = c["fields"]
+    formats = {
+        "101": r"^ [ \d]{3}\dK $", "111": r"^ [ \d]{5}\d $", "114": r"^ [ \d]{4}\d $",
+        "104": r"^ [ \d]{4}\dM $", "124": r"^[ \d]{2}\dbyts$", "130": r"^[ 0-9A-F]{8}$",
+        "139": r"^mode$",
+    }
+    for field, pattern in formats.items():
+        check.ok("field %s matches %s" % (field, pattern),
+                 field in f and re.match(pattern, f[field]), repr(f.get(field)))
+    check.ok("field 130 shows fillMode", "130" in f and int(f["130"], 16) == mode, f.get("130"))
+    check.ok("field 124 shows lineSize", "124" in f and int(f["124"][:3]) == c["lineSize"],
+             f.get("124"))
+
+
+def check_ram(report):
+    r = report["ram"]
+    for kind in ("read", "write", "writeMmx"):
+        curve = r[kind]["256"]
+        check.eq("%s curve entries" % kind, 324, len(curve))
+        check.ok("%s entries 0-319 measured" % kind, all(0 < v < NO_POINT for v in curve[:320]))
+        check.eq("%s entries 320-323 end the curve" % kind, [NO_POINT] * 4, curve[320:])
+        check.eq("%s block 32 not measured" % kind, None, r[kind]["32"])
+    check.ok("readMax is the read maximum", max(r["read"]["256"][:320]) <= r["readMax"])
+    check.ok("writeMax starts from readMax", r["writeMax"] >= r["readMax"])
+
+    s = report["ramSpan"]
+    span = s["spanBytes"]
+    check.ok("RAM span %d is a power of two of 8 MiB or more" % span,
+             span >= 8 * MIB and span & (span - 1) == 0)
+    check.eq("the test area holds the span", span + 4 * MIB, s["testAreaBytes"])
+    check.eq("cold walks exactly where the span passes 8 MiB", span > 8 * MIB, s["coldWalks"])
+    check.eq("a cold read speed exactly with cold walks", s["coldWalks"], s["coldReadKiBps"] > 0)
+    if report["processor"]["largestCacheBytes"] <= 2 * MIB:
+        check.eq("small or unknown caches keep the 8 MiB window", 8 * MIB, span)
+
+
+def main():
+    if not os.path.exists(REPORT):
+        print("missing %s" % REPORT)
+        return 1
+    code, out, err = run_report()
+    progress = err.decode("utf-8", "replace")
+    if code != 0:
+        print("vardelo-report.exe %s" % ("did not end within %d s" % SECONDS if code is None
+                                         else "ended with %d" % code))
+        print("\n".join(progress.splitlines()[-20:]))
+        return 1
+    check.ok("progress on stderr", "cache sweep done" in progress)
+    try:
+        report = json.loads(out.decode("utf-8"))
+    except ValueError as e:
+        check.ok("the report is JSON", False, e)
+    else:
+        for part in (check_processor, check_cache, check_ram):
+            try:
+                part(report)
+            except (KeyError, IndexError, TypeError, ValueError) as e:
+                check.ok("%s finds what it reads" % part.__name__, False, repr(e))
+    print("report: %d checks failed" % check.failures)
+    return 1 if check.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
