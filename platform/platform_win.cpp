@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "core/bench_state.h"
-#include "ui/text_1251.h"
+#include "core/text_1251.h"
 
 namespace vardelo::platform {
 namespace {

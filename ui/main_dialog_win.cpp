@@ -8,11 +8,11 @@
 
 #include <cstddef>
 
+#include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/gdi_player_win.h"
 #include "ui/main_dialog_logic.h"
 #include "ui/painters.h"
-#include "ui/text_1251.h"
 #include "ui/ui.h"
 #include "workers/refresh.h"
 

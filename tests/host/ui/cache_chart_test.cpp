@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/text_1251.h"
 #include "tests/host/fakes/platform_fake.h"
-#include "ui/text_1251.h"
 #include "workers/refresh.h"
 
 namespace vardelo {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "core/bench_state.h"
+#include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/main_dialog_logic.h"
-#include "ui/text_1251.h"
 #include "ui/ui.h"
 
 namespace vardelo {
