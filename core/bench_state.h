@@ -96,12 +96,12 @@ struct BenchState {
   // Processor identification and clock calibration.
   AtomicU32 tscRate{0};        // counter ticks per 1/1024 second
   AtomicU32 rdtscOverhead{0};  // cheapest back-to-back counter read, minus 1
-  AtomicU8 cpuVendor{0};       // 0 other, 1 AMD, 2 Intel
+  AtomicU8 cpuVendor{0};       // VENDOR_* (core/processor.h)
   AtomicU32 cpuSignature{0};
   AtomicU32 cpuFamily{0};
   AtomicU32 cpuModel{0};
   AtomicU32 cpuStepping{0};
-  AtomicU8 cpuClass{0};  // timing class: 0 other, 1 AMD family >= 6, 2 Intel family 15
+  AtomicU8 cpuClass{0};  // timing class, CLASS_* (core/processor.h)
 
   // Kernels and measurement loops.
   AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE, 3 AVX, 4 AVX-512

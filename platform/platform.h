@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "core/text_format.h"
+
 namespace vardelo::platform {
 
 // Suspends the calling thread; 0 gives up the rest of its time slice.
@@ -18,8 +20,9 @@ void sleepMs(std::uint32_t ms);
 // to the installed text sink instead, if any, else nowhere.
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text);
 
-// Receives page texts when there is no window to show them; the console companion installs one
-// to print progress. Null by default.
+// Sets every text of `updates` on page `page`, in order (platform/page_texts.cpp).
+void sendFieldUpdates(std::uint32_t page, const FieldUpdates& updates);
+
 // Asks the scheduler to run the calling thread only on the processors in `mask`; a request
 // outside the process's own mask is refused, and the result is ignored.
 void setThreadAffinity(std::uint32_t mask);
@@ -39,6 +42,8 @@ std::uint64_t totalPhysicalMemoryBytes();
 // and the instruction fetch of that page are touched before a RAM pass.
 void callReturnAtTestArea();
 
+// Receives page texts when there is no window to show them; the console companion installs one
+// to print progress. Null by default.
 using PageTextSink = void (*)(std::uint32_t page, std::uint32_t controlId, const char* text);
 void setPageTextSink(PageTextSink sink);
 

@@ -86,10 +86,6 @@ void calibrateClockChecked();
 // Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
 void identifyProcessor();
 
-// Busy-waits on processor 0 for a time that follows the counter rate, between two short
-// sleeps; leaves the process affinity mask as it found it.
-void settle();
-
 // Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB,
 // makes areaBytes from it readable, writable and executable and writes each of its pages once,
 // so that every page has memory of its own. On failure calls startupFatal and, should that

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "core/processor.h"
 #include "core/text_format.h"
-#include "startup/cpu_ident.h"
 #include "workers/refresh.h"
 
 namespace vardelo {
@@ -14,8 +14,8 @@ u32 pageForSelection(i32 selection, u32 current) {
 }
 
 const char* headerFormat(u8 cpuVendor) {
-  if (cpuVendor < 1) return HEADER_FORMAT_OTHER;
-  if (cpuVendor == 1) return HEADER_FORMAT_AMD;
+  if (cpuVendor < VENDOR_AMD) return HEADER_FORMAT_OTHER;
+  if (cpuVendor == VENDOR_AMD) return HEADER_FORMAT_AMD;
   return HEADER_FORMAT_INTEL;
 }
 

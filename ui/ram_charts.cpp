@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "workers/refresh.h"
 
 namespace vardelo {
@@ -208,7 +209,7 @@ RamPaint prepareRamPaint(Chart chart) {
 
 void finishRamPaint(Chart chart, const RamPaint& paint) {
   for (int g = 0; g < paint.fieldGroups; ++g) {
-    sendFieldUpdates(static_cast<u32>(chart), paint.fields[g]);
+    platform::sendFieldUpdates(static_cast<u32>(chart), paint.fields[g]);
   }
   endChartPaint(chart);
 }

@@ -1,5 +1,6 @@
 #include "workers/cache_figures.h"
 
+#include "core/processor.h"
 #include "workers/cache_edges.h"
 #include "workers/cache_geometry.h"
 
@@ -62,7 +63,7 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
     // the lines fetched and the time with them. The first such drop marks the previous stride.
     if (best <= threshold) return stride / 2;
     const u32 half = best / 2;
-    threshold = cpuClass == 2 ? half + half / 4 : half + half / 8;
+    threshold = cpuClass == CLASS_INTEL_FAMILY15 ? half + half / 4 : half + half / 8;
   }
   return LAST_STRIDE;
 }
@@ -82,7 +83,7 @@ u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size) {
   // Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
   // The subtraction stops at zero: a fall within half an L1 of the start (a dip in the L1 part
   // of the curve) would otherwise wrap to a size near 4 GiB.
-  const u32 adjust = cpuClass == 1 ? l1Size : 0;
+  const u32 adjust = cpuClass == CLASS_AMD_FAMILY6_UP ? l1Size : 0;
   const u32 halfUp = curvePointSize(point) + l1Size / 2;
   const u32 rounded = halfUp > adjust ? (halfUp - adjust) / l1Size * l1Size : 0;
   const u32 kib = rounded / 1024;
