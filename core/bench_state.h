@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "core/constants.h"
+#include "core/pages.h"
 
 namespace vardelo {
 
@@ -173,14 +174,14 @@ struct BenchState {
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};
   AtomicHandle hTab{nullptr};
-  AtomicHandle hPages[4]{};
+  AtomicHandle hPages[PAGE_COUNT]{};
   AtomicU32 curPage{0};
   TabItem tabItem{};
   char headerText[64] = {};
   char filterLabel[32] = {};
   AtomicU8 realtimeOn{0};
-  AtomicU8 readFilter{4};
-  AtomicU8 writeFilter{4};
+  AtomicU8 readFilter{FILTER_LEVEL_START};
+  AtomicU8 writeFilter{FILTER_LEVEL_START};
 
   // Charts (user-interface thread only).
   ChartScale cacheScale{};

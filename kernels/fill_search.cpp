@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/pages.h"
 #include "platform/platform.h"
 
 namespace vardelo {
@@ -11,7 +12,6 @@ namespace {
 constexpr u32 FILL_CODES = 0x10000;
 constexpr u32 PROGRESS_EVERY = 1024;
 constexpr u32 CODES_PER_BAR = 2560;  // one "|" per 2560 codes tried: 25 at the end
-constexpr u32 CACHE_PAGE = 0;
 
 // "<", `bars` times "|", ">". Characters behind the terminator are left as they were.
 void drawProgressBar(u32 bars) {
@@ -24,9 +24,9 @@ void drawProgressBar(u32 bars) {
 
 void showProgress(u32 tried, u16 bestCode) {
   drawProgressBar(tried / CODES_PER_BAR);
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, bench.progressBar);
+  platform::setPageText(PAGE_CACHE, FIELD_FILL_LABEL, bench.progressBar);
   std::snprintf(bench.textBuf, sizeof bench.textBuf, "%8lX", static_cast<unsigned long>(bestCode));
-  platform::setPageText(CACHE_PAGE, CTL_FILL_VALUE, bench.textBuf);
+  platform::setPageText(PAGE_CACHE, FIELD_FILL_MODE, bench.textBuf);
 }
 
 }  // namespace
@@ -49,9 +49,9 @@ void searchFillModeWith(u32 (*fetchTicks)(u32 size)) {
   }
   bench.fillMode.store(bestCode, std::memory_order_relaxed);
 
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, "-");
+  platform::setPageText(PAGE_CACHE, FIELD_FILL_LABEL, "-");
   platform::sleepMs(50);
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, "mode");
+  platform::setPageText(PAGE_CACHE, FIELD_FILL_LABEL, "mode");
 }
 
 }  // namespace vardelo

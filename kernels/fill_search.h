@@ -11,10 +11,6 @@ namespace vardelo {
 
 inline constexpr u32 FILL_SEARCH_BYTES = 2048;  // size of the loop every code is timed on
 inline constexpr u16 FILL_SEARCH_FIRST = 0x000A;
-// Controls of the cache page (page 0): the "mode" label, which becomes the progress bar, and
-// the value field beside it, which shows the best code so far.
-inline constexpr u32 CTL_FILL_LABEL = 139;
-inline constexpr u32 CTL_FILL_VALUE = 130;
 
 // The search with the real code-fetch kernel (target only; in fetch_kernel_win.cpp).
 void searchFillMode();

@@ -14,7 +14,7 @@ namespace vardelo::platform {
 // Suspends the calling thread; 0 gives up the rest of its time slice.
 void sleepMs(std::uint32_t ms);
 
-// Sets the text of control `controlId` on page `page` (0 cache, 1 read, 2 write, 3 About).
+// Sets the text of control `controlId` on page `page` (PAGE_CACHE .. PAGE_ABOUT).
 // The text is 8-bit, code page 1251. The call waits until the user-interface thread has taken
 // it. Where no window exists (the console companion, or before the dialog is up) the text goes
 // to the installed text sink instead, if any, else nowhere.

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 #include "kernels/ram_loop.h"
 #include "platform/cpu.h"
 #include "platform/platform.h"
@@ -31,6 +32,7 @@
 #include "workers/cache_analysis.h"
 #include "workers/cache_worker.h"
 #include "workers/ram_worker.h"
+#include "workers/refresh.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
@@ -45,8 +47,9 @@ PageTextStore pageTexts;
 // The page-text sink: stores the text, and shows the fill search's progress on stderr.
 void recordPageText(u32 page, u32 controlId, const char* text) {
   pageTexts.set(page, controlId, text);
-  if (page == 0 && controlId == 139 && text[0] == '<') {
-    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts.text(0, 130).c_str());
+  if (page == PAGE_CACHE && controlId == FIELD_FILL_LABEL && text[0] == '<') {
+    std::fprintf(stderr, "\rfill search %-27s best %s", text,
+                 pageTexts.text(PAGE_CACHE, FIELD_FILL_MODE).c_str());
     if (std::strchr(text, '>') - text == 26) std::fputc('\n', stderr);
   }
 }
@@ -73,11 +76,13 @@ double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
 void runCacheSweep() {
   DWORD id = 0;
   bench.hCacheThread = CreateThread(nullptr, 0, cacheWorkerThread, nullptr, 0, &id);
-  if (bench.hCacheThread.load() == nullptr) printFatal("the cache worker could not be started", 5);
+  if (bench.hCacheThread.load() == nullptr) {
+    printFatal("the cache worker could not be started", EXIT_NO_THREAD);
+  }
   u32 shown = 0;
   const u32 started = GetTickCount();
   for (;;) {
-    Sleep(350);
+    Sleep(REFRESH_PERIOD_MS);
     analyseCacheCurves();
     const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
     const u32 latency = measuredPoints(bench.latencyCurve);
@@ -88,7 +93,7 @@ void runCacheSweep() {
     if (code > 0 && phases.probesAndSearch == 0) {
       phases.probesAndSearch = secondsSince(started) - phases.data - phases.latency;
     }
-    if (data + code != shown && pageTexts.text(0, 139).c_str()[0] != '<') {
+    if (data + code != shown && pageTexts.text(PAGE_CACHE, FIELD_FILL_LABEL).c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
     }
@@ -103,7 +108,7 @@ void runCacheSweep() {
 // with a line of progress at the start of each curve.
 u32 progressOf(const char* kind, i32 gap, u32 block, u32 (*measure)(i32, u32)) {
   const int b = blockIndex(block);
-  if (gap == -3072 - static_cast<i32>(block)) {
+  if (gap == RAM_FIRST_STEP - static_cast<i32>(block)) {
     std::fprintf(stderr, "%s pass: block %u%s\n", kind, block, options.blocks[b] ? "" : " (skipped)");
   }
   return options.blocks[b] ? measure(gap, block) : 0;
@@ -118,7 +123,9 @@ u32 reportWriteMmx(i32 gap, u32 block) {
 void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
   bench.cacheBusy.store(0);
-  if (!tryBeginRamPasses()) printFatal("the RAM passes could not claim the test area", 6);
+  if (!tryBeginRamPasses()) {
+    printFatal("the RAM passes could not claim the test area", EXIT_NO_RAM_CLAIM);
+  }
   u32 started = GetTickCount();
   if (options.readPass) ramReadPass(ops);
   phases.readPass = secondsSince(started);
@@ -167,7 +174,7 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    writeCacheSection(json, pageTexts.page(0));
+    writeCacheSection(json, pageTexts.page(PAGE_CACHE));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();

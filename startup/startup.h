@@ -9,13 +9,13 @@
 namespace vardelo {
 
 // Exit codes of the start-up's own failures. The window program ends a failed processor check
-// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU. 6 is
-// the console companion's own.
+// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU.
 inline constexpr unsigned EXIT_NO_CPU = 1;         // no CPUID or no time-stamp counter
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
 inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating or starting a worker thread
+inline constexpr unsigned EXIT_NO_RAM_CLAIM = 6;   // the console companion's RAM passes
 inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
 inline constexpr unsigned EXIT_NO_WINDOW = 8;      // the main dialog returned
 

@@ -71,15 +71,18 @@ PageCommandEffect filterStep(AtomicU8& level, u32 control, Chart chart, u32 mess
 PageCommandEffect pageCommand(u32 page, u32 wParam) {
   switch (page) {
     case PAGE_CACHE:
-      if (wParam == ID_CACHE_RESTART) return restart(bench.cacheDirty, bench.cacheRestart, 1);
+      if (wParam == ID_CACHE_RESTART)
+        return restart(bench.cacheDirty, bench.cacheRestart, CACHE_RESTART_BIT);
       break;
     case PAGE_READ:
-      if (wParam == ID_READ_RESTART) return restart(bench.readDirty, bench.ramRestart, 1);
+      if (wParam == ID_READ_RESTART)
+        return restart(bench.readDirty, bench.ramRestart, RAM_READ_BIT);
       if (wParam == ID_READ_FILTER)
         return filterStep(bench.readFilter, ID_READ_FILTER, Chart::Read, UM_PAINT_READ);
       break;
     case PAGE_WRITE:
-      if (wParam == ID_WRITE_RESTART) return restart(bench.writeDirty, bench.ramRestart, 2);
+      if (wParam == ID_WRITE_RESTART)
+        return restart(bench.writeDirty, bench.ramRestart, RAM_WRITE_BIT);
       if (wParam == ID_WRITE_FILTER)
         return filterStep(bench.writeFilter, ID_WRITE_FILTER, Chart::Write, UM_PAINT_WRITE);
       break;

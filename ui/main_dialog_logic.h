@@ -9,28 +9,9 @@
 #include <cstddef>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 
 namespace vardelo {
-
-// Pages in tab order.
-inline constexpr u32 PAGE_CACHE = 0;
-inline constexpr u32 PAGE_READ = 1;
-inline constexpr u32 PAGE_WRITE = 2;
-inline constexpr u32 PAGE_ABOUT = 3;
-inline constexpr u32 PAGE_COUNT = 4;
-
-// Controls and commands the program addresses.
-inline constexpr u32 ID_TAB_CONTROL = 1011;  // on the main dialog
-inline constexpr u32 ID_CACHE_RESTART = 1100;
-inline constexpr u32 ID_READ_RESTART = 1200;
-inline constexpr u32 ID_READ_FILTER = 1201;
-inline constexpr u32 ID_WRITE_RESTART = 1300;
-inline constexpr u32 ID_WRITE_FILTER = 1301;
-inline constexpr u32 ID_ABOUT_CLOSE = 1300;
-inline constexpr u32 ID_ABOUT_HOME = 1301;
-inline constexpr u32 ID_ABOUT_MAIL = 1302;
-// Sent to the main dialog from outside; no control carries it.
-inline constexpr u32 CMD_REALTIME = 1501;
 
 // One tab: its text, the text capacity the tab item is given (length plus one) and the page
 // template created for it.
@@ -69,8 +50,7 @@ u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model
 // The same from the processor fields of `bench`, into bench.headerText.
 u32 formatHeaderText();
 
-// Filter levels run 0..6 and wrap: 4, 5, 6, 0, 1, ... from the start.
-inline constexpr u8 FILTER_LEVEL_MAX = 6;
+// Filter levels run 0..FILTER_LEVEL_MAX and wrap: 4, 5, 6, 0, 1, ... from the start.
 inline constexpr char FILTER_FORMAT[] = "\xF4\xE8\xEB\xFC\xF2\xF0 %1lu";  // "фильтр %1lu"
 inline constexpr char FILTER_OFF[] = "\xF4\xE8\xEB\xFC\xF2\xF0 --";       // "фильтр --"
 

@@ -174,7 +174,7 @@ void analyseCacheCurves() {
   bench.l2ProbeSize.store(result.levels.l2ProbeSize, std::memory_order_relaxed);
   // l1Size last, with release: a reader that finds it nonzero (acquire) finds the other two set.
   bench.l1Size.store(result.levels.l1Size, std::memory_order_release);
-  platform::sendFieldUpdates(0, result.fields);
+  platform::sendFieldUpdates(PAGE_CACHE, result.fields);
 }
 
 }  // namespace vardelo

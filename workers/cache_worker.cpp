@@ -1,6 +1,7 @@
 #include "workers/cache_worker.h"
 
 #include "core/constants.h"
+#include "core/pages.h"
 #include "core/text_format.h"
 #include "kernels/block_read_features.h"
 #include "kernels/ram_loop.h"
@@ -12,10 +13,8 @@
 namespace vardelo {
 namespace {
 
-constexpr u32 CACHE_PAGE = 0;
-
 void sendField(const FieldText& field) {
-  platform::setPageText(CACHE_PAGE, field.controlId, field.text);
+  platform::setPageText(PAGE_CACHE, field.controlId, field.text);
 }
 
 void clearCurves() {
@@ -137,7 +136,7 @@ void cacheWorkerStart() {
 
 void cacheSweep(const CacheOps& ops) {
   while (!tryBeginCacheSweep()) platform::sleepMs(CACHE_WAIT_MS);
-  platform::selectTab(CACHE_PAGE);
+  platform::selectTab(PAGE_CACHE);
   platform::postToMainDialog(UM_SHOW_TAB);
   bench.cacheRestart.store(0);
   clearCurves();

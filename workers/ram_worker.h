@@ -25,10 +25,6 @@ struct RamOps {
 // Which maximum a sweep keeps and how it counts its changes.
 enum class RamPassKind : u8 { Read, Write };
 
-// Bits of ramRestart (requests) and ramBusy (pass running).
-inline constexpr u8 RAM_READ_BIT = 1;
-inline constexpr u8 RAM_WRITE_BIT = 2;
-
 // Sleeps of the worker, in milliseconds.
 inline constexpr u32 RAM_WAIT_CACHE_MS = 350;  // poll while the cache worker is busy
 inline constexpr u32 RAM_IDLE_MS = 30;         // pause of every turn, and at the start of a pass

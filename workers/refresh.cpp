@@ -43,7 +43,7 @@ void refreshThreadRun() {
 
 DialogAction mainDialogAction(u32 message, u32 wParam, i32 notifyCode, u32 curPage) {
   DialogAction a;
-  const Chart shown = curPage < 3 ? static_cast<Chart>(curPage) : Chart::None;
+  const Chart shown = chartOfPage(curPage);
   switch (message) {
     case UM_PAINT_CACHE:
     case UM_PAINT_READ:
@@ -91,9 +91,9 @@ DialogAction mainDialogAction(u32 message, u32 wParam, i32 notifyCode, u32 curPa
 
 ShowTabEffect showTabEffect(u32 page) {
   switch (page) {
-    case 0: return {Chart::Cache, UM_PAINT_CACHE};
-    case 1: return {Chart::Read, UM_PAINT_READ};
-    case 2: return {Chart::Write, UM_PAINT_WRITE};
+    case PAGE_CACHE: return {Chart::Cache, UM_PAINT_CACHE};
+    case PAGE_READ: return {Chart::Read, UM_PAINT_READ};
+    case PAGE_WRITE: return {Chart::Write, UM_PAINT_WRITE};
     default: return {Chart::None, 0};
   }
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 
 namespace vardelo {
 
@@ -38,9 +39,6 @@ void refreshStep();
 // used; it never returns.
 unsigned long __stdcall refreshThread(void* unused);
 #endif
-
-// The three chart pages; the value is the page index. None stands for the About page.
-enum class Chart : u8 { Cache = 0, Read = 1, Write = 2, None = 3 };
 
 // What the main dialog does with one message, given the page shown. Every message returns 0;
 // `handled` tells the protocol's messages from the rest, which other code may handle.
