@@ -14,7 +14,6 @@
 #include "ui/main_dialog_logic.h"
 #include "ui/painters.h"
 #include "ui/ui.h"
-#include "workers/refresh.h"
 
 namespace vardelo {
 
@@ -27,6 +26,11 @@ static_assert(PRIORITY_CLASS_NORMAL == NORMAL_PRIORITY_CLASS);
 static_assert(PRIORITY_CLASS_REALTIME == REALTIME_PRIORITY_CLASS);
 static_assert(THREAD_PRIORITY_PLAIN == THREAD_PRIORITY_NORMAL);
 static_assert(THREAD_PRIORITY_TOP == THREAD_PRIORITY_TIME_CRITICAL);
+// The message values the dialog's rule is written with are the platform's.
+static_assert(MSG_SIZE == WM_SIZE && MSG_ACTIVATE == WM_ACTIVATE && MSG_PAINT == WM_PAINT);
+static_assert(MSG_ACTIVATEAPP == WM_ACTIVATEAPP && MSG_NOTIFY == WM_NOTIFY);
+static_assert(NOTIFY_TAB_SELCHANGE == static_cast<i32>(TCN_SELCHANGE));
+static_assert(SIZE_TYPE_RESTORED == SIZE_RESTORED);
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "workers/refresh.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
 

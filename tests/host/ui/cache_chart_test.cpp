@@ -8,7 +8,7 @@
 
 #include "core/text_1251.h"
 #include "tests/host/fakes/platform_fake.h"
-#include "workers/refresh.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
 namespace {
