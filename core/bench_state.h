@@ -192,9 +192,6 @@ struct BenchState {
   u32 readAverages[RAM_BLOCK_KINDS] = {};
   u32 writeAverages[RAM_BLOCK_KINDS] = {};
   u32 writePaintCount = 0;
-
-  // Scratch for texts formatted for the pages.
-  char textBuf[256] = {};
 };
 
 // The record itself, defined in core/bench_state.cpp.

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
+#include "workers/fill_progress.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
@@ -149,7 +150,7 @@ void cacheSweep(const CacheOps& ops) {
   probeLatencies(ops);
 
   deriveFigures(ops);
-  ops.searchFill();
+  ops.searchFill(FILL_PROGRESS_ON_PAGE);
   sendField(fillModeText(bench.fillMode.load()));
   platform::sleepMs(CACHE_PAUSE_MS);
   sweepCurve(ops, 1, bench.icacheCurve);
