@@ -86,13 +86,9 @@ struct BenchState {
   AtomicU8 sse{0};  // processor has SSE
   AtomicU32 faceColor{0};
   AtomicHandle bufferHandle{nullptr};
-  std::atomic<u8*> bufferPtr{nullptr};
   std::atomic<u8*> testArea{nullptr};  // first 4 KiB boundary in the test buffer
   AtomicHandle hCacheThread{nullptr};
   AtomicHandle hRamThread{nullptr};
-  u32 cacheThreadId = 0;
-  u32 ramThreadId = 0;
-  u32 refreshThreadId = 0;
 
   // Processor identification and clock calibration.
   AtomicU32 tscRate{0};        // counter ticks per 1/1024 second

@@ -62,8 +62,6 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
 // Nobody sees a message box of a console program that a script runs: say it on stderr.
 [[noreturn]] void printProcessorRefusal() { printFatal(CPU_NOT_SUPPORTED, EXIT_NO_CPU); }
 
-// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
-// analysis on this thread every 350 ms while the sweep grows.
 // Seconds each phase took, measured at the 350 ms polls: the data sweep (with the read-variant
 // choice), the latency probe, the line probes and the fill search, the code sweep; the read
 // pass, the write pass.
@@ -73,12 +71,10 @@ struct PhaseTimes {
 
 double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
 
+// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
+// analysis on this thread every 350 ms while the sweep grows.
 void runCacheSweep() {
-  DWORD id = 0;
-  bench.hCacheThread = CreateThread(nullptr, 0, cacheWorkerThread, nullptr, 0, &id);
-  if (bench.hCacheThread.load() == nullptr) {
-    printFatal("the cache worker could not be started", EXIT_NO_THREAD);
-  }
+  startCacheWorkerThread();
   u32 shown = 0;
   const u32 started = GetTickCount();
   for (;;) {
@@ -119,13 +115,14 @@ u32 reportWriteMmx(i32 gap, u32 block) {
   return progressOf("MMX write", gap, block, measureRamWriteMmx);
 }
 
-// The RAM passes on this thread, under the same claim the RAM worker takes.
+// The RAM passes asked for, on this thread, in the RAM worker's turn: after the cache worker and
+// under the claim the RAM worker takes.
 void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
-  bench.cacheBusy.store(0);
-  if (!tryBeginRamPasses()) {
-    printFatal("the RAM passes could not claim the test area", EXIT_NO_RAM_CLAIM);
-  }
+  bench.cacheBusy.store(0);  // without a cache sweep nothing else clears it
+  bench.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
+                                         (options.writePass ? RAM_WRITE_BIT : 0)));
+  if (!awaitRamTurn()) return;
   u32 started = GetTickCount();
   if (options.readPass) ramReadPass(ops);
   phases.readPass = secondsSince(started);

@@ -15,7 +15,6 @@ inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buf
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
 inline constexpr unsigned EXIT_NO_PROTECTION = 4;  // making the test area executable
 inline constexpr unsigned EXIT_NO_THREAD = 5;      // creating or starting a worker thread
-inline constexpr unsigned EXIT_NO_RAM_CLAIM = 6;   // the console companion's RAM passes
 inline constexpr unsigned EXIT_BAD_CLOCK = 7;      // the counter's rate came out absurd
 inline constexpr unsigned EXIT_NO_WINDOW = 8;      // the main dialog returned
 
@@ -53,13 +52,17 @@ void startupThroughBuffer();
 void startWorkerThreads();
 
 // The same with other thread entries and another way to create a thread, for tests. `create`
-// makes a thread with default stack and security and the given creation flags, stores its
-// identifier and returns its handle, or null on failure. Should startupFatal return, the threads
+// makes a thread with default stack and security and the given creation flags and returns its
+// handle, or null on failure. Should startupFatal return, the threads
 // made so far are ended and closed and bench is left as it was.
 using ThreadEntry = unsigned long(__stdcall*)(void*);
-using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags, u32* threadId);
+using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags);
 inline constexpr int WORKER_THREAD_COUNT = 3;
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
+
+// The console companion's step 12: the cache sweep worker alone, made and set going the same way,
+// its handle kept in bench.hCacheThread. A failure ends the process through startupFatal.
+void startCacheWorkerThread();
 
 // Step 15, reached only if the main dialog returns: its creation failed, or it ended without
 // ending the process. The workers still measure in the test buffer, so it stays as it is; the

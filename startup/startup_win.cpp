@@ -102,7 +102,6 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
   }
   giveEveryPageItsOwnMemory(area, areaBytes);
   bench.bufferHandle = handle;
-  bench.bufferPtr = buffer;
   bench.testArea = area;
   bench.testAreaBytes = areaBytes;
   return {nullptr, 0, 0};

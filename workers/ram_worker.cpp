@@ -125,17 +125,21 @@ void ramWorkerStart() {
   bench.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
 }
 
-void ramWorkerTurn(const RamOps& ops) {
+bool awaitRamTurn() {
   // The test of cacheBusy comes 30 ms before the passes; the claim, taken only when a pass is
   // due, closes that window: if the cache worker started in it, the claim fails and we wait.
   for (;;) {
     if (bench.cacheBusy.load() == 0) {
       platform::sleepMs(RAM_IDLE_MS);
-      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return;
-      if (tryBeginRamPasses()) break;
+      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return false;
+      if (tryBeginRamPasses()) return true;
     }
     platform::sleepMs(RAM_WAIT_CACHE_MS);
   }
+}
+
+void ramWorkerTurn(const RamOps& ops) {
+  if (!awaitRamTurn()) return;
   if (bench.ramRestart.load() & RAM_READ_BIT) ramReadPass(ops);
   // Tested straight after the read pass: a write request made during it is served now.
   if (bench.ramRestart.load() & RAM_WRITE_BIT) ramWritePass(ops);
