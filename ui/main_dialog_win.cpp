@@ -135,9 +135,7 @@ void drawProcessorHeader() {
   HWND tab = tabControl();
   HDC dc = GetDC(tab);
   SetBkMode(dc, TRANSPARENT);
-  HFONT font = CreateFontA(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, RUSSIAN_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, "script");
+  HFONT font = createChartFont();
   HGDIOBJ previous = SelectObject(dc, font);
   const u32 drawn = formatHeaderText();
   wchar_t text[HEADER_DRAWN_CHARS + 1];
