@@ -7,14 +7,14 @@
 namespace vardelo {
 
 // cpuVendor values.
-inline constexpr std::uint8_t VENDOR_OTHER = 0;
-inline constexpr std::uint8_t VENDOR_AMD = 1;
-inline constexpr std::uint8_t VENDOR_INTEL = 2;
+enum : std::uint8_t { VENDOR_OTHER = 0, VENDOR_AMD = 1, VENDOR_INTEL = 2 };
 
 // cpuClass values: the timing rules that differ by processor go by these.
-inline constexpr std::uint8_t CLASS_OTHER = 0;
-inline constexpr std::uint8_t CLASS_AMD_FAMILY6_UP = 1;  // AMD, base family 6 or higher
-inline constexpr std::uint8_t CLASS_INTEL_FAMILY15 = 2;  // Intel, base family above 6, that is 15
+enum : std::uint8_t {
+  CLASS_OTHER = 0,
+  CLASS_AMD_FAMILY6_UP = 1,  // AMD, base family 6 or higher
+  CLASS_INTEL_FAMILY15 = 2,  // Intel, base family above 6, that is 15
+};
 
 // The clock the header shows, in MHz, for a given tscRate (counter ticks per 1/1024 second).
 constexpr std::uint32_t shownMhz(std::uint32_t tscRate) {
