@@ -50,12 +50,11 @@ void smoothPass(RamCurveCopy& entries);
 void drawRamCurve(DisplayList& list, const ChartScale& scale, const RamCurveCopy& curve,
                   u8 level, u32 maximum, RamCurveCopy& smoothed);
 
-// The statistics fields are READ_FIELDS_BASE or WRITE_FIELDS_BASE (core/pages.h) + 10 × block
-// index + column, and base + COMBINED_FIELD_OFFSET for the combined figure.
-
 // The statistics of the measured `curve` of block index `block` on `page`: its fields (each only
 // when its number is nonzero), its average stored in `averages`, then the page's combined figure
-// from all four averages. Nothing at all for a curve that has not started.
+// from all four averages. Nothing at all for a curve that has not started. The fields are
+// READ_FIELDS_BASE or WRITE_FIELDS_BASE (core/pages.h) + 10 × block index + column, and base +
+// COMBINED_FIELD_OFFSET for the combined figure.
 void curveStats(Chart page, int block, const RamCurveCopy& curve, u32 (&averages)[RAM_BLOCK_KINDS],
                 FieldUpdates& fields);
 

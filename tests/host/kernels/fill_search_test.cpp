@@ -122,7 +122,8 @@ TEST_F(FillSearch, ReportsEvery1024CodesThenTheEndOnceTheWinnerIsKept) {
 }
 
 TEST_F(FillSearch, ProgressEvery1024CodesThenDashPauseMode) {
-  searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);  // all accepted codes tie: the last one tried leads
+  // All accepted codes tie: the last one tried leads.
+  searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);
   const std::vector<fake::PageText>& texts = fake::platformLog().texts;
   ASSERT_EQ(texts.size(), 64u * 2 + 2);
   for (size_t i = 0; i < texts.size(); ++i) {

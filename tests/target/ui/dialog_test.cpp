@@ -421,7 +421,8 @@ TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
   for (const u32 p : {PAGE_READ, PAGE_WRITE}) {
     const u32 base = p == PAGE_READ ? READ_FIELDS_BASE : WRITE_FIELDS_BASE;
     for (u32 id = base; id < base + 10 * RAM_BLOCK_KINDS; id += id % 10 == 4 ? 6 : 1) {
-      EXPECT_NE(GetDlgItem(page(p), static_cast<int>(id)), nullptr) << "page " << p << ", field " << id;
+      EXPECT_NE(GetDlgItem(page(p), static_cast<int>(id)), nullptr)
+          << "page " << p << ", field " << id;
     }
     EXPECT_NE(GetDlgItem(page(p), static_cast<int>(base + COMBINED_FIELD_OFFSET)), nullptr)
         << "page " << p;
