@@ -145,7 +145,7 @@ struct BenchState {
   // Cache-curve analysis.
   AtomicU32 l1Size{0};
   AtomicU32 l2Speed{0};
-  AtomicU32 l2ProbeSize{0xFFFFFFFFu};
+  AtomicU32 l2ProbeSize{L2_PROBE_SIZE_UNSET};
 
   // Wide loads and the latency probe (cache worker).
   AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state

@@ -36,6 +36,12 @@ inline constexpr std::uint8_t RAM_WRITE_BIT = 2;
 inline constexpr std::uint8_t FILTER_LEVEL_MAX = 6;
 inline constexpr std::uint8_t FILTER_LEVEL_START = 4;
 
+// The affinity mask of the first processor, where the start-up and the two sweep workers run.
+inline constexpr std::uint32_t PROCESSOR_0_MASK = 1;
+
+// bench.l2ProbeSize until the cache-curve analysis has derived it.
+inline constexpr std::uint32_t L2_PROBE_SIZE_UNSET = 0xFFFFFFFFu;
+
 // Private window messages, always posted to the main dialog with both parameters 0.
 inline constexpr unsigned UM_PAINT_CACHE = 0x400 + 1;
 inline constexpr unsigned UM_PAINT_READ = 0x400 + 2;

@@ -14,7 +14,7 @@ void settle() {
   HANDLE process = GetCurrentProcess();
   DWORD_PTR savedMask = 0, systemMask = 0;
   GetProcessAffinityMask(process, &savedMask, &systemMask);
-  SetProcessAffinityMask(process, 1);
+  SetProcessAffinityMask(process, PROCESSOR_0_MASK);
   Sleep(0);
 
   const u64 c0 = readTsc();

@@ -26,7 +26,7 @@ struct CacheLevels {
 };
 
 // What the levels hold until the first run that can derive them.
-inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, 0xFFFFFFFFu, 0};
+inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, L2_PROBE_SIZE_UNSET, 0};
 
 // Which curve showed a cache edge.
 enum class EdgeSource : u8 { None = 0, Bandwidth = 1, Latency = 2 };

@@ -24,6 +24,7 @@ constexpr u32 LAST_STRIDE = 256;
 constexpr u32 FIRST_THRESHOLD_TICKS = 160;
 constexpr int PASSES_PER_STRIDE = 20;
 constexpr int WARM_UP_PASSES = 3;
+constexpr u32 LINE_PROBE_PAUSE_MS = 50;  // before the first pass
 
 // One pass whose time fits 32 bits; a longer one (an interrupt, a counter jump) is repeated, up
 // to LINE_PASS_TRIES times in a row. Returns false when every try was too long (a counter that
@@ -54,7 +55,7 @@ bool bestPassTicks(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks, u3
 }  // namespace
 
 u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, SleepMs sleep) {
-  sleep(50);
+  sleep(LINE_PROBE_PAUSE_MS);
   u32 threshold = FIRST_THRESHOLD_TICKS;
   for (u32 stride = FIRST_STRIDE; stride <= LAST_STRIDE; stride *= 2) {
     u32 best = 0;
@@ -69,7 +70,7 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
 }
 
 bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
-  return l2ProbeSize != 0xFFFFFFFFu && l1Size != 0;
+  return l2ProbeSize != L2_PROBE_SIZE_UNSET && l1Size != 0;
 }
 
 LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {

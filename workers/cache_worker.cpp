@@ -131,7 +131,7 @@ void deriveFigures(const CacheOps& ops) {
 }  // namespace
 
 void cacheWorkerStart() {
-  platform::setThreadAffinity(1);
+  platform::setThreadAffinity(PROCESSOR_0_MASK);
   bench.cacheRedraw.fetch_add(1);
 }
 

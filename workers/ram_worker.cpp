@@ -121,7 +121,7 @@ void ramWritePass(const RamOps& ops) {
 }
 
 void ramWorkerStart() {
-  platform::setThreadAffinity(1);
+  platform::setThreadAffinity(PROCESSOR_0_MASK);
   bench.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
 }
 
