@@ -60,7 +60,7 @@ using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags);
 inline constexpr int WORKER_THREAD_COUNT = 3;
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
 
-// The console companion's step 12: the cache sweep worker alone, made and set going the same way,
+// For the console companion: the cache sweep worker alone, made and set going the same way,
 // its handle kept in bench.hCacheThread. A failure ends the process through startupFatal.
 void startCacheWorkerThread();
 
