@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "core/constants.h"
+#include "core/pages.h"
 
 namespace vardelo {
 
@@ -85,23 +86,19 @@ struct BenchState {
   AtomicU8 sse{0};  // processor has SSE
   AtomicU32 faceColor{0};
   AtomicHandle bufferHandle{nullptr};
-  std::atomic<u8*> bufferPtr{nullptr};
   std::atomic<u8*> testArea{nullptr};  // first 4 KiB boundary in the test buffer
   AtomicHandle hCacheThread{nullptr};
   AtomicHandle hRamThread{nullptr};
-  u32 cacheThreadId = 0;
-  u32 ramThreadId = 0;
-  u32 refreshThreadId = 0;
 
   // Processor identification and clock calibration.
   AtomicU32 tscRate{0};        // counter ticks per 1/1024 second
   AtomicU32 rdtscOverhead{0};  // cheapest back-to-back counter read, minus 1
-  AtomicU8 cpuVendor{0};       // 0 other, 1 AMD, 2 Intel
+  AtomicU8 cpuVendor{0};       // VENDOR_* (core/processor.h)
   AtomicU32 cpuSignature{0};
   AtomicU32 cpuFamily{0};
   AtomicU32 cpuModel{0};
   AtomicU32 cpuStepping{0};
-  AtomicU8 cpuClass{0};  // timing class: 0 other, 1 AMD family >= 6, 2 Intel family 15
+  AtomicU8 cpuClass{0};  // timing class, CLASS_* (core/processor.h)
 
   // Kernels and measurement loops.
   AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE, 3 AVX, 4 AVX-512
@@ -148,7 +145,7 @@ struct BenchState {
   // Cache-curve analysis.
   AtomicU32 l1Size{0};
   AtomicU32 l2Speed{0};
-  AtomicU32 l2ProbeSize{0xFFFFFFFFu};
+  AtomicU32 l2ProbeSize{L2_PROBE_SIZE_UNSET};
 
   // Wide loads and the latency probe (cache worker).
   AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
@@ -173,14 +170,14 @@ struct BenchState {
   // Main dialog.
   AtomicHandle hMainDlg{nullptr};
   AtomicHandle hTab{nullptr};
-  AtomicHandle hPages[4]{};
+  AtomicHandle hPages[PAGE_COUNT]{};
   AtomicU32 curPage{0};
   TabItem tabItem{};
   char headerText[64] = {};
   char filterLabel[32] = {};
   AtomicU8 realtimeOn{0};
-  AtomicU8 readFilter{4};
-  AtomicU8 writeFilter{4};
+  AtomicU8 readFilter{FILTER_LEVEL_START};
+  AtomicU8 writeFilter{FILTER_LEVEL_START};
 
   // Charts (user-interface thread only).
   ChartScale cacheScale{};
@@ -191,9 +188,6 @@ struct BenchState {
   u32 readAverages[RAM_BLOCK_KINDS] = {};
   u32 writeAverages[RAM_BLOCK_KINDS] = {};
   u32 writePaintCount = 0;
-
-  // Scratch for texts formatted for the pages.
-  char textBuf[256] = {};
 };
 
 // The record itself, defined in core/bench_state.cpp.

@@ -19,9 +19,28 @@ inline constexpr int CACHE_CURVE_ENTRIES = 164;
 inline constexpr int RAM_POINTS = 320;
 inline constexpr int RAM_CURVE_ENTRIES = 324;
 inline constexpr int RAM_LINEAR_ENTRY = 96;
+// Entry k of a RAM curve is the step (gap + block) RAM_FIRST_STEP + 32 k bytes.
+inline constexpr std::int32_t RAM_FIRST_STEP = -3072;
 // Block sizes of the RAM curves, in the order the curve arrays hold them.
 inline constexpr int RAM_BLOCK_KINDS = 4;
 inline constexpr std::uint32_t RAM_BLOCK_BYTES[RAM_BLOCK_KINDS] = {32, 64, 128, 256};
+
+// Request bits: cacheRestart asks for a cache sweep; ramRestart asks for the RAM passes and
+// ramBusy shows which one runs.
+inline constexpr std::uint8_t CACHE_RESTART_BIT = 1;
+inline constexpr std::uint8_t RAM_READ_BIT = 1;
+inline constexpr std::uint8_t RAM_WRITE_BIT = 2;
+
+// Filter levels of the RAM charts: 0 (off) to 6, level L smoothing 2^(L-1) times; both charts
+// start at 4.
+inline constexpr std::uint8_t FILTER_LEVEL_MAX = 6;
+inline constexpr std::uint8_t FILTER_LEVEL_START = 4;
+
+// The affinity mask of the first processor, where the start-up and the two sweep workers run.
+inline constexpr std::uint32_t PROCESSOR_0_MASK = 1;
+
+// bench.l2ProbeSize until the cache-curve analysis has derived it.
+inline constexpr std::uint32_t L2_PROBE_SIZE_UNSET = 0xFFFFFFFFu;
 
 // Private window messages, always posted to the main dialog with both parameters 0.
 inline constexpr unsigned UM_PAINT_CACHE = 0x400 + 1;

@@ -3,9 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-#include "platform/platform.h"
-
 namespace vardelo {
 
 int formatText(char* out, std::size_t cap, const char* format, ...) {
@@ -38,12 +35,6 @@ void FieldUpdates::add(const FieldText& item) {
 
 void FieldUpdates::add(std::uint32_t controlId, const char* format, std::uint32_t value) {
   add(fieldText(controlId, format, value));
-}
-
-void sendFieldUpdates(std::uint32_t page, const FieldUpdates& updates) {
-  for (int i = 0; i < updates.count; ++i) {
-    platform::setPageText(page, updates.items[i].controlId, updates.items[i].text);
-  }
 }
 
 }  // namespace vardelo

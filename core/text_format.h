@@ -41,7 +41,4 @@ struct FieldUpdates {
   void add(std::uint32_t controlId, const char* format, std::uint32_t value);
 };
 
-// Sets every text of `updates` on page `page` (0 cache, 1 read, 2 write, 3 About), in order.
-void sendFieldUpdates(std::uint32_t page, const FieldUpdates& updates);
-
 }  // namespace vardelo

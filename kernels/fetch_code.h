@@ -46,26 +46,19 @@ inline constexpr FillEntry fillTable[8] = {
     {1, {0x90}},                                                       // nop
 };
 
-// Writes bytes into a fixed window and never past its end. A write that does not fit is
-// dropped whole and remembered, so a generator fault shows up as overflowed() instead of as
-// bytes written over whatever follows the window.
+// Writes bytes into a fixed window and never past its end: a write that does not fit is dropped
+// whole, so a generator fault leaves the window short instead of writing over whatever follows.
 class ByteEmitter {
  public:
   ByteEmitter(u8* begin, u32 capacity) : begin_(begin), capacity_(capacity) {}
 
   void emitBytes(const u8* bytes, u32 count) {
-    if (count > room()) {
-      overflowed_ = true;
-      return;
-    }
+    if (count > room()) return;
     std::memcpy(begin_ + size_, bytes, count);
     size_ += count;
   }
   void emit8(u8 value) {
-    if (room() == 0) {
-      overflowed_ = true;
-      return;
-    }
+    if (room() == 0) return;
     begin_[size_++] = value;
   }
   void emit32(u32 value) {  // little-endian, whatever the host's byte order
@@ -75,13 +68,11 @@ class ByteEmitter {
 
   u32 size() const { return size_; }
   u32 room() const { return capacity_ - size_; }
-  bool overflowed() const { return overflowed_; }
 
  private:
   u8* begin_;
   u32 capacity_;
   u32 size_ = 0;
-  bool overflowed_ = false;
 };
 
 // Fills `out` with the 64-byte filler of `code`: the fields 0, 1, 2, 3, 0, ... in turn, each an

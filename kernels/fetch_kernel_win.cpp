@@ -22,6 +22,6 @@ u32 codeFetchTicks(u32 size) {
   return (end - start) / passes;  // modulo 2^32: right across one wrap of the low half
 }
 
-void searchFillMode() { searchFillModeWith(codeFetchTicks); }
+void searchFillMode(const FillProgress& progress) { searchFillModeWith(codeFetchTicks, progress); }
 
 }  // namespace vardelo

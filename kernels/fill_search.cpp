@@ -1,37 +1,8 @@
 #include "kernels/fill_search.h"
 
-#include <cstdio>
-
-#include "platform/platform.h"
-
 namespace vardelo {
 
-namespace {
-
-constexpr u32 FILL_CODES = 0x10000;
-constexpr u32 PROGRESS_EVERY = 1024;
-constexpr u32 CODES_PER_BAR = 2560;  // one "|" per 2560 codes tried: 25 at the end
-constexpr u32 CACHE_PAGE = 0;
-
-// "<", `bars` times "|", ">". Characters behind the terminator are left as they were.
-void drawProgressBar(u32 bars) {
-  char* bar = bench.progressBar;
-  bar[0] = '<';
-  for (u32 i = 1; i <= bars; ++i) bar[i] = '|';
-  bar[bars + 1] = '>';
-  bar[bars + 2] = '\0';
-}
-
-void showProgress(u32 tried, u16 bestCode) {
-  drawProgressBar(tried / CODES_PER_BAR);
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, bench.progressBar);
-  std::snprintf(bench.textBuf, sizeof bench.textBuf, "%8lX", static_cast<unsigned long>(bestCode));
-  platform::setPageText(CACHE_PAGE, CTL_FILL_VALUE, bench.textBuf);
-}
-
-}  // namespace
-
-void searchFillModeWith(u32 (*fetchTicks)(u32 size)) {
+void searchFillModeWith(u32 (*fetchTicks)(u32 size), const FillProgress& progress) {
   u16 code = FILL_SEARCH_FIRST;
   // Rejected codes time as BAD_SAMPLE too, but cannot win a tie with it: the first code, 0x000A,
   // is accepted, and its measured time is already below BAD_SAMPLE.
@@ -45,13 +16,10 @@ void searchFillModeWith(u32 (*fetchTicks)(u32 size)) {
       bestCode = code;
     }
     code = static_cast<u16>(code + 1);
-    if (tried % PROGRESS_EVERY == 0) showProgress(tried, bestCode);
+    if (tried % FILL_PROGRESS_EVERY == 0) progress.step(tried, bestCode);
   }
   bench.fillMode.store(bestCode, std::memory_order_relaxed);
-
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, "-");
-  platform::sleepMs(50);
-  platform::setPageText(CACHE_PAGE, CTL_FILL_LABEL, "mode");
+  progress.done();
 }
 
 }  // namespace vardelo

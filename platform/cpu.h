@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/bench_state.h"
+#include "core/processor.h"
 
 namespace vardelo {
 
@@ -38,6 +39,18 @@ u32 tscPairTicks();
 // Executes `rounds` rounds of 16 RDTSC each and drops the values: a busy wait whose length
 // follows the counter rate.
 void spinTsc(u32 rounds);
+
+// Rounds of the settle routine's busy loop for a counter span measured over its 25 ms sleep.
+// Negative when the span is; the loop then runs no rounds.
+constexpr i32 settleRounds(std::int64_t span, u8 cpuClass) {
+  const std::int64_t divisor = cpuClass == CLASS_INTEL_FAMILY15 ? 100 : 10;
+  return static_cast<i32>(span / divisor);
+}
+
+// Busy-waits on processor 0 for a time that follows the counter rate (bench.cpuClass and what
+// the counter runs in 25 ms), between two short sleeps, so that a measurement starts on a
+// settled core; leaves the process affinity mask as it found it (platform/settle_win.cpp).
+void settle();
 
 // The 12-character vendor string of CPUID leaf 0 (EBX, EDX, ECX), NUL-terminated.
 void vendorString(char out[13]);

@@ -7,19 +7,22 @@
 
 #include <cstdint>
 
+#include "core/text_format.h"
+
 namespace vardelo::platform {
 
 // Suspends the calling thread; 0 gives up the rest of its time slice.
 void sleepMs(std::uint32_t ms);
 
-// Sets the text of control `controlId` on page `page` (0 cache, 1 read, 2 write, 3 About).
+// Sets the text of control `controlId` on page `page` (PAGE_CACHE .. PAGE_ABOUT).
 // The text is 8-bit, code page 1251. The call waits until the user-interface thread has taken
 // it. Where no window exists (the console companion, or before the dialog is up) the text goes
 // to the installed text sink instead, if any, else nowhere.
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text);
 
-// Receives page texts when there is no window to show them; the console companion installs one
-// to print progress. Null by default.
+// Sets every text of `updates` on page `page`, in order (platform/page_texts.cpp).
+void sendFieldUpdates(std::uint32_t page, const FieldUpdates& updates);
+
 // Asks the scheduler to run the calling thread only on the processors in `mask`; a request
 // outside the process's own mask is refused, and the result is ignored.
 void setThreadAffinity(std::uint32_t mask);
@@ -39,6 +42,8 @@ std::uint64_t totalPhysicalMemoryBytes();
 // and the instruction fetch of that page are touched before a RAM pass.
 void callReturnAtTestArea();
 
+// Receives page texts when there is no window to show them; the console companion installs one
+// to print progress. Null by default.
 using PageTextSink = void (*)(std::uint32_t page, std::uint32_t controlId, const char* text);
 void setPageTextSink(PageTextSink sink);
 

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "core/bench_state.h"
-#include "ui/text_1251.h"
+#include "core/text_1251.h"
 
 namespace vardelo::platform {
 namespace {
@@ -43,7 +43,7 @@ void callReturnAtTestArea() {
 void setPageTextSink(PageTextSink sink) { textSink.store(sink); }
 
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) {
-  HWND pageWindow = page < 4 ? static_cast<HWND>(bench.hPages[page].load()) : nullptr;
+  HWND pageWindow = page < PAGE_COUNT ? static_cast<HWND>(bench.hPages[page].load()) : nullptr;
   if (pageWindow == nullptr) {
     if (PageTextSink sink = textSink.load()) sink(page, controlId, text);
     return;

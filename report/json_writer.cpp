@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "ui/text_1251.h"
+#include "core/text_1251.h"
 
 namespace vardelo {
 

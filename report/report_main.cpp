@@ -19,6 +19,7 @@
 #include <string>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 #include "kernels/ram_loop.h"
 #include "platform/cpu.h"
 #include "platform/platform.h"
@@ -33,6 +34,7 @@
 #include "workers/cache_analysis.h"
 #include "workers/cache_worker.h"
 #include "workers/ram_worker.h"
+#include "workers/refresh.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
@@ -47,8 +49,9 @@ PageTextStore pageTexts;
 // The page-text sink: stores the text, and shows the fill search's progress on stderr.
 void recordPageText(u32 page, u32 controlId, const char* text) {
   pageTexts.set(page, controlId, text);
-  if (page == 0 && controlId == 139 && text[0] == '<') {
-    std::fprintf(stderr, "\rfill search %-27s best %s", text, pageTexts.text(0, 130).c_str());
+  if (page == PAGE_CACHE && controlId == FIELD_FILL_LABEL && text[0] == '<') {
+    std::fprintf(stderr, "\rfill search %-27s best %s", text,
+                 pageTexts.text(PAGE_CACHE, FIELD_FILL_MODE).c_str());
     if (std::strchr(text, '>') - text == 26) std::fputc('\n', stderr);
   }
 }
@@ -61,8 +64,6 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
 // Nobody sees a message box of a console program that a script runs: say it on stderr.
 [[noreturn]] void printProcessorRefusal() { printFatal(CPU_NOT_SUPPORTED, EXIT_NO_CPU); }
 
-// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
-// analysis on this thread every 350 ms while the sweep grows.
 // Seconds each phase took, measured at the 350 ms polls: the data sweep (with the read-variant
 // choice), the latency probe, the line probes and the fill search, the code sweep; the read
 // pass, the write pass.
@@ -72,14 +73,14 @@ struct PhaseTimes {
 
 double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
 
+// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
+// analysis on this thread every 350 ms while the sweep grows.
 void runCacheSweep() {
-  DWORD id = 0;
-  bench.hCacheThread = CreateThread(nullptr, 0, cacheWorkerThread, nullptr, 0, &id);
-  if (bench.hCacheThread.load() == nullptr) printFatal("the cache worker could not be started", 5);
+  startCacheWorkerThread();
   u32 shown = 0;
   const u32 started = GetTickCount();
   for (;;) {
-    Sleep(350);
+    Sleep(REFRESH_PERIOD_MS);
     analyseCacheCurves();
     const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
     const u32 latency = measuredPoints(bench.latencyCurve);
@@ -90,7 +91,7 @@ void runCacheSweep() {
     if (code > 0 && phases.probesAndSearch == 0) {
       phases.probesAndSearch = secondsSince(started) - phases.data - phases.latency;
     }
-    if (data + code != shown && pageTexts.text(0, 139).c_str()[0] != '<') {
+    if (data + code != shown && pageTexts.text(PAGE_CACHE, FIELD_FILL_LABEL).c_str()[0] != '<') {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
     }
@@ -105,7 +106,7 @@ void runCacheSweep() {
 // with a line of progress at the start of each curve.
 u32 progressOf(const char* kind, i32 gap, u32 block, u32 (*measure)(i32, u32)) {
   const int b = blockIndex(block);
-  if (gap == -3072 - static_cast<i32>(block)) {
+  if (gap == RAM_FIRST_STEP - static_cast<i32>(block)) {
     std::fprintf(stderr, "%s pass: block %u%s\n", kind, block, options.blocks[b] ? "" : " (skipped)");
   }
   return options.blocks[b] ? measure(gap, block) : 0;
@@ -116,11 +117,14 @@ u32 reportWriteMmx(i32 gap, u32 block) {
   return progressOf("MMX write", gap, block, measureRamWriteMmx);
 }
 
-// The RAM passes on this thread, under the same claim the RAM worker takes.
+// The RAM passes asked for, on this thread, in the RAM worker's turn: after the cache worker and
+// under the claim the RAM worker takes.
 void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
-  bench.cacheBusy.store(0);
-  if (!tryBeginRamPasses()) printFatal("the RAM passes could not claim the test area", 6);
+  bench.cacheBusy.store(0);  // without a cache sweep nothing else clears it
+  bench.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
+                                         (options.writePass ? RAM_WRITE_BIT : 0)));
+  if (!awaitRamTurn()) return;
   u32 started = GetTickCount();
   if (options.readPass) ramReadPass(ops);
   phases.readPass = secondsSince(started);
@@ -170,8 +174,8 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    writeCacheSection(json, pageTexts.page(0));
-    writeDerivedSizes(json, compareDerivedSizes(pageTexts.page(0), bench.caches));
+    writeCacheSection(json, pageTexts.page(PAGE_CACHE));
+    writeDerivedSizes(json, compareDerivedSizes(pageTexts.page(PAGE_CACHE), bench.caches));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();

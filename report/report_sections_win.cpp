@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/processor.h"
 #include "kernels/stride_kernels.h"
 #include "platform/cpu.h"
 #include "report/report_sections.h"
@@ -11,8 +12,8 @@ namespace {
 
 const char* vendorName(u8 vendor) {
   switch (vendor) {
-    case 1: return "AMD";
-    case 2: return "Intel";
+    case VENDOR_AMD: return "AMD";
+    case VENDOR_INTEL: return "Intel";
     default: return "other";
   }
 }

@@ -1,4 +1,4 @@
-// Clock calibration, processor identification and the settle routine.
+// Clock calibration and processor identification.
 #include <windows.h>
 
 #include "platform/cpu.h"
@@ -11,8 +11,6 @@ namespace {
 constexpr DWORD CALIBRATION_LEAD_MS = 50;
 constexpr DWORD CALIBRATION_MS = 1000;
 constexpr int RDTSC_PAIRS = 100;
-constexpr DWORD SETTLE_MEASURE_MS = 25;
-constexpr DWORD SETTLE_AFTER_MS = 20;
 }  // namespace
 
 void calibrateClock() {
@@ -50,23 +48,6 @@ void identifyProcessor() {
   bench.cpuModel = id.model;
   bench.cpuStepping = id.stepping;
   bench.cpuClass = cpuClassOf(vendor, signature);
-}
-
-void settle() {
-  HANDLE process = GetCurrentProcess();
-  DWORD_PTR savedMask = 0, systemMask = 0;
-  GetProcessAffinityMask(process, &savedMask, &systemMask);
-  SetProcessAffinityMask(process, 1);
-  Sleep(0);
-
-  const u64 c0 = readTsc();
-  Sleep(SETTLE_MEASURE_MS);
-  const auto span = static_cast<std::int64_t>(readTsc() - c0);
-  const i32 rounds = settleRounds(span, bench.cpuClass);
-  if (rounds > 0) spinTsc(static_cast<u32>(rounds));
-
-  Sleep(SETTLE_AFTER_MS);
-  SetProcessAffinityMask(process, savedMask);
 }
 
 }  // namespace vardelo

@@ -38,10 +38,6 @@ u32 tscRateFrom(std::uint64_t ticks, u32 ms) {
   return static_cast<u32>(v * 1000 / ms);
 }
 
-u32 shownMhz(u32 tscRate) {
-  return static_cast<u32>((std::uint64_t{tscRate / 1000} * 1024 + 500) / 1000);
-}
-
 bool tscRatePlausible(u32 tscRate) {
   const std::uint64_t hz = std::uint64_t{tscRate} * 1024;
   return hz >= MIN_TSC_HZ && hz <= MAX_TSC_HZ;
@@ -65,11 +61,6 @@ u32 rdtscOverheadFrom(std::span<const u32> pairTicks) {
     if (ticks < best) best = ticks;
   }
   return best - 1;
-}
-
-i32 settleRounds(std::int64_t span, u8 cpuClass) {
-  const std::int64_t divisor = cpuClass == CLASS_INTEL_FAMILY15 ? 100 : 10;
-  return static_cast<i32>(span / divisor);
 }
 
 std::uintptr_t alignUp(std::uintptr_t address, std::uintptr_t alignment) {

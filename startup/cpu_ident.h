@@ -8,22 +8,13 @@
 #include <string>
 
 #include "core/bench_state.h"
+#include "core/processor.h"
 
 namespace vardelo {
 
 // First four characters of the vendor string (CPUID leaf 0, EBX), little-endian.
 inline constexpr u32 VENDOR_EBX_AMD = 0x68747541u;    // "Auth"
 inline constexpr u32 VENDOR_EBX_INTEL = 0x756E6547u;  // "Genu"
-
-// cpuVendor values.
-inline constexpr u8 VENDOR_OTHER = 0;
-inline constexpr u8 VENDOR_AMD = 1;
-inline constexpr u8 VENDOR_INTEL = 2;
-
-// cpuClass values.
-inline constexpr u8 CLASS_OTHER = 0;
-inline constexpr u8 CLASS_AMD_FAMILY6_UP = 1;  // AMD, base family 6 or higher
-inline constexpr u8 CLASS_INTEL_FAMILY15 = 2;  // Intel, base family above 6, that is 15
 
 // CPUID leaf 1 EDX feature bits.
 inline constexpr u32 FEATURE_TSC = 1u << 4;
@@ -60,9 +51,6 @@ ProcessorCheck checkProcessorFeatures(bool idToggles, u32 leaf1Edx);
 // the tick count, times 1000, over ms, truncated to 32 bits.
 u32 tscRateFrom(std::uint64_t ticks, u32 ms);
 
-// The clock the header shows, in MHz, for a given tscRate.
-u32 shownMhz(u32 tscRate);
-
 // Counter rates the calibration accepts, in ticks per second. Every x86 counter runs within
 // these with a wide margin; a rate outside (0 after a stalled or skipped sleep, or a wild counter
 // jump) would scale every speed of the program by nonsense.
@@ -82,10 +70,6 @@ inline constexpr u32 RDTSC_OVERHEAD_START = 100000;
 // rdtscOverhead from the costs of back-to-back counter pairs: the smallest cost below the start
 // value, minus 1.
 u32 rdtscOverheadFrom(std::span<const u32> pairTicks);
-
-// Rounds of the settle routine's busy loop for a counter span measured over its 25 ms sleep.
-// Negative when the span is; the loop then runs no rounds.
-i32 settleRounds(std::int64_t span, u8 cpuClass);
 
 // The first multiple of `alignment` (a power of two) that is not below `address`.
 std::uintptr_t alignUp(std::uintptr_t address, std::uintptr_t alignment);

@@ -9,8 +9,7 @@
 namespace vardelo {
 
 // Exit codes of the start-up's own failures. The window program ends a failed processor check
-// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU. 6 is
-// the console companion's own.
+// with the result of its message box (1 for OK); the console companion with EXIT_NO_CPU.
 inline constexpr unsigned EXIT_NO_CPU = 1;         // no CPUID or no time-stamp counter
 inline constexpr unsigned EXIT_NO_BUFFER = 2;      // allocation of the test buffer
 inline constexpr unsigned EXIT_NO_LOCK = 3;        // locking it in place
@@ -53,13 +52,17 @@ void startupThroughBuffer();
 void startWorkerThreads();
 
 // The same with other thread entries and another way to create a thread, for tests. `create`
-// makes a thread with default stack and security and the given creation flags, stores its
-// identifier and returns its handle, or null on failure. Should startupFatal return, the threads
+// makes a thread with default stack and security and the given creation flags and returns its
+// handle, or null on failure. Should startupFatal return, the threads
 // made so far are ended and closed and bench is left as it was.
 using ThreadEntry = unsigned long(__stdcall*)(void*);
-using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags, u32* threadId);
+using ThreadCreate = void* (*)(ThreadEntry entry, u32 flags);
 inline constexpr int WORKER_THREAD_COUNT = 3;
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create);
+
+// For the console companion: the cache sweep worker alone, made and set going the same way,
+// its handle kept in bench.hCacheThread. A failure ends the process through startupFatal.
+void startCacheWorkerThread();
 
 // Step 15, reached only if the main dialog returns: its creation failed, or it ended without
 // ending the process. The workers still measure in the test buffer, so it stays as it is; the
@@ -85,10 +88,6 @@ void calibrateClockChecked();
 
 // Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
 void identifyProcessor();
-
-// Busy-waits on processor 0 for a time that follows the counter rate, between two short
-// sleeps; leaves the process affinity mask as it found it.
-void settle();
 
 // Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB,
 // makes areaBytes from it readable, writable and executable and writes each of its pages once,

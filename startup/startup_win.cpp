@@ -32,8 +32,6 @@ void requireProcessor(bool supported) {
 
 namespace {
 
-constexpr DWORD_PTR PROCESSOR_0 = 1;
-
 // Formats "<what> failed (error N)." and hands it to startupFatal.
 void failStep(const char* what, unsigned exitCode) {
   char text[160];
@@ -54,9 +52,9 @@ void giveEveryPageItsOwnMemory(u8* area, u32 bytes) {
 
 }  // namespace
 
-void pinThreadToProcessor0() { SetThreadAffinityMask(GetCurrentThread(), PROCESSOR_0); }
+void pinThreadToProcessor0() { SetThreadAffinityMask(GetCurrentThread(), PROCESSOR_0_MASK); }
 
-void pinProcessToProcessor0() { SetProcessAffinityMask(GetCurrentProcess(), PROCESSOR_0); }
+void pinProcessToProcessor0() { SetProcessAffinityMask(GetCurrentProcess(), PROCESSOR_0_MASK); }
 
 bool checkProcessor() {
   const bool idToggles = idFlagToggles();
@@ -102,7 +100,6 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
   }
   giveEveryPageItsOwnMemory(area, areaBytes);
   bench.bufferHandle = handle;
-  bench.bufferPtr = buffer;
   bench.testArea = area;
   bench.testAreaBytes = areaBytes;
   return {nullptr, 0, 0};

@@ -14,11 +14,8 @@ constexpr int CACHE_THREAD = 0;
 constexpr int RAM_THREAD = 1;
 constexpr int REFRESH_THREAD = 2;
 
-void* createWin32Thread(ThreadEntry entry, u32 flags, u32* threadId) {
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, entry, nullptr, flags, &id);
-  *threadId = id;
-  return thread;
+void* createWin32Thread(ThreadEntry entry, u32 flags) {
+  return CreateThread(nullptr, 0, entry, nullptr, flags, nullptr);
 }
 
 void failThreads(const char* what) {
@@ -30,39 +27,48 @@ void failThreads(const char* what) {
 }
 
 // Threads that were created suspended and never ran hold nothing; ending them is safe.
-void endUnstarted(HANDLE (&threads)[WORKER_THREAD_COUNT], int count) {
+void endUnstarted(HANDLE* threads, int count) {
   for (int i = 0; i < count; ++i) {
     TerminateThread(threads[i], EXIT_NO_THREAD);
     CloseHandle(threads[i]);
   }
 }
 
+// Makes the threads of `entries`, suspended, into `threads`. On a failure reports it and, should
+// the report return, ends those made and returns false.
+bool createSuspended(const ThreadEntry* entries, int count, ThreadCreate create, HANDLE* threads) {
+  for (int i = 0; i < count; ++i) {
+    threads[i] = create(entries[i], CREATE_SUSPENDED);
+    if (threads[i] == nullptr) {
+      failThreads("creating");
+      endUnstarted(threads, i);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Sets the threads going in order; false, reported, when one cannot be.
+bool resumeAll(HANDLE* threads, int count) {
+  for (int i = 0; i < count; ++i) {
+    // Resuming a thread this process just made does not fail in practice; if it does, the
+    // process ends at once and takes the threads already going with it.
+    if (ResumeThread(threads[i]) == static_cast<DWORD>(-1)) {
+      failThreads("starting");
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create) {
   HANDLE threads[WORKER_THREAD_COUNT] = {};
-  u32 ids[WORKER_THREAD_COUNT] = {};
-  for (int i = 0; i < WORKER_THREAD_COUNT; ++i) {
-    threads[i] = create(entries[i], CREATE_SUSPENDED, &ids[i]);
-    if (threads[i] == nullptr) {
-      failThreads("creating");
-      endUnstarted(threads, i);
-      return;
-    }
-  }
+  if (!createSuspended(entries, WORKER_THREAD_COUNT, create, threads)) return;
   bench.hCacheThread = threads[CACHE_THREAD];
-  bench.cacheThreadId = ids[CACHE_THREAD];
   bench.hRamThread = threads[RAM_THREAD];
-  bench.ramThreadId = ids[RAM_THREAD];
-  bench.refreshThreadId = ids[REFRESH_THREAD];
-  for (HANDLE thread : threads) {
-    // Resuming a thread this process just made does not fail in practice; if it does, the
-    // process ends at once and takes the threads already going with it.
-    if (ResumeThread(thread) == static_cast<DWORD>(-1)) {
-      failThreads("starting");
-      return;
-    }
-  }
+  if (!resumeAll(threads, WORKER_THREAD_COUNT)) return;
   // The refresh thread runs on regardless of its handle.
   CloseHandle(threads[REFRESH_THREAD]);
 }
@@ -71,6 +77,14 @@ void startWorkerThreads() {
   static constexpr ThreadEntry ENTRIES[WORKER_THREAD_COUNT] = {cacheWorkerThread, ramWorkerThread,
                                                                refreshThread};
   startThreadsWith(ENTRIES, createWin32Thread);
+}
+
+void startCacheWorkerThread() {
+  static constexpr ThreadEntry ENTRY = cacheWorkerThread;
+  HANDLE thread = nullptr;
+  if (!createSuspended(&ENTRY, 1, createWin32Thread, &thread)) return;
+  bench.hCacheThread = thread;
+  resumeAll(&thread, 1);
 }
 
 void mainDialogReturned() {

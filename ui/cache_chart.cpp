@@ -1,7 +1,7 @@
 #include "ui/cache_chart.h"
 
 #include "ui/chart_scale.h"
-#include "workers/refresh.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
 

@@ -9,7 +9,7 @@
 
 #include "core/bench_state.h"
 #include "ui/display_list.h"
-#include "workers/refresh.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
 

@@ -13,8 +13,8 @@
 
 namespace vardelo {
 
-// The font of all chart texts: 15 pixels high, normal weight, Cyrillic character set, face
-// "script" as the system's font mapper resolves it.
+// The font of all chart texts and of the processor header: 15 pixels high, normal weight,
+// Cyrillic character set, face "script" as the system's font mapper resolves it.
 HFONT createChartFont();
 
 // Draws `text` at (x, y) with the font in the surface. A text that would reach past `right` (a

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "core/processor.h"
 #include "core/text_format.h"
-#include "startup/cpu_ident.h"
-#include "workers/refresh.h"
+#include "platform/platform.h"
 
 namespace vardelo {
 
@@ -13,9 +13,73 @@ u32 pageForSelection(i32 selection, u32 current) {
                                                                      : current;
 }
 
+DialogAction mainDialogAction(u32 message, u32 wParam, i32 notifyCode, u32 curPage) {
+  DialogAction a;
+  const Chart shown = chartOfPage(curPage);
+  switch (message) {
+    case UM_PAINT_CACHE:
+    case UM_PAINT_READ:
+    case UM_PAINT_WRITE: {
+      // Ignored unless its page is shown; the header is drawn in every case.
+      const Chart chart = message == UM_PAINT_CACHE  ? Chart::Cache
+                          : message == UM_PAINT_READ ? Chart::Read
+                                                     : Chart::Write;
+      a.handled = true;
+      if (chart == shown) {
+        a.updatePage = static_cast<i32>(curPage);
+        a.painter = chart;
+      }
+      a.drawHeader = true;
+      break;
+    }
+    case MSG_PAINT:
+      // The RAM charts are always drawn whole on a system paint; the cache chart keeps its rule.
+      a.handled = true;
+      if (shown != Chart::None) {
+        a.updatePage = static_cast<i32>(curPage);
+        a.raiseRedraw = shown != Chart::Cache;
+        a.painter = shown;
+      }
+      a.drawHeader = true;
+      break;
+    case UM_SHOW_TAB:
+      a.handled = a.showTab = true;
+      break;
+    case MSG_NOTIFY:
+      a.handled = a.showTab = notifyCode == NOTIFY_TAB_SELCHANGE;
+      break;
+    case MSG_SIZE:
+      a.handled = a.updateTabControl = wParam == SIZE_TYPE_RESTORED;
+      break;
+    case MSG_ACTIVATE:
+    case MSG_ACTIVATEAPP:
+      a.handled = a.updateTabControl = true;
+      break;
+    default:
+      break;
+  }
+  return a;
+}
+
+ShowTabEffect showTabEffect(u32 page) {
+  switch (page) {
+    case PAGE_CACHE: return {Chart::Cache, UM_PAINT_CACHE};
+    case PAGE_READ: return {Chart::Read, UM_PAINT_READ};
+    case PAGE_WRITE: return {Chart::Write, UM_PAINT_WRITE};
+    default: return {Chart::None, 0};
+  }
+}
+
+void announceShownPage(u32 page) {
+  const ShowTabEffect effect = showTabEffect(page);
+  if (effect.redraw == Chart::None) return;
+  raiseRedraw(effect.redraw);
+  platform::postToMainDialog(effect.message);
+}
+
 const char* headerFormat(u8 cpuVendor) {
-  if (cpuVendor < 1) return HEADER_FORMAT_OTHER;
-  if (cpuVendor == 1) return HEADER_FORMAT_AMD;
+  if (cpuVendor < VENDOR_AMD) return HEADER_FORMAT_OTHER;
+  if (cpuVendor == VENDOR_AMD) return HEADER_FORMAT_AMD;
   return HEADER_FORMAT_INTEL;
 }
 
@@ -71,15 +135,18 @@ PageCommandEffect filterStep(AtomicU8& level, u32 control, Chart chart, u32 mess
 PageCommandEffect pageCommand(u32 page, u32 wParam) {
   switch (page) {
     case PAGE_CACHE:
-      if (wParam == ID_CACHE_RESTART) return restart(bench.cacheDirty, bench.cacheRestart, 1);
+      if (wParam == ID_CACHE_RESTART)
+        return restart(bench.cacheDirty, bench.cacheRestart, CACHE_RESTART_BIT);
       break;
     case PAGE_READ:
-      if (wParam == ID_READ_RESTART) return restart(bench.readDirty, bench.ramRestart, 1);
+      if (wParam == ID_READ_RESTART)
+        return restart(bench.readDirty, bench.ramRestart, RAM_READ_BIT);
       if (wParam == ID_READ_FILTER)
         return filterStep(bench.readFilter, ID_READ_FILTER, Chart::Read, UM_PAINT_READ);
       break;
     case PAGE_WRITE:
-      if (wParam == ID_WRITE_RESTART) return restart(bench.writeDirty, bench.ramRestart, 2);
+      if (wParam == ID_WRITE_RESTART)
+        return restart(bench.writeDirty, bench.ramRestart, RAM_WRITE_BIT);
       if (wParam == ID_WRITE_FILTER)
         return filterStep(bench.writeFilter, ID_WRITE_FILTER, Chart::Write, UM_PAINT_WRITE);
       break;

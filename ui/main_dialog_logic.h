@@ -1,6 +1,7 @@
 // The decisions of the main dialog and its pages, apart from the window system: the tab table,
-// the processor header, the filter cycle and its captions, what each page button changes and
-// asks the window to do, and the real-time priority switch. The window code (main_dialog_win.cpp,
+// what the main dialog does with each message and what the show-tab routine announces, the
+// processor header, the filter cycle and its captions, what each page button changes and asks
+// the window to do, and the real-time priority switch. The window code (main_dialog_win.cpp,
 // pages_win.cpp) plays the results out.
 //
 // Texts here are code page 1251, written as byte escapes so their bytes stay exact.
@@ -9,28 +10,10 @@
 #include <cstddef>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
-
-// Pages in tab order.
-inline constexpr u32 PAGE_CACHE = 0;
-inline constexpr u32 PAGE_READ = 1;
-inline constexpr u32 PAGE_WRITE = 2;
-inline constexpr u32 PAGE_ABOUT = 3;
-inline constexpr u32 PAGE_COUNT = 4;
-
-// Controls and commands the program addresses.
-inline constexpr u32 ID_TAB_CONTROL = 1011;  // on the main dialog
-inline constexpr u32 ID_CACHE_RESTART = 1100;
-inline constexpr u32 ID_READ_RESTART = 1200;
-inline constexpr u32 ID_READ_FILTER = 1201;
-inline constexpr u32 ID_WRITE_RESTART = 1300;
-inline constexpr u32 ID_WRITE_FILTER = 1301;
-inline constexpr u32 ID_ABOUT_CLOSE = 1300;
-inline constexpr u32 ID_ABOUT_HOME = 1301;
-inline constexpr u32 ID_ABOUT_MAIL = 1302;
-// Sent to the main dialog from outside; no control carries it.
-inline constexpr u32 CMD_REALTIME = 1501;
 
 // One tab: its text, the text capacity the tab item is given (length plus one) and the page
 // template created for it.
@@ -51,6 +34,39 @@ inline constexpr const char* ICON_NAME = "MYICON";
 // The page a tab selection shows; a selection outside the tabs (none) leaves `current`.
 u32 pageForSelection(i32 selection, u32 current);
 
+// Window messages the protocol reacts to, with the platform's values (checked against the
+// platform headers in the target build).
+inline constexpr u32 MSG_SIZE = 0x0005;
+inline constexpr u32 MSG_ACTIVATE = 0x0006;
+inline constexpr u32 MSG_PAINT = 0x000F;
+inline constexpr u32 MSG_ACTIVATEAPP = 0x001C;
+inline constexpr u32 MSG_NOTIFY = 0x004E;
+inline constexpr i32 NOTIFY_TAB_SELCHANGE = -551;
+inline constexpr u32 SIZE_TYPE_RESTORED = 0;
+
+// What the main dialog does with one message, given the page shown. Every message returns 0;
+// `handled` tells the protocol's messages from the rest, which other code may handle.
+struct DialogAction {
+  bool handled = false;
+  bool showTab = false;           // run the show-tab routine
+  bool updateTabControl = false;  // UpdateWindow on the tab control
+  i32 updatePage = -1;            // UpdateWindow on this page before painting; -1 none
+  bool raiseRedraw = false;       // raise the painter's redraw request before it runs
+  Chart painter = Chart::None;    // painter to run
+  bool drawHeader = false;        // draw the processor header last
+};
+DialogAction mainDialogAction(u32 message, u32 wParam, i32 notifyCode, u32 curPage);
+
+// What the show-tab routine announces once `page` is shown: the chart whose redraw request it
+// raises and the repaint message it posts (none and 0 for the About page).
+struct ShowTabEffect {
+  Chart redraw;
+  u32 message;
+};
+ShowTabEffect showTabEffect(u32 page);
+// Raises that redraw request, then posts that message.
+void announceShownPage(u32 page);
+
 // Processor header: one format per vendor, each 34 characters, the blanks at the end wiping out
 // the tail of a longer header drawn before. Only the first 25 characters are drawn.
 inline constexpr char HEADER_FORMAT_OTHER[] = "CPU (%lX\xB7%lX\xB7%lX), %luMHz         ";
@@ -60,7 +76,7 @@ inline constexpr u32 HEADER_DRAWN_CHARS = 25;
 inline constexpr i32 HEADER_X = 255;  // pixels, client coordinates of the tab control
 inline constexpr i32 HEADER_Y = 4;
 
-// Below 1 "CPU", 1 "AMD", above 1 "Intel".
+// VENDOR_OTHER "CPU", VENDOR_AMD "AMD", VENDOR_INTEL (and any code above) "Intel".
 const char* headerFormat(u8 cpuVendor);
 
 // Formats the header into `out` and returns how many of its characters are drawn.
@@ -69,8 +85,7 @@ u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model
 // The same from the processor fields of `bench`, into bench.headerText.
 u32 formatHeaderText();
 
-// Filter levels run 0..6 and wrap: 4, 5, 6, 0, 1, ... from the start.
-inline constexpr u8 FILTER_LEVEL_MAX = 6;
+// Filter levels run 0..FILTER_LEVEL_MAX and wrap: 4, 5, 6, 0, 1, ... from the start.
 inline constexpr char FILTER_FORMAT[] = "\xF4\xE8\xEB\xFC\xF2\xF0 %1lu";  // "фильтр %1lu"
 inline constexpr char FILTER_OFF[] = "\xF4\xE8\xEB\xFC\xF2\xF0 --";       // "фильтр --"
 

@@ -8,13 +8,12 @@
 
 #include <cstddef>
 
+#include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/gdi_player_win.h"
 #include "ui/main_dialog_logic.h"
 #include "ui/painters.h"
-#include "ui/text_1251.h"
 #include "ui/ui.h"
-#include "workers/refresh.h"
 
 namespace vardelo {
 
@@ -27,6 +26,11 @@ static_assert(PRIORITY_CLASS_NORMAL == NORMAL_PRIORITY_CLASS);
 static_assert(PRIORITY_CLASS_REALTIME == REALTIME_PRIORITY_CLASS);
 static_assert(THREAD_PRIORITY_PLAIN == THREAD_PRIORITY_NORMAL);
 static_assert(THREAD_PRIORITY_TOP == THREAD_PRIORITY_TIME_CRITICAL);
+// The message values the dialog's rule is written with are the platform's.
+static_assert(MSG_SIZE == WM_SIZE && MSG_ACTIVATE == WM_ACTIVATE && MSG_PAINT == WM_PAINT);
+static_assert(MSG_ACTIVATEAPP == WM_ACTIVATEAPP && MSG_NOTIFY == WM_NOTIFY);
+static_assert(NOTIFY_TAB_SELCHANGE == static_cast<i32>(TCN_SELCHANGE));
+static_assert(SIZE_TYPE_RESTORED == SIZE_RESTORED);
 
 namespace {
 
@@ -131,9 +135,7 @@ void drawProcessorHeader() {
   HWND tab = tabControl();
   HDC dc = GetDC(tab);
   SetBkMode(dc, TRANSPARENT);
-  HFONT font = CreateFontA(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, RUSSIAN_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, "script");
+  HFONT font = createChartFont();
   HGDIOBJ previous = SelectObject(dc, font);
   const u32 drawn = formatHeaderText();
   wchar_t text[HEADER_DRAWN_CHARS + 1];

@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "core/text_1251.h"
 #include "platform/platform.h"
 #include "ui/main_dialog_logic.h"
-#include "ui/text_1251.h"
 #include "ui/ui.h"
 
 namespace vardelo {

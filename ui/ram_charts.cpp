@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "workers/refresh.h"
+#include "platform/platform.h"
+#include "ui/frame_rule.h"
 
 namespace vardelo {
 
@@ -113,7 +114,7 @@ void drawRamCurve(DisplayList& list, const ChartScale& scale, const RamCurveCopy
   if (asSigned(curve[0]) <= 0 || asSigned(curve[0]) > asSigned(maximum)) return;
   std::copy_n(curve, RAM_CURVE_ENTRIES, smoothed);
   if (level >= 1) {
-    const u32 passes = 1u << (std::min(level, MAX_FILTER_LEVEL) - 1);
+    const u32 passes = 1u << (std::min(level, FILTER_LEVEL_MAX) - 1);
     for (u32 p = 0; p < passes; ++p) smoothPass(smoothed);
     for (int k = UNSMOOTHED_FIRST; k <= UNSMOOTHED_LAST; ++k) smoothed[k] = curve[k];
   }
@@ -208,7 +209,7 @@ RamPaint prepareRamPaint(Chart chart) {
 
 void finishRamPaint(Chart chart, const RamPaint& paint) {
   for (int g = 0; g < paint.fieldGroups; ++g) {
-    sendFieldUpdates(static_cast<u32>(chart), paint.fields[g]);
+    platform::sendFieldUpdates(static_cast<u32>(chart), paint.fields[g]);
   }
   endChartPaint(chart);
 }

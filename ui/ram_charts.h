@@ -20,9 +20,6 @@ using RamCurveCopy = u32[RAM_CURVE_ENTRIES];
 // Curves a page draws at most: the write page's four plain and four MMX curves.
 inline constexpr int RAM_PAGE_CURVES = 2 * RAM_BLOCK_KINDS;
 
-// The highest filter level; level L smooths 2^(L-1) times.
-inline constexpr u8 MAX_FILTER_LEVEL = 6;
-
 // Colour of each block size, for its curve and its legend text.
 inline constexpr u32 BLOCK_COLORS[RAM_BLOCK_KINDS] = {rgb(0, 150, 255), rgb(100, 225, 225),
                                                       rgb(100, 255, 100), rgb(200, 240, 0)};
@@ -53,15 +50,11 @@ void smoothPass(RamCurveCopy& entries);
 void drawRamCurve(DisplayList& list, const ChartScale& scale, const RamCurveCopy& curve,
                   u8 level, u32 maximum, RamCurveCopy& smoothed);
 
-// Field ids of the statistics: base + 10 × block index + column, and base + 99 for the combined
-// figure.
-inline constexpr u32 READ_FIELDS_BASE = 200;
-inline constexpr u32 WRITE_FIELDS_BASE = 300;
-inline constexpr u32 COMBINED_FIELD_OFFSET = 99;
-
 // The statistics of the measured `curve` of block index `block` on `page`: its fields (each only
 // when its number is nonzero), its average stored in `averages`, then the page's combined figure
-// from all four averages. Nothing at all for a curve that has not started.
+// from all four averages. Nothing at all for a curve that has not started. The fields are
+// READ_FIELDS_BASE or WRITE_FIELDS_BASE (core/pages.h) + 10 × block index + column, and base +
+// COMBINED_FIELD_OFFSET for the combined figure.
 void curveStats(Chart page, int block, const RamCurveCopy& curve, u32 (&averages)[RAM_BLOCK_KINDS],
                 FieldUpdates& fields);
 

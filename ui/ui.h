@@ -26,7 +26,8 @@ INT_PTR CALLBACK aboutPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
 // Hides the page shown, shows the one of the tab control's selection and announces it.
 void showSelectedTab();
 
-// Draws the processor header on the tab control, with a font made and freed for this drawing.
+// Draws the processor header on the tab control, in the chart font, made and freed for this
+// drawing.
 void drawProcessorHeader();
 
 // Ends the process at once with `exitCode`; ExitProcess by default. WM_CLOSE and WM_DESTROY of

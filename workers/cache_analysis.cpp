@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/processor.h"
+#include "platform/platform.h"
 #include "workers/cache_edges.h"
 #include "workers/cache_geometry.h"
 
@@ -134,7 +136,7 @@ CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
   const u32 k = codeCacheEdge(icache, codePeak);
   if (measured(icache[k])) {
     const u32 size = curvePointSize(k);
-    if (cpuClass == 2) {
+    if (cpuClass == CLASS_INTEL_FAMILY15) {
       // Class 2 shows the size of the point itself, in a format of its own.
       if (size / KIB != 0) fields.add(FIELD_ICACHE_SIZE, "%4luk:4*", size / KIB);
     } else {
@@ -172,7 +174,7 @@ void analyseCacheCurves() {
   bench.l2ProbeSize.store(result.levels.l2ProbeSize, std::memory_order_relaxed);
   // l1Size last, with release: a reader that finds it nonzero (acquire) finds the other two set.
   bench.l1Size.store(result.levels.l1Size, std::memory_order_release);
-  sendFieldUpdates(0, result.fields);
+  platform::sendFieldUpdates(PAGE_CACHE, result.fields);
 }
 
 }  // namespace vardelo

@@ -10,17 +10,10 @@
 #pragma once
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 #include "core/text_format.h"
 
 namespace vardelo {
-
-// Page field ids the analysis writes.
-inline constexpr u32 FIELD_ICACHE_SIZE = 100;
-inline constexpr u32 FIELD_DCACHE_SIZE = 101;
-inline constexpr u32 FIELD_ICACHE_SPEED = 110;
-inline constexpr u32 FIELD_DCACHE_SPEED = 111;
-inline constexpr u32 FIELD_L2_SPEED = 112;
-inline constexpr u32 FIELD_RAM_SPEED = 114;
 
 // A private copy of one cache curve; entries compare as signed, so NO_POINT counts as -1.
 using CurveCopy = u32[CACHE_CURVE_ENTRIES];
@@ -33,7 +26,7 @@ struct CacheLevels {
 };
 
 // What the levels hold until the first run that can derive them.
-inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, 0xFFFFFFFFu, 0};
+inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, L2_PROBE_SIZE_UNSET, 0};
 
 // Which curve showed a cache edge.
 enum class EdgeSource : u8 { None = 0, Bandwidth = 1, Latency = 2 };

@@ -1,5 +1,6 @@
 #include "workers/cache_figures.h"
 
+#include "core/processor.h"
 #include "workers/cache_edges.h"
 #include "workers/cache_geometry.h"
 
@@ -23,6 +24,7 @@ constexpr u32 LAST_STRIDE = 256;
 constexpr u32 FIRST_THRESHOLD_TICKS = 160;
 constexpr int PASSES_PER_STRIDE = 20;
 constexpr int WARM_UP_PASSES = 3;
+constexpr u32 LINE_PROBE_PAUSE_MS = 50;  // before the first pass
 
 // One pass whose time fits 32 bits; a longer one (an interrupt, a counter jump) is repeated, up
 // to LINE_PASS_TRIES times in a row. Returns false when every try was too long (a counter that
@@ -53,7 +55,7 @@ bool bestPassTicks(u32 lengthBytes, u32 strideBytes, LinePassTicks passTicks, u3
 }  // namespace
 
 u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, SleepMs sleep) {
-  sleep(50);
+  sleep(LINE_PROBE_PAUSE_MS);
   u32 threshold = FIRST_THRESHOLD_TICKS;
   for (u32 stride = FIRST_STRIDE; stride <= LAST_STRIDE; stride *= 2) {
     u32 best = 0;
@@ -62,13 +64,13 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
     // the lines fetched and the time with them. The first such drop marks the previous stride.
     if (best <= threshold) return stride / 2;
     const u32 half = best / 2;
-    threshold = cpuClass == 2 ? half + half / 4 : half + half / 8;
+    threshold = cpuClass == CLASS_INTEL_FAMILY15 ? half + half / 4 : half + half / 8;
   }
   return LAST_STRIDE;
 }
 
 bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
-  return l2ProbeSize != 0xFFFFFFFFu && l1Size != 0;
+  return l2ProbeSize != L2_PROBE_SIZE_UNSET && l1Size != 0;
 }
 
 LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
@@ -82,7 +84,7 @@ u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size) {
   // Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
   // The subtraction stops at zero: a fall within half an L1 of the start (a dip in the L1 part
   // of the curve) would otherwise wrap to a size near 4 GiB.
-  const u32 adjust = cpuClass == 1 ? l1Size : 0;
+  const u32 adjust = cpuClass == CLASS_AMD_FAMILY6_UP ? l1Size : 0;
   const u32 halfUp = curvePointSize(point) + l1Size / 2;
   const u32 rounded = halfUp > adjust ? (halfUp - adjust) / l1Size * l1Size : 0;
   const u32 kib = rounded / 1024;

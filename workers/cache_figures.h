@@ -7,17 +7,11 @@
 #include <span>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 #include "core/text_format.h"
 #include "workers/cache_analysis.h"
 
 namespace vardelo {
-
-// Page field ids the worker writes.
-inline constexpr u32 FIELD_L2_SIZE = 102;
-inline constexpr u32 FIELD_MEMORY_SIZE = 104;
-inline constexpr u32 FIELD_L2_LINE = 122;
-inline constexpr u32 FIELD_RAM_LINE = 124;
-inline constexpr u32 FIELD_FILL_MODE = 130;
 
 // --- Read variant -----------------------------------------------------------------------------
 

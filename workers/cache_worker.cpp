@@ -1,21 +1,21 @@
 #include "workers/cache_worker.h"
 
 #include "core/constants.h"
+#include "core/pages.h"
 #include "core/text_format.h"
 #include "kernels/block_read_features.h"
 #include "kernels/ram_loop.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
+#include "workers/fill_progress.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
 namespace {
 
-constexpr u32 CACHE_PAGE = 0;
-
 void sendField(const FieldText& field) {
-  platform::setPageText(CACHE_PAGE, field.controlId, field.text);
+  platform::setPageText(PAGE_CACHE, field.controlId, field.text);
 }
 
 void clearCurves() {
@@ -131,13 +131,13 @@ void deriveFigures(const CacheOps& ops) {
 }  // namespace
 
 void cacheWorkerStart() {
-  platform::setThreadAffinity(1);
+  platform::setThreadAffinity(PROCESSOR_0_MASK);
   bench.cacheRedraw.fetch_add(1);
 }
 
 void cacheSweep(const CacheOps& ops) {
   while (!tryBeginCacheSweep()) platform::sleepMs(CACHE_WAIT_MS);
-  platform::selectTab(CACHE_PAGE);
+  platform::selectTab(PAGE_CACHE);
   platform::postToMainDialog(UM_SHOW_TAB);
   bench.cacheRestart.store(0);
   clearCurves();
@@ -150,7 +150,7 @@ void cacheSweep(const CacheOps& ops) {
   probeLatencies(ops);
 
   deriveFigures(ops);
-  ops.searchFill();
+  ops.searchFill(FILL_PROGRESS_ON_PAGE);
   sendField(fillModeText(bench.fillMode.load()));
   platform::sleepMs(CACHE_PAUSE_MS);
   sweepCurve(ops, 1, bench.icacheCurve);

@@ -1,5 +1,6 @@
 #include "workers/ram_worker.h"
 
+#include "core/pages.h"
 #include "platform/platform.h"
 #include "workers/sweep_exclusion.h"
 
@@ -8,11 +9,7 @@ namespace {
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-constexpr u32 READ_TAB = 1;
-constexpr u32 WRITE_TAB = 2;
-
-// Gap sweep geometry: entry k of a curve is the step (gap + block) -3072 + 32 k.
-constexpr i32 FIRST_STEP = -3072;
+// Gap sweep geometry: entry k of a curve is the step (gap + block) RAM_FIRST_STEP + 32 k.
 constexpr u32 STEP_BYTES_PER_ENTRY = 32;
 constexpr u32 SWEPT_BYTES = 10240;  // points per curve: 10240 / block
 constexpr int ENTRIES_PER_STORE = 8;
@@ -68,7 +65,7 @@ void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind k
   AtomicU32& max = read ? bench.readMax : bench.writeMax;
   const u32 points = SWEPT_BYTES / block;
   const int entriesPerPoint = static_cast<int>(block / STEP_BYTES_PER_ENTRY);
-  i32 gap = FIRST_STEP - static_cast<i32>(block);
+  i32 gap = RAM_FIRST_STEP - static_cast<i32>(block);
   int entry = 0;
 
   for (u32 p = 0; p < points; ++p, gap += static_cast<i32>(block), entry += entriesPerPoint) {
@@ -97,7 +94,7 @@ void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind k
 }
 
 void ramReadPass(const RamOps& ops) {
-  beginPass(RAM_READ_BIT, READ_TAB);
+  beginPass(RAM_READ_BIT, PAGE_READ);
   clearCurves(bench.readCurves);
   bench.readMax.store(ramReadSeed(), relaxed);
   bench.readNewMax.fetch_add(1);
@@ -109,7 +106,7 @@ void ramReadPass(const RamOps& ops) {
 }
 
 void ramWritePass(const RamOps& ops) {
-  beginPass(RAM_WRITE_BIT, WRITE_TAB);
+  beginPass(RAM_WRITE_BIT, PAGE_WRITE);
   clearCurves(bench.writeCurves);
   clearCurves(bench.writeMmxCurves);
   // The write chart starts at the read scale, so slower writes keep it.
@@ -124,21 +121,25 @@ void ramWritePass(const RamOps& ops) {
 }
 
 void ramWorkerStart() {
-  platform::setThreadAffinity(1);
+  platform::setThreadAffinity(PROCESSOR_0_MASK);
   bench.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
 }
 
-void ramWorkerTurn(const RamOps& ops) {
+bool awaitRamTurn() {
   // The test of cacheBusy comes 30 ms before the passes; the claim, taken only when a pass is
   // due, closes that window: if the cache worker started in it, the claim fails and we wait.
   for (;;) {
     if (bench.cacheBusy.load() == 0) {
       platform::sleepMs(RAM_IDLE_MS);
-      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return;
-      if (tryBeginRamPasses()) break;
+      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return false;
+      if (tryBeginRamPasses()) return true;
     }
     platform::sleepMs(RAM_WAIT_CACHE_MS);
   }
+}
+
+void ramWorkerTurn(const RamOps& ops) {
+  if (!awaitRamTurn()) return;
   if (bench.ramRestart.load() & RAM_READ_BIT) ramReadPass(ops);
   // Tested straight after the read pass: a write request made during it is served now.
   if (bench.ramRestart.load() & RAM_WRITE_BIT) ramWritePass(ops);

@@ -25,10 +25,6 @@ struct RamOps {
 // Which maximum a sweep keeps and how it counts its changes.
 enum class RamPassKind : u8 { Read, Write };
 
-// Bits of ramRestart (requests) and ramBusy (pass running).
-inline constexpr u8 RAM_READ_BIT = 1;
-inline constexpr u8 RAM_WRITE_BIT = 2;
-
 // Sleeps of the worker, in milliseconds.
 inline constexpr u32 RAM_WAIT_CACHE_MS = 350;  // poll while the cache worker is busy
 inline constexpr u32 RAM_IDLE_MS = 30;         // pause of every turn, and at the start of a pass
@@ -37,9 +33,13 @@ inline constexpr u32 RAM_SWEEP_PAUSE_MS = 50;  // before each curve
 // Start of the thread: ask for processor 0 and request both passes.
 void ramWorkerStart();
 
-// One turn of the loop: wait until the cache worker is idle and the right to measure is ours,
-// pause 30 ms, then run the read pass and the write pass if they are requested. Returns at once
-// after the pause when nothing is requested.
+// The wait that opens a turn: until the cache worker is idle and, 30 ms later, a pass is requested
+// and the right to measure is ours (sweep_exclusion.h). False, with no claim, when the cache
+// worker is idle and nothing is requested; true with the claim, released by endRamPasses.
+bool awaitRamTurn();
+
+// One turn of the loop: awaitRamTurn, then the read pass and the write pass if they are
+// requested, and the claim released. Returns at once after the pause when nothing is requested.
 void ramWorkerTurn(const RamOps& ops);
 
 // The thread body: ramWorkerStart, then turns for ever.

@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "kernels/ram_loop.h"
-#include "startup/startup.h"
+#include "platform/cpu.h"
 #include "workers/ram_worker.h"
 
 namespace vardelo {

@@ -27,7 +27,7 @@ u32 note(std::atomic<int>& count) {
 }
 
 u32 cacheMeasure(u32, u32) { return note(cacheMeasurements); }
-void cacheSearch() { note(cacheMeasurements); }
+void cacheSearch(const FillProgress&) { note(cacheMeasurements); }
 std::uint64_t linePass(u32, u32 stride) { return note(cacheMeasurements) * 1000ull / stride; }
 u32 ramMeasure(i32, u32) { return note(ramMeasurements); }
 void settleNothing() {}

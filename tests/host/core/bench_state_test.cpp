@@ -47,7 +47,7 @@ TEST(BenchState, ResetBenchGivesEveryFieldItsStartValue) {
   bench.tabItem.textMax = 9;
   bench.readScale.top = 1;
   bench.writePaintCount = 5;
-  bench.textBuf[255] = 'z';
+  bench.filterLabel[31] = 'z';
 
   resetBench();
 
@@ -56,7 +56,7 @@ TEST(BenchState, ResetBenchGivesEveryFieldItsStartValue) {
   EXPECT_EQ(bench.l2ProbeSize.load(), 0xFFFFFFFFu);
   EXPECT_EQ(bench.progressBar[5], '|');
   EXPECT_EQ(bench.readCurves[3][323].load(), 0u);
-  EXPECT_EQ(bench.textBuf[255], 0);
+  EXPECT_EQ(bench.filterLabel[31], 0);
   EXPECT_EQ(std::memcmp(&bench, &fresh, sizeof fresh), 0) << "a field kept a value of the test's";
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
 #include "tests/host/fakes/platform_fake.h"
 
 namespace vardelo {
@@ -52,7 +53,7 @@ TEST(TextFormat, UpdatesKeepTheirOrderAndDropPastCapacity) {
   FieldUpdates two;
   two.add(111, " %6lu ", 5);
   two.add(fixedFieldText(122, "-"));
-  sendFieldUpdates(0, two);
+  platform::sendFieldUpdates(0, two);
   const auto& texts = fake::platformLog().texts;
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0].page, 0u);

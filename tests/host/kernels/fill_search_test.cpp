@@ -8,6 +8,7 @@
 
 #include "kernels/fetch_code.h"
 #include "tests/host/fakes/platform_fake.h"
+#include "workers/fill_progress.h"
 #include "tests/support/bench_reset.h"
 
 namespace vardelo {
@@ -66,13 +67,13 @@ class FillSearch : public testing::Test {
   static u16 winner(std::vector<Timed> times) {
     script = Script{};
     script.times = std::move(times);
-    searchFillModeWith(scriptedTicks);
+    searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);
     return bench.fillMode.load();
   }
 };
 
 TEST_F(FillSearch, TriesEveryCodeOnceFrom000AOn2KiBLoops) {
-  searchFillModeWith(scriptedTicks);
+  searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);
   ASSERT_EQ(script.codesSeen.size(), 65536u);
   for (u32 i = 0; i < 65536; ++i) {
     ASSERT_EQ(script.codesSeen[i], (0x000A + i) & 0xFFFF) << "call " << i;
@@ -80,8 +81,46 @@ TEST_F(FillSearch, TriesEveryCodeOnceFrom000AOn2KiBLoops) {
   }
 }
 
+// What the search reported, to a display that only records.
+struct Reports {
+  std::vector<u32> tried;
+  std::vector<u16> best;
+  int done = 0;
+  u16 fillModeAtDone = 0;
+  size_t stepsAtDone = 0;
+};
+Reports reports;
+void recordStep(u32 tried, u16 bestCode) {
+  reports.tried.push_back(tried);
+  reports.best.push_back(bestCode);
+}
+void recordDone() {
+  ++reports.done;
+  reports.fillModeAtDone = bench.fillMode.load();
+  reports.stepsAtDone = reports.tried.size();
+}
+
+// The search itself writes no page: everything it shows goes through the display it is given.
+TEST_F(FillSearch, ReportsEvery1024CodesThenTheEndOnceTheWinnerIsKept) {
+  reports = Reports{};
+  script.times = {{0x1234, 5}};
+  searchFillModeWith(scriptedTicks, {recordStep, recordDone});
+  ASSERT_EQ(reports.tried.size(), 64u);
+  for (u32 i = 0; i < 64; ++i) EXPECT_EQ(reports.tried[i], 1024 * (i + 1)) << "report " << i;
+  // 0x1234 is the 4651st code tried: the reports from the fifth on show it.
+  EXPECT_EQ(reports.best[0], 0x0409);
+  EXPECT_NE(reports.best[3], 0x1234);
+  for (u32 i = 4; i < 64; ++i) EXPECT_EQ(reports.best[i], 0x1234) << "report " << i;
+  EXPECT_EQ(reports.done, 1);
+  EXPECT_EQ(reports.stepsAtDone, 64u) << "the end was reported before the last step";
+  EXPECT_EQ(reports.fillModeAtDone, 0x1234) << "the end was reported before the winner was kept";
+  EXPECT_TRUE(fake::platformLog().texts.empty());
+  EXPECT_TRUE(fake::platformLog().sleeps.empty());
+}
+
 TEST_F(FillSearch, ProgressEvery1024CodesThenDashPauseMode) {
-  searchFillModeWith(scriptedTicks);  // all accepted codes tie: the last one tried leads
+  // All accepted codes tie: the last one tried leads.
+  searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);
   const std::vector<fake::PageText>& texts = fake::platformLog().texts;
   ASSERT_EQ(texts.size(), 64u * 2 + 2);
   for (size_t i = 0; i < texts.size(); ++i) {

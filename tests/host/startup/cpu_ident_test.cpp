@@ -1,3 +1,4 @@
+#include "platform/cpu.h"
 #include "startup/cpu_ident.h"
 
 #include <gtest/gtest.h>

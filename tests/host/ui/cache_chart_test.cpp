@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/text_1251.h"
 #include "tests/host/fakes/platform_fake.h"
-#include "ui/text_1251.h"
-#include "workers/refresh.h"
+#include "ui/frame_rule.h"
 #include "tests/support/bench_reset.h"
 
 namespace vardelo {

@@ -36,7 +36,7 @@ u32 fakeMeasure(u32 kind, u32 size) {
   return size <= 32768 ? L1_SPEED : size <= 524288 ? L2_SPEED : RAM_SPEED;
 }
 
-void fakeSearch() { bench.fillMode = 0xB3A5; }
+void fakeSearch(const FillProgress&) { bench.fillMode = 0xB3A5; }
 
 std::uint64_t fakeLinePass(u32 length, u32 stride) {
   const u32 line = 64;
@@ -137,6 +137,30 @@ TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
   // 50 ms before the data sweep, at the start of each of the two probes, before the code sweep.
   EXPECT_EQ(log.sleeps, (std::vector<u32>{50, 50, 50, 50}));
   EXPECT_EQ(bench.cacheRedraw.load(), 2) << "at the thread's start and after the data sweep";
+}
+
+// The search reports to the display the sweep hands it, and that display is the cache page's
+// "mode" label and fill-code field; after the search the field holds the winner.
+TEST_F(CacheWorker, TheFillSearchShowsItsProgressOnTheCachePage) {
+  static const CacheOps ops{fakeMeasure, [](const FillProgress& progress) {
+                              bench.fillMode = 0x1234;
+                              progress.step(2560, 0x1234);
+                              progress.done();
+                            },
+                            fakeLinePass};
+  char savedBar[sizeof bench.progressBar];
+  std::copy(std::begin(bench.progressBar), std::end(bench.progressBar), savedBar);
+  cacheSweep(ops);
+  std::copy(std::begin(savedBar), std::end(savedBar), bench.progressBar);
+
+  std::vector<std::string> label, value;
+  for (const auto& t : fake::platformLog().texts) {
+    EXPECT_EQ(t.page, PAGE_CACHE);
+    if (t.controlId == FIELD_FILL_LABEL) label.push_back(t.text);
+    if (t.controlId == FIELD_FILL_MODE) value.push_back(t.text);
+  }
+  EXPECT_EQ(label, (std::vector<std::string>{"<|>", "-", "mode"}));
+  EXPECT_EQ(value, (std::vector<std::string>{"    1234", "    1234"}));
 }
 
 TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {

@@ -374,6 +374,21 @@ TEST_F(RamWorker, IdleTurnPausesThirtyMsAndClaimsNothing) {
   EXPECT_EQ(fake::platformLog().tabsSelected.size(), 0u);
 }
 
+// The console companion runs its passes itself after this wait: it must come back holding the
+// claim when a pass is asked for, and without it, having measured nothing, when none is.
+TEST_F(RamWorker, TheTurnsWaitReturnsWithTheClaimOnlyWhenAPassIsAsked) {
+  EXPECT_FALSE(awaitRamTurn());
+  EXPECT_EQ(sweepOwner(), 0);
+  bench.ramRestart = RAM_WRITE_BIT;
+  EXPECT_TRUE(awaitRamTurn());
+  EXPECT_EQ(sweepOwner(), 2);
+  EXPECT_FALSE(tryBeginCacheSweep()) << "the cache worker got in while the claim was held";
+  endRamPasses();
+  EXPECT_EQ(fake::platformLog().sleeps, (std::vector<u32>{30, 30}));
+  EXPECT_TRUE(measured.empty());
+  EXPECT_EQ(bench.ramRestart.load(), RAM_WRITE_BIT) << "the wait serves no request itself";
+}
+
 // The cache worker's first sweep holds the RAM passes back; it ends during the third wait.
 TEST_F(RamWorker, NoPassWhileCacheBusy) {
   bench.cacheBusy = 1;

@@ -141,8 +141,12 @@ TEST_F(FetchKernel, TimesAWholeLoopOfTheSizeAsked) {
 // About 65536 x 257 runs of a 2 KiB loop: some 14 s of processor time on a current machine, most
 // of it in the codes whose loops contain F3 90 (pause).
 TEST_F(FetchKernel, WholeSearchSettlesOnAnAcceptedCode) {
+  static int steps, ends;
+  steps = ends = 0;
   bench.fillMode = 0;
-  searchFillMode();
+  searchFillMode({[](u32, u16) { ++steps; }, [] { ++ends; }});
+  EXPECT_EQ(steps, 64);
+  EXPECT_EQ(ends, 1);
   const u16 code = bench.fillMode.load();
   EXPECT_TRUE(fillCodeAccepted(code)) << std::hex << "code 0x" << code;
   EXPECT_NE(codeFetchTicks(FILL_SEARCH_BYTES), BAD_SAMPLE);

@@ -66,11 +66,10 @@ struct Maker {
   bool ranBeforeAllExisted = false;
   std::vector<HANDLE> made;    // the handles it returned
   std::vector<HANDLE> copies;  // its own handles to the same threads
-  std::vector<u32> ids;
 };
 Maker maker;
 
-void* makeThread(ThreadEntry e, u32 flags, u32* threadId) {
+void* makeThread(ThreadEntry e, u32 flags) {
   ++maker.calls;
   maker.flags.push_back(flags);
   if (maker.calls > 1 && WaitForSingleObject(anyRan, 300) == WAIT_OBJECT_0) {
@@ -80,15 +79,12 @@ void* makeThread(ThreadEntry e, u32 flags, u32* threadId) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, e, nullptr, flags, &id);
-  *threadId = id;
+  HANDLE thread = CreateThread(nullptr, 0, e, nullptr, flags, nullptr);
   HANDLE copy = nullptr;
   DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   maker.made.push_back(thread);
   maker.copies.push_back(copy);
-  maker.ids.push_back(id);
   return thread;
 }
 
@@ -101,7 +97,6 @@ class WorkerThreads : public StartupFailure {
     anyRan = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     bench.hCacheThread = nullptr;
     bench.hRamThread = nullptr;
-    bench.cacheThreadId = bench.ramThreadId = bench.refreshThreadId = 0;
   }
   void TearDown() override {
     for (HANDLE copy : maker.copies) {
@@ -123,13 +118,10 @@ TEST_F(WorkerThreads, AllThreeRunInOrderOnlyOnceAllExist) {
   EXPECT_EQ(WaitForMultipleObjects(WORKER_THREAD_COUNT, ran, TRUE, WAIT_BOUND_MS), WAIT_OBJECT_0)
       << "not every thread was set going";
 
-  // The two workers' handles and all three identifiers are kept; the refresh thread's handle is
-  // closed, while the thread itself ran.
+  // The two workers' handles are kept; the refresh thread's handle is closed, while the thread
+  // itself ran.
   EXPECT_EQ(bench.hCacheThread.load(), maker.made[0]);
   EXPECT_EQ(bench.hRamThread.load(), maker.made[1]);
-  EXPECT_EQ(bench.cacheThreadId, maker.ids[0]);
-  EXPECT_EQ(bench.ramThreadId, maker.ids[1]);
-  EXPECT_EQ(bench.refreshThreadId, maker.ids[2]);
   DWORD handleFlags = 0;
   EXPECT_FALSE(GetHandleInformation(maker.made[2], &handleFlags)) << "refresh handle still open";
   CloseHandle(bench.hCacheThread.load());
@@ -171,7 +163,9 @@ TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
 TEST_F(StartupFailure, AReturnedDialogLeavesTheBufferToTheWorkersAndSaysSo) {
   ASSERT_TRUE(allocateTestBuffer());
   u8* const area = bench.testArea.load();
-  u8* const locked = bench.bufferPtr.load();
+  HGLOBAL handle = static_cast<HGLOBAL>(bench.bufferHandle.load());
+  u8* const locked = static_cast<u8*>(GlobalLock(handle));
+  GlobalUnlock(handle);
 
   mainDialogReturned();
 

@@ -166,7 +166,8 @@ TEST(CalibrationOnTarget, TscRateIsOfTheOrderOfLinuxClock) {
 
 TEST(TestBufferOnTarget, AreaIsAlignedInsideTheBufferAndExecutable) {
   ASSERT_TRUE(allocateTestBuffer());
-  u8* buffer = bench.bufferPtr.load();
+  u8* buffer = static_cast<u8*>(GlobalLock(bench.bufferHandle.load()));
+  GlobalUnlock(bench.bufferHandle.load());
   u8* area = bench.testArea.load();
   const auto areaAddress = reinterpret_cast<std::uintptr_t>(area);
   EXPECT_EQ(areaAddress % TEST_AREA_ALIGN, 0u);

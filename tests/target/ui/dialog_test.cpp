@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "core/bench_state.h"
+#include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/main_dialog_logic.h"
-#include "ui/text_1251.h"
 #include "ui/ui.h"
 #include "tests/support/bench_reset.h"
 #include "vardelo_version.h"
@@ -389,6 +389,39 @@ TEST_F(MainDialog, CreatesTabsAndPagesOnlyTheCachePageVisible) {
   EXPECT_EQ(bench.curPage.load(), 0u);
   EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_EQ(narrow(text(dialog)), "Memory benchmark v" VARDELO_VERSION " (alpha)");
+}
+
+// Every number the code addresses a page's control by names a control of that page's template:
+// a number that drifted from the template would send its text nowhere.
+TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
+  const struct {
+    u32 page, id;
+  } named[] = {
+      {PAGE_CACHE, FIELD_ICACHE_SIZE},  {PAGE_CACHE, FIELD_DCACHE_SIZE},
+      {PAGE_CACHE, FIELD_L2_SIZE},      {PAGE_CACHE, FIELD_MEMORY_SIZE},
+      {PAGE_CACHE, FIELD_ICACHE_SPEED}, {PAGE_CACHE, FIELD_DCACHE_SPEED},
+      {PAGE_CACHE, FIELD_L2_SPEED},     {PAGE_CACHE, FIELD_RAM_SPEED},
+      {PAGE_CACHE, FIELD_L2_LINE},      {PAGE_CACHE, FIELD_RAM_LINE},
+      {PAGE_CACHE, FIELD_FILL_MODE},    {PAGE_CACHE, FIELD_FILL_LABEL},
+      {PAGE_CACHE, ID_CACHE_RESTART},   {PAGE_READ, ID_READ_RESTART},
+      {PAGE_READ, ID_READ_FILTER},      {PAGE_WRITE, ID_WRITE_RESTART},
+      {PAGE_WRITE, ID_WRITE_FILTER},    {PAGE_ABOUT, ID_ABOUT_CLOSE},
+      {PAGE_ABOUT, ID_ABOUT_HOME},      {PAGE_ABOUT, ID_ABOUT_MAIL},
+  };
+  for (const auto& n : named) {
+    EXPECT_NE(GetDlgItem(page(n.page), static_cast<int>(n.id)), nullptr)
+        << "page " << n.page << ", control " << n.id;
+  }
+  // The statistics: five columns per block size, and the combined figure.
+  for (const u32 p : {PAGE_READ, PAGE_WRITE}) {
+    const u32 base = p == PAGE_READ ? READ_FIELDS_BASE : WRITE_FIELDS_BASE;
+    for (u32 id = base; id < base + 10 * RAM_BLOCK_KINDS; id += id % 10 == 4 ? 6 : 1) {
+      EXPECT_NE(GetDlgItem(page(p), static_cast<int>(id)), nullptr)
+          << "page " << p << ", field " << id;
+    }
+    EXPECT_NE(GetDlgItem(page(p), static_cast<int>(base + COMBINED_FIELD_OFFSET)), nullptr)
+        << "page " << p;
+  }
 }
 
 // The controls as created: in template order, with the class, id and text of the template. The

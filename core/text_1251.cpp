@@ -1,4 +1,4 @@
-#include "ui/text_1251.h"
+#include "core/text_1251.h"
 
 namespace vardelo {
 namespace {

@@ -1,4 +1,4 @@
-# One timed pass of the line-size probe, x86-32, cdecl.
+# One timed pass of the line-size probe, x86-32, cdecl (declared in kernels/line_probe.h).
 #
 #   uint64_t vardelo_line_probe_pass(const uint8_t* base, uint32_t lengthBytes, uint32_t strideBytes)
 #

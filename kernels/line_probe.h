@@ -1,0 +1,25 @@
+// The line-size probe's timed pass: strided single-byte reads between two counter reads. Target
+// only: the reads are hand-written x86-32 assembly in kernels/line_probe.S.
+#pragma once
+
+#include <cstdint>
+
+#include "core/bench_state.h"
+
+// Reads the byte at base, then every strideBytes further while the address stays below
+// base + lengthBytes (at least one byte is read; lengthBytes must be nonzero), and returns the
+// 64-bit counter difference (cdecl). No serialising instruction: the probe compares passes
+// with one another, and the cost of the counter reads is the same in each.
+extern "C" std::uint64_t vardelo_line_probe_pass(const std::uint8_t* base,
+                                                 std::uint32_t lengthBytes,
+                                                 std::uint32_t strideBytes);
+
+namespace vardelo {
+
+// A pass from the start of the test area.
+std::uint64_t linePassAtTestArea(u32 lengthBytes, u32 strideBytes);
+
+// A pass over the next window of the RAM span (takeRamWindow), flushed out of the caches first.
+std::uint64_t linePassOverColdWindow(u32 lengthBytes, u32 strideBytes);
+
+}  // namespace vardelo
