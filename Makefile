@@ -12,7 +12,7 @@ unexport WINEPREFIX
 
 # The layers' include order (tools/layers lists each include that points up it): with 0 a listing
 # is reported and the run goes on; with 1 it fails the run.
-LAYERS_STRICT ?= 0
+LAYERS_STRICT ?= 1
 
 .PHONY: all host target setup test test-layers test-host test-target test-e2e test-e2e-full run \
         dist bench clean
