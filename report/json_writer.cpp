@@ -115,7 +115,8 @@ JsonWriter& JsonWriter::value(std::string_view key, double number) {
   item(key);
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", number);
-  out_ += text;
+  // A difference of two clock readings can come out a hair below zero: no "-0.0".
+  out_ += std::string_view(text) == "-0.0" ? "0.0" : text;
   return *this;
 }
 

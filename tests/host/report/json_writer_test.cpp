@@ -36,6 +36,13 @@ TEST(JsonWriter, NestsObjectsAndArraysWithCommasAndIndentation) {
 }
 
 // Field texts carry blanks, percent signs and code-page bytes; brand strings may carry anything.
+// Seconds are written with one decimal; a hair below zero (two clock readings subtracted) is 0.0.
+TEST(JsonWriter, SecondsWithOneDecimalAndNoNegativeZero) {
+  JsonWriter json;
+  json.beginObject().value("a", 12.34).value("b", -0.01).value("c", -1.5).endObject();
+  EXPECT_EQ(json.text(), "{\n  \"a\": 12.3,\n  \"b\": 0.0,\n  \"c\": -1.5\n}");
+}
+
 TEST(JsonWriter, EscapesQuotesBackslashesAndControlCharacters) {
   JsonWriter json;
   json.beginObject().value("t", "a\"b\\c\n\x01 %").endObject();
