@@ -87,13 +87,13 @@ def derived_size_rows(rounds, caches):
     l2 = os_size(("Unified", "Data"), 2)
     lines = [c["line"] for c in data_caches(caches) if c["line"]]
     line = lines[-1] if lines else None
-    spec = (("I-cache size (100)", "icache", l1i and l1i["size"], kib_label),
-            ("D-cache size (101)", "dcache", l1d and l1d["size"], kib_label),
-            ("L2 size (102)", "l2", l2 and l2["size"], kib_label),
-            ("L2 line (122)", "l2Line", l2 and l2["line"], str),
-            ("RAM line (124)", "ramLine", line, str))
+    figures = (("I-cache size (100)", "icache", l1i and l1i["size"], kib_label),
+               ("D-cache size (101)", "dcache", l1d and l1d["size"], kib_label),
+               ("L2 size (102)", "l2", l2 and l2["size"], kib_label),
+               ("L2 line (122)", "l2Line", l2 and l2["line"], str),
+               ("RAM line (124)", "ramLine", line, str))
     rows = []
-    for title, key, truth, show in spec:
+    for title, key, truth, show in figures:
         got = [rd["ours"]["sizes"].get(key) for rd in rounds]
         rows.append({"figure": title, "os": truth, "rounds": got,
                      "osText": show(truth) if truth else "?",

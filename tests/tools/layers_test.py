@@ -11,8 +11,8 @@ import unittest
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "layers")
 _loader = importlib.machinery.SourceFileLoader("layers", TOOL)
-_spec = importlib.util.spec_from_loader("layers", _loader)
-layers = importlib.util.module_from_spec(_spec)
+_module = importlib.util.spec_from_loader("layers", _loader)
+layers = importlib.util.module_from_spec(_module)
 _loader.exec_module(layers)
 
 
