@@ -2,8 +2,10 @@
 
 #include <cctype>
 
+#include "startup/cache_description.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_figures.h"
+#include "workers/cache_geometry.h"
 
 namespace vardelo {
 namespace {
@@ -14,11 +16,10 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// 0 for 0, and for a size past the largest power of two.
 u32 roundedUpToPowerOfTwo(u32 bytes) {
-  if (bytes == 0) return 0;
-  u32 p = 1;
-  while (p < bytes && p <= 0x80000000u / 2) p <<= 1;
-  return p < bytes ? 0 : p;
+  const u32 power = highestPowerOfTwoNotAbove(bytes);
+  return power >= bytes ? bytes : power << 1;
 }
 
 // The first level `level` of one of the two types given, or null.
@@ -28,17 +29,6 @@ const CacheLevelInfo* findLevel(const CacheList& caches, u8 level, u8 type, u8 o
     if (c.level == level && (c.type == type || c.type == otherType)) return &c;
   }
   return nullptr;
-}
-
-// The largest data or unified level: the one main memory fills its lines into last.
-const CacheLevelInfo* largestLevel(const CacheList& caches) {
-  const CacheLevelInfo* best = nullptr;
-  for (u32 i = 0; i < caches.count && i < MAX_CACHE_LEVELS; ++i) {
-    const CacheLevelInfo& c = caches.levels[i];
-    if (c.type == CACHE_INSTRUCTION) continue;
-    if (best == nullptr || c.sizeBytes > best->sizeBytes) best = &c;
-  }
-  return best;
 }
 
 }  // namespace
@@ -61,7 +51,7 @@ std::vector<SizeAgreement> compareDerivedSizes(const std::map<u32, std::string>&
   const CacheLevelInfo* l1i = findLevel(caches, 1, CACHE_INSTRUCTION, CACHE_UNIFIED);
   const CacheLevelInfo* l1d = findLevel(caches, 1, CACHE_DATA, CACHE_UNIFIED);
   const CacheLevelInfo* l2 = findLevel(caches, 2, CACHE_UNIFIED, CACHE_DATA);
-  const CacheLevelInfo* last = largestLevel(caches);
+  const CacheLevelInfo* last = largestCache(caches);
   struct Row {
     const char* name;
     u32 field;

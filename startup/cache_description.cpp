@@ -97,13 +97,19 @@ CacheList describeCaches(CpuidFn cpuid) {
   return legacyLevels(cpuid, maxExtLeaf);
 }
 
-u32 largestCacheBytes(const CacheList& caches) {
-  u32 largest = 0;
+const CacheLevelInfo* largestCache(const CacheList& caches) {
+  const CacheLevelInfo* largest = nullptr;
   for (u32 i = 0; i < caches.count && i < MAX_CACHE_LEVELS; ++i) {
     const CacheLevelInfo& level = caches.levels[i];
-    if (level.type != CACHE_INSTRUCTION && level.sizeBytes > largest) largest = level.sizeBytes;
+    if (level.type == CACHE_INSTRUCTION || level.sizeBytes == 0) continue;
+    if (largest == nullptr || level.sizeBytes > largest->sizeBytes) largest = &level;
   }
   return largest;
+}
+
+u32 largestCacheBytes(const CacheList& caches) {
+  const CacheLevelInfo* largest = largestCache(caches);
+  return largest ? largest->sizeBytes : 0;
 }
 
 u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx) {

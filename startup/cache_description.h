@@ -36,7 +36,10 @@ inline constexpr u32 FEATURE_CLFLUSH = 1u << 19;
 // than fit keeps the first ones.
 CacheList describeCaches(CpuidFn cpuid);
 
-// The largest data or unified cache, in bytes; 0 when none is described.
+// The largest data or unified cache (the one main memory fills), or null when none is described.
+const CacheLevelInfo* largestCache(const CacheList& caches);
+
+// Its size in bytes; 0 when none is described.
 u32 largestCacheBytes(const CacheList& caches);
 
 // Bytes that one CLFLUSH covers, from leaf 1; 0 when the processor has no CLFLUSH. A processor
