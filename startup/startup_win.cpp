@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "kernels/block_read_area.h"
 #include "kernels/block_read_features.h"
 #include "kernels/stride_kernels.h"
 #include "platform/cpu.h"
@@ -38,16 +39,6 @@ void failStep(const char* what, unsigned exitCode) {
   std::snprintf(text, sizeof text, "Vardelo cannot start: %s failed (error %lu).", what,
                 static_cast<unsigned long>(GetLastError()));
   startupFatal(text, exitCode);
-}
-
-// Under Wine on Linux, a page of fresh memory that has only been read is the kernel's one shared
-// zero page: read-only walks of any size then hit the same 4 KiB in the first-level cache, and
-// every curve measured before the first write pass is a cache curve. A write to each page gives
-// it memory of its own. On Windows demand-zero pages are private anyway; there it only maps them
-// in before the first measurement.
-void giveEveryPageItsOwnMemory(u8* area, u32 bytes) {
-  volatile u8* page = area;
-  for (u32 offset = 0; offset < bytes; offset += TEST_AREA_ALIGN) page[offset] = 0;
 }
 
 }  // namespace
@@ -98,7 +89,8 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
     GlobalFree(handle);
     return {"making the test area executable", EXIT_NO_PROTECTION, error};
   }
-  giveEveryPageItsOwnMemory(area, areaBytes);
+  // Every page its own memory before any measurement, the RAM span's included (block_read_area.h).
+  fillWithOwnPages(area, areaBytes);
   bench.bufferHandle = handle;
   bench.testArea = area;
   bench.testAreaBytes = areaBytes;
