@@ -14,6 +14,13 @@ u32 blockTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead) {
   return static_cast<u32>(diff) - rdtscOverhead;
 }
 
+u32 meanPassTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead, u32 passes) {
+  if (passes == 0 || (diff >> 63) != 0) return BAD_SAMPLE;
+  const std::uint64_t total = diff > rdtscOverhead ? diff - rdtscOverhead : 0;
+  const std::uint64_t mean = total / passes;
+  return mean >= BAD_SAMPLE ? BAD_SAMPLE : static_cast<u32>(mean);
+}
+
 u32 blockReadPassTicksWith(u32 offset, u32 size, BlockTicksFn ticks) {
   const u32 passes = blockReadPasses(size);
   // Summed in 64 bits: 512 passes of a block that an interrupt or a slow memory holds up past

@@ -21,6 +21,11 @@ u32 blockReadPasses(u32 size);
 // cost of the counter reads, modulo 2^32.
 u32 blockTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead);
 
+// The mean ticks of one pass from the counter difference around `passes` passes: BAD_SAMPLE
+// when passes is 0, the counter ran backwards or the mean is BAD_SAMPLE or more; else
+// (diff - rdtscOverhead) / passes, truncated, and 0 when diff is below the overhead.
+u32 meanPassTicksFromDiff(std::uint64_t diff, u32 rdtscOverhead, u32 passes);
+
 // A timed read of `length` bytes at testArea + offset: ticks or BAD_SAMPLE.
 using BlockTicksFn = u32 (*)(u32 offset, u32 length);
 

@@ -24,10 +24,22 @@
  * issue VZEROUPPER there, so later SSE code pays no penalty for dirty upper register halves.
  * The wide kernels are encoded here only: the compiled code stays plain i686.
  *
+ * The wide widths also have a kernel that reads the block several times between one pair of
+ * counter reads:
+ *
+ *   uint64_t vardelo_block_read_passes_<width>(const uint8_t* p, uint32_t iterations,
+ *                                              uint32_t passes);
+ *
+ * <width> avx256 or avx512. It reads the same iterations × 256 bytes from p upwards `passes`
+ * times over and returns the ticks of all of them; passes 0 or iterations 0 read nothing and
+ * return 0. A pass of a small block at these widths lasts a few dozen ticks, too short for
+ * counter reads around each pass: how much of a read pair overlaps the loads around it is not
+ * the cost of a back-to-back pair.
+ *
  * Registers inside a kernel:
  *   ecx  p, the read pointer        esi  iterations left
  *   edi  low half of start time     ebx  high half of start time
- *   eax  loaded values (int32)
+ *   eax  loaded values (int32)      edx  passes left (passes kernels)
  */
 
     .text
@@ -116,3 +128,48 @@ _vardelo_block_read_\name:
     BLOCK_READ sse128, HALF_SSE128
     BLOCK_READ avx256, HALF_AVX256, vzeroupper
     BLOCK_READ avx512, HALF_AVX512, vzeroupper
+
+/* A kernel over several passes: name, the macro that reads a half. The arguments stay on the
+   stack and are read again before each pass. */
+.macro BLOCK_READ_PASSES name, half
+    .globl _vardelo_block_read_passes_\name
+    .def   _vardelo_block_read_passes_\name; .scl 2; .type 32; .endef
+    .p2align 4
+_vardelo_block_read_passes_\name:
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    xorl %eax, %eax
+    xorl %edx, %edx
+    cmpl $0, 20(%esp)            /* iterations */
+    je 2f
+    cmpl $0, 24(%esp)            /* passes */
+    je 2f
+    rdtsc
+    movl %eax, %edi              /* start time */
+    movl %edx, %ebx
+    movl 24(%esp), %edx          /* passes */
+3:
+    movl 16(%esp), %ecx          /* p */
+    movl 20(%esp), %esi          /* iterations */
+    .p2align 4
+1:
+    \half
+    \half
+    decl %esi
+    jnz 1b
+    decl %edx
+    jnz 3b
+    rdtsc
+    subl %edi, %eax              /* end - start, 64 bits */
+    sbbl %ebx, %edx
+    vzeroupper
+2:
+    popl %edi
+    popl %esi
+    popl %ebx
+    ret
+.endm
+
+    BLOCK_READ_PASSES avx256, HALF_AVX256
+    BLOCK_READ_PASSES avx512, HALF_AVX512

@@ -4,7 +4,8 @@
 // A kernel reads floor(length / 256) iterations of 256 bytes from testArea + offset with one
 // load width (bench.readMode) and returns the elapsed counter ticks minus bench.rdtscOverhead.
 // The counter reads are not serialising, so a result is accurate to a few ticks only; the
-// passes of blockReadPassTicks and the repetitions of the measurement loop average that away.
+// passes of blockReadPassTicks and the repetitions of the measurement loop average that away,
+// except where a pass is as short as the uncertainty: the wide variants time all passes at once.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,11 @@ std::uint64_t vardelo_block_read_sse128(const std::uint8_t* p, std::uint32_t ite
 // p a multiple of 32 (avx256) or 64 (avx512); callable only where wideLoadsFrom allows them.
 std::uint64_t vardelo_block_read_avx256(const std::uint8_t* p, std::uint32_t iterations);
 std::uint64_t vardelo_block_read_avx512(const std::uint8_t* p, std::uint32_t iterations);
+// The same reads `passes` times over between one pair of counter reads: the ticks of them all.
+std::uint64_t vardelo_block_read_passes_avx256(const std::uint8_t* p, std::uint32_t iterations,
+                                               std::uint32_t passes);
+std::uint64_t vardelo_block_read_passes_avx512(const std::uint8_t* p, std::uint32_t iterations,
+                                               std::uint32_t passes);
 }
 
 namespace vardelo {
@@ -31,6 +37,9 @@ struct BlockReadVariant {
   u32 loadsPerIteration;  // loads per 256 bytes
   AtomicU8 BenchState::*needs;  // flag of the processor feature it needs; null: none
   std::uint64_t (*read)(const std::uint8_t* p, std::uint32_t iterations);
+  // All passes over a block timed together; null where each pass is timed on its own.
+  std::uint64_t (*readPasses)(const std::uint8_t* p, std::uint32_t iterations,
+                              std::uint32_t passes);
 };
 
 // Indexed by bench.readMode.
@@ -46,7 +55,9 @@ extern const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT];
 u32 blockReadTicks(u32 offset, u32 length);
 
 // Mean ticks of one pass over the block of `size` bytes at testArea + offset, over
-// blockReadPasses(size) passes; BAD_SAMPLE if any pass was.
+// blockReadPasses(size) passes; BAD_SAMPLE if any pass was. The 32-, 64- and 128-bit variants
+// time each pass on its own; the wide ones, whose passes over the smallest blocks last only a
+// few dozen ticks, time all passes together (meanPassTicksFromDiff).
 u32 blockReadPassTicks(u32 offset, u32 size);
 
 }  // namespace vardelo

@@ -10,11 +10,13 @@ namespace vardelo {
 // upper register halves (VZEROUPPER) before they return: SSE code that runs later, in the
 // system's libraries say, would otherwise pay for the dirty upper state on some processors.
 const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT] = {
-    {"int32", 4, 64, nullptr, vardelo_block_read_int32},
-    {"mmx64", 8, 32, &BenchState::mmx, vardelo_block_read_mmx64},
-    {"sse128", 16, 16, &BenchState::sse, vardelo_block_read_sse128},
-    {"avx256", 32, 8, &BenchState::avx, vardelo_block_read_avx256},
-    {"avx512", 64, 4, &BenchState::avx512, vardelo_block_read_avx512},
+    {"int32", 4, 64, nullptr, vardelo_block_read_int32, nullptr},
+    {"mmx64", 8, 32, &BenchState::mmx, vardelo_block_read_mmx64, nullptr},
+    {"sse128", 16, 16, &BenchState::sse, vardelo_block_read_sse128, nullptr},
+    {"avx256", 32, 8, &BenchState::avx, vardelo_block_read_avx256,
+     vardelo_block_read_passes_avx256},
+    {"avx512", 64, 4, &BenchState::avx512, vardelo_block_read_avx512,
+     vardelo_block_read_passes_avx512},
 };
 
 namespace {
@@ -25,6 +27,17 @@ u32 readXcr0() {
   u32 low, high;
   asm volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0u));
   return low;
+}
+
+// The variant of bench.readMode, or null when it names none or the processor lacks it.
+const BlockReadVariant* currentVariant() {
+  const u32 mode = bench.readMode.load(std::memory_order_relaxed);
+  if (mode >= BLOCK_READ_VARIANT_COUNT) return nullptr;
+  const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
+  if (v.needs != nullptr && (bench.*v.needs).load(std::memory_order_relaxed) == 0) {
+    return nullptr;
+  }
+  return &v;
 }
 
 }  // namespace
@@ -41,19 +54,21 @@ WideLoadBits readWideLoadBits() {
 void detectWideLoads() { applyWideLoads(wideLoadsFrom(readWideLoadBits())); }
 
 u32 blockReadTicks(u32 offset, u32 length) {
-  const u32 mode = bench.readMode.load(std::memory_order_relaxed);
-  if (mode >= BLOCK_READ_VARIANT_COUNT) return BAD_SAMPLE;
-  const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-  if (v.needs != nullptr && (bench.*v.needs).load(std::memory_order_relaxed) == 0) {
-    return BAD_SAMPLE;
-  }
+  const BlockReadVariant* v = currentVariant();
+  if (v == nullptr) return BAD_SAMPLE;
   const std::uint8_t* p = bench.testArea.load(std::memory_order_relaxed) + offset;
-  const std::uint64_t diff = v.read(p, length >> 8);
+  const std::uint64_t diff = v->read(p, length >> 8);
   return blockTicksFromDiff(diff, bench.rdtscOverhead.load(std::memory_order_relaxed));
 }
 
 u32 blockReadPassTicks(u32 offset, u32 size) {
-  return blockReadPassTicksWith(offset, size, blockReadTicks);
+  const BlockReadVariant* v = currentVariant();
+  if (v == nullptr) return BAD_SAMPLE;
+  if (v->readPasses == nullptr) return blockReadPassTicksWith(offset, size, blockReadTicks);
+  const u32 passes = blockReadPasses(size);
+  const std::uint8_t* p = bench.testArea.load(std::memory_order_relaxed) + offset;
+  const std::uint64_t diff = v->readPasses(p, size >> 8, passes);
+  return meanPassTicksFromDiff(diff, bench.rdtscOverhead.load(std::memory_order_relaxed), passes);
 }
 
 }  // namespace vardelo

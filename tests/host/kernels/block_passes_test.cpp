@@ -42,6 +42,29 @@ TEST(BlockTicksFromDiff, RejectsWideDiffsAndSubtractsTheOverheadModulo32Bits) {
   }
 }
 
+TEST(MeanPassTicksFromDiff, DividesWhatIsLeftAfterTheOverheadAmongThePasses) {
+  struct Case {
+    std::uint64_t diff;
+    u32 overhead, passes, expected;
+  };
+  const Case cases[] = {
+      {512 * 60 + 40, 40, 512, 60},             // the overhead is paid once, not per pass
+      {1000, 0, 3, 333},                        // truncated
+      {30, 40, 1, 0},                           // below the overhead: nothing, not a wrap
+      {40, 40, 7, 0},
+      {0x1000000000ull, 0, 512, 0x8000000u},    // a sum past 32 bits, a mean within them
+      {0x70000000ull * 2, 0, 2, BAD_SAMPLE},    // a mean of BAD_SAMPLE itself is no mean
+      {0x70000000ull * 2 - 1, 0, 2, 0x6FFFFFFFu},
+      {0xFFFFFFFFFFull, 0, 1, BAD_SAMPLE},      // a mean past 32 bits
+      {~0ull - 5, 0, 512, BAD_SAMPLE},          // the counter ran backwards
+      {1000, 0, 0, BAD_SAMPLE},                 // no passes
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(meanPassTicksFromDiff(c.diff, c.overhead, c.passes), c.expected)
+        << "diff " << c.diff << ", overhead " << c.overhead << ", passes " << c.passes;
+  }
+}
+
 // A kernel that records its calls and returns queued values, then `fallback`.
 struct ScriptedTicks {
   std::deque<u32> queue;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "kernels/block_passes.h"
 #include "tests/support/bench_reset.h"
 
 namespace vardelo {
@@ -264,6 +265,101 @@ TEST_P(EachReadVariant, ReadsNothingBeforeTheBlock) {
     EXPECT_NE(blockReadTicks(0, length), BAD_SAMPLE) << "length " << length;
   }
   VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// Counts the passes over a block through its first and last pages. Only the first page is
+// guarded to begin with; a hit on either page guards the other one again. A pass reads upwards,
+// so each pass over the whole block hits the first page once and then the last page once.
+struct PassCounter {
+  u8* first = nullptr;
+  u8* last = nullptr;
+  std::atomic<int> firstHits{0}, lastHits{0};
+};
+PassCounter passCounter;
+
+void guard(u8* page) {
+  DWORD old = 0;
+  VirtualProtect(page, PAGE, PAGE_READWRITE | PAGE_GUARD, &old);
+}
+
+LONG CALLBACK countPass(EXCEPTION_POINTERS* e) {
+  if (e->ExceptionRecord->ExceptionCode != STATUS_GUARD_PAGE_VIOLATION) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto hit = reinterpret_cast<u8*>(e->ExceptionRecord->ExceptionInformation[1]);
+  if (hit >= passCounter.first && hit < passCounter.first + PAGE) {
+    passCounter.firstHits.fetch_add(1);
+    guard(passCounter.last);
+  } else if (hit >= passCounter.last && hit < passCounter.last + PAGE) {
+    passCounter.lastHits.fetch_add(1);
+    guard(passCounter.first);
+  }
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// Every pass of blockReadPassTicks reads the whole block, and there are blockReadPasses(size) of
+// them: as many calls of a kernel that times a single pass, or one kernel's passes for the wide
+// variants, which time them all together. Unreadable pages on both sides catch a read outside.
+TEST_P(EachReadVariant, PassTicksReadTheWholeBlockEveryPass) {
+  const u32 sizes[] = {8192, 3 * PAGE, 65536, 1048576 + PAGE};
+  for (u32 size : sizes) {
+    const u32 pages = size / PAGE + 2;
+    u8* mem = static_cast<u8*>(VirtualAlloc(nullptr, pages * PAGE, MEM_COMMIT | MEM_RESERVE,
+                                            PAGE_READWRITE));
+    ASSERT_NE(mem, nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(mem, PAGE, PAGE_NOACCESS, &old));
+    ASSERT_TRUE(VirtualProtect(mem + (pages - 1) * PAGE, PAGE, PAGE_NOACCESS, &old));
+    bench.testArea = mem + PAGE;
+    passCounter.first = mem + PAGE;
+    passCounter.last = mem + size;
+    passCounter.firstHits = 0;
+    passCounter.lastHits = 0;
+    guard(passCounter.first);
+    PVOID handler = AddVectoredExceptionHandler(1, countPass);
+    ASSERT_NE(handler, nullptr);
+    const u32 ticks = blockReadPassTicks(0, size);
+    RemoveVectoredExceptionHandler(handler);
+    const int passes = static_cast<int>(blockReadPasses(size));
+    EXPECT_NE(ticks, BAD_SAMPLE) << "size " << size;
+    EXPECT_EQ(passCounter.firstHits.load(), passes) << "size " << size;
+    EXPECT_EQ(passCounter.lastHits.load(), passes) << "size " << size;
+    VirtualFree(mem, 0, MEM_RELEASE);
+  }
+}
+
+// The wide kernels' own pass count, 0 included: no pass reads nothing and takes no time.
+TEST_P(EachReadVariant, PassesKernelReadsTheBlockAsManyTimesAsAsked) {
+  if (variant().readPasses == nullptr) GTEST_SKIP() << variant().name << " times single passes";
+  const u32 size = 2 * PAGE;
+  u8* mem = static_cast<u8*>(VirtualAlloc(nullptr, 4 * PAGE, MEM_COMMIT | MEM_RESERVE,
+                                          PAGE_READWRITE));
+  ASSERT_NE(mem, nullptr);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(mem, PAGE, PAGE_NOACCESS, &old));
+  ASSERT_TRUE(VirtualProtect(mem + 3 * PAGE, PAGE, PAGE_NOACCESS, &old));
+  passCounter.first = mem + PAGE;
+  passCounter.last = mem + size;
+  PVOID handler = AddVectoredExceptionHandler(1, countPass);
+  ASSERT_NE(handler, nullptr);
+  for (u32 passes : {0u, 1u, 2u, 7u}) {
+    passCounter.firstHits = 0;
+    passCounter.lastHits = 0;
+    guard(passCounter.first);
+    const std::uint64_t diff = variant().readPasses(mem + PAGE, size >> 8, passes);
+    EXPECT_EQ(passCounter.firstHits.load(), static_cast<int>(passes)) << "passes " << passes;
+    EXPECT_EQ(passCounter.lastHits.load(), static_cast<int>(passes)) << "passes " << passes;
+    if (passes == 0) {
+      EXPECT_EQ(diff, 0u);
+    } else {
+      EXPECT_NE(diff, 0u) << "passes " << passes;
+    }
+    // Whatever page a pass ended on, leave both unguarded for the next count.
+    VirtualProtect(mem + PAGE, size, PAGE_READWRITE, &old);
+  }
+  EXPECT_EQ(variant().readPasses(mem + PAGE, 0, 5), 0u);
+  RemoveVectoredExceptionHandler(handler);
+  VirtualFree(mem, 0, MEM_RELEASE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernel, EachReadVariant, ::testing::Range(0u, BLOCK_READ_VARIANT_COUNT),
