@@ -190,14 +190,35 @@ def memory_working_set(caches):
     return max(8 * largest, GIB)
 
 
+# The largest block of the cache sweep: its curve says nothing about working sets beyond it.
+SWEEP_LARGEST_BLOCK = 3968 * KIB
+
+
+def level_working_set(c, below):
+    """The peer's working set for a data cache level of which `below` bytes are held by the
+    level before: half the level, where the cache sweep reaches that far; for a level larger
+    than the sweep reaches, the geometric middle of the blocks the sweep has inside the level
+    (from half again the level before up to the largest block), so both read from the same
+    sizes. On a shared host, half a large L3 is partly other guests' and reads nearly at memory
+    speed."""
+    half = c["size"] // 2
+    low = below * 3 // 2
+    if half <= SWEEP_LARGEST_BLOCK or low <= 0 or low >= SWEEP_LARGEST_BLOCK:
+        return half
+    return int((low * SWEEP_LARGEST_BLOCK) ** 0.5)
+
+
 def plan_runs(caches, width_bits, cpu_flags=None):
-    """The likwid-bench runs of one round: the read kernel at half of each data cache level and
-    in main memory, and streaming stores in main memory. Each run: name, kernel, bytes, size
-    (likwid's text), and the cache it stands for (None for main memory)."""
+    """The likwid-bench runs of one round: the read kernel inside each data cache level
+    (level_working_set) and in main memory, and streaming stores in main memory. Each run:
+    name, kernel, bytes, size (likwid's text), and the cache it stands for (None for main
+    memory)."""
     kernel, note = load_kernel(width_bits, cpu_flags)
     runs = []
+    below = 0
     for c in data_caches(caches):
-        text, nbytes = likwid_size(c["size"] // 2)
+        text, nbytes = likwid_size(level_working_set(c, below))
+        below = c["size"]
         runs.append({"name": cache_name(c), "kernel": kernel, "size": text, "bytes": nbytes,
                      "cache": c})
     text, nbytes = likwid_size(memory_working_set(caches), round_up=True)

@@ -98,15 +98,22 @@ class Plan(unittest.TestCase):
     def test_working_sets_half_of_each_level_and_main_memory(self):
         self.assertEqual(self.plan(ZEN3, 128), ([
             ("L1D", "load_sse", "16kB"), ("L2", "load_sse", "262kB"),
-            ("L3", "load_sse", "16777kB"), ("RAM", "load_sse", "1074MB"),
+            ("L3", "load_sse", "1787kB"), ("RAM", "load_sse", "1074MB"),
             ("RAM write", "store_mem_sse", "1074MB")], ""))
         # No L3: three levels; main memory still at least 1 GiB.
         self.assertEqual([r[2] for r in self.plan(CORE2, 64)[0]], ["16kB", "2097kB", "1074MB",
                                                                     "1074MB"])
-        # A 256 MiB cache: main memory at eight times it, rounded up.
+        # A 256 MiB cache: main memory at eight times it, rounded up. Its L3 run reads where the
+        # sweep's blocks lie inside it, between 3 MiB and 3968 KiB.
         big = caches((1, "Data", 48 * K), (2, "Unified", 2 * M), (3, "Unified", 256 * M))
-        self.assertEqual(self.plan(big, 256)[0][2:4], [("L3", "load_avx", "134MB"),
+        self.assertEqual(self.plan(big, 256)[0][2:4], [("L3", "load_avx", "3575kB"),
                                                        ("RAM", "load_avx", "2148MB")])
+        # An L3 whose half the sweep reaches keeps half; one that starts past the sweep's
+        # largest block too (the sweep has no point inside it).
+        small = caches((1, "Data", 32 * K), (2, "Unified", 512 * K), (3, "Unified", 4 * M))
+        self.assertEqual(self.plan(small, 256)[0][2][2], "2097kB")
+        past = caches((1, "Data", 32 * K), (2, "Unified", 4 * M), (3, "Unified", 64 * M))
+        self.assertEqual(self.plan(past, 256)[0][2][2], "33554kB")
         # Nothing known about the caches: main memory alone.
         self.assertEqual([r[0] for r in self.plan([], 32)[0]], ["RAM", "RAM write"])
 
