@@ -35,14 +35,13 @@ struct BlockReadVariant {
   const char* name;
   u32 loadBytes;          // width of one load
   u32 loadsPerIteration;  // loads per 256 bytes
-  AtomicU8 BenchState::*needs;  // flag of the processor feature it needs; null: none
   std::uint64_t (*read)(const std::uint8_t* p, std::uint32_t iterations);
   // All passes over a block timed together; null where each pass is timed on its own.
   std::uint64_t (*readPasses)(const std::uint8_t* p, std::uint32_t iterations,
                               std::uint32_t passes);
 };
 
-// Indexed by bench.readMode.
+// Indexed by bench.readMode; whether one can run here is readVariantAvailable's to say.
 inline constexpr u32 BLOCK_READ_VARIANT_COUNT = READ_VARIANT_COUNT;
 extern const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT];
 

@@ -10,13 +10,11 @@ namespace vardelo {
 // upper register halves (VZEROUPPER) before they return: SSE code that runs later, in the
 // system's libraries say, would otherwise pay for the dirty upper state on some processors.
 const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT] = {
-    {"int32", 4, 64, nullptr, vardelo_block_read_int32, nullptr},
-    {"mmx64", 8, 32, &BenchState::mmx, vardelo_block_read_mmx64, nullptr},
-    {"sse128", 16, 16, &BenchState::sse, vardelo_block_read_sse128, nullptr},
-    {"avx256", 32, 8, &BenchState::avx, vardelo_block_read_avx256,
-     vardelo_block_read_passes_avx256},
-    {"avx512", 64, 4, &BenchState::avx512, vardelo_block_read_avx512,
-     vardelo_block_read_passes_avx512},
+    {"int32", 4, 64, vardelo_block_read_int32, nullptr},
+    {"mmx64", 8, 32, vardelo_block_read_mmx64, nullptr},
+    {"sse128", 16, 16, vardelo_block_read_sse128, nullptr},
+    {"avx256", 32, 8, vardelo_block_read_avx256, vardelo_block_read_passes_avx256},
+    {"avx512", 64, 4, vardelo_block_read_avx512, vardelo_block_read_passes_avx512},
 };
 
 namespace {
@@ -31,13 +29,8 @@ u32 readXcr0() {
 
 // The variant of bench.readMode, or null when it names none or the processor lacks it.
 const BlockReadVariant* currentVariant() {
-  const u32 mode = bench.readMode.load(std::memory_order_relaxed);
-  if (mode >= BLOCK_READ_VARIANT_COUNT) return nullptr;
-  const BlockReadVariant& v = BLOCK_READ_VARIANTS[mode];
-  if (v.needs != nullptr && (bench.*v.needs).load(std::memory_order_relaxed) == 0) {
-    return nullptr;
-  }
-  return &v;
+  const u8 mode = bench.readMode.load(std::memory_order_relaxed);
+  return readVariantAvailable(mode) ? &BLOCK_READ_VARIANTS[mode] : nullptr;
 }
 
 }  // namespace

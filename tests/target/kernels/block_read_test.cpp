@@ -44,25 +44,15 @@ class BlockRead : public ::testing::Test {
   void SetUp() override {
     resetBench();
     const u32 edx = featureBits();
-    hasMmx_ = (edx >> 23) & 1;
-    hasSse_ = (edx >> 25) & 1;
     wide_ = wideLoadsFrom(readWideLoadBits());
     bench.testArea = area_;
-    bench.mmx = hasMmx_;
-    bench.sse = hasSse_;
+    bench.mmx = (edx >> 23) & 1;
+    bench.sse = (edx >> 25) & 1;
     applyWideLoads(wide_);
     bench.readMode = 0;
     bench.rdtscOverhead = 0;
   }
   void TearDown() override { resetBench(); }
-
-  bool available(const BlockReadVariant& v) const {
-    if (v.needs == &BenchState::mmx) return hasMmx_;
-    if (v.needs == &BenchState::sse) return hasSse_;
-    if (v.needs == &BenchState::avx) return wide_.avx != 0;
-    if (v.needs == &BenchState::avx512) return wide_.avx512 != 0;
-    return v.needs == nullptr;
-  }
 
   // The fewest ticks of a few reads: a read that an interrupt lengthened does not count.
   static u32 fewestTicks(u32 length) {
@@ -73,7 +63,6 @@ class BlockRead : public ::testing::Test {
 
   static inline u8* buffer_ = nullptr;
   static inline u8* area_ = nullptr;
-  bool hasMmx_ = false, hasSse_ = false;
   WideLoads wide_{};
 };
 
@@ -83,7 +72,8 @@ class EachReadVariant : public BlockRead, public ::testing::WithParamInterface<u
  protected:
   void SetUp() override {
     BlockRead::SetUp();
-    if (!available(variant())) GTEST_SKIP() << variant().name << " is not on this processor";
+    // bench holds this processor's own flags (BlockRead::SetUp).
+    if (!readVariantAvailable(static_cast<u8>(GetParam()))) GTEST_SKIP() << variant().name << " is not on this processor";
     bench.readMode = GetParam();
   }
   const BlockReadVariant& variant() const { return BLOCK_READ_VARIANTS[GetParam()]; }
@@ -297,34 +287,59 @@ LONG CALLBACK countPass(EXCEPTION_POINTERS* e) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+// A block of whole pages between two unreadable pages, with countPass watching its first and
+// last page while it lives.
+class CountedBlock {
+ public:
+  explicit CountedBlock(u32 size) : size_(size) {
+    mem_ = static_cast<u8*>(VirtualAlloc(nullptr, size + 2 * PAGE, MEM_COMMIT | MEM_RESERVE,
+                                         PAGE_READWRITE));
+    if (mem_ == nullptr) return;
+    DWORD old = 0;
+    fenced_ = VirtualProtect(mem_, PAGE, PAGE_NOACCESS, &old) &&
+              VirtualProtect(mem_ + PAGE + size, PAGE, PAGE_NOACCESS, &old);
+    passCounter.first = block();
+    passCounter.last = block() + size - PAGE;
+    handler_ = AddVectoredExceptionHandler(1, countPass);
+  }
+  ~CountedBlock() {
+    if (handler_ != nullptr) RemoveVectoredExceptionHandler(handler_);
+    if (mem_ != nullptr) VirtualFree(mem_, 0, MEM_RELEASE);
+  }
+  bool ready() const { return fenced_ && handler_ != nullptr; }
+  u8* block() const { return mem_ + PAGE; }
+  // Counts from zero: the first page guarded, the others not, whatever page the last pass ended
+  // on.
+  void arm() {
+    DWORD old = 0;
+    VirtualProtect(block(), size_, PAGE_READWRITE, &old);
+    passCounter.firstHits = 0;
+    passCounter.lastHits = 0;
+    guard(passCounter.first);
+  }
+
+ private:
+  u32 size_;
+  u8* mem_ = nullptr;
+  bool fenced_ = false;
+  PVOID handler_ = nullptr;
+};
+
 // Every pass of blockReadPassTicks reads the whole block, and there are blockReadPasses(size) of
 // them: as many calls of a kernel that times a single pass, or one kernel's passes for the wide
 // variants, which time them all together. Unreadable pages on both sides catch a read outside.
 TEST_P(EachReadVariant, PassTicksReadTheWholeBlockEveryPass) {
   const u32 sizes[] = {8192, 3 * PAGE, 65536, 1048576 + PAGE};
   for (u32 size : sizes) {
-    const u32 pages = size / PAGE + 2;
-    u8* mem = static_cast<u8*>(VirtualAlloc(nullptr, pages * PAGE, MEM_COMMIT | MEM_RESERVE,
-                                            PAGE_READWRITE));
-    ASSERT_NE(mem, nullptr);
-    DWORD old = 0;
-    ASSERT_TRUE(VirtualProtect(mem, PAGE, PAGE_NOACCESS, &old));
-    ASSERT_TRUE(VirtualProtect(mem + (pages - 1) * PAGE, PAGE, PAGE_NOACCESS, &old));
-    bench.testArea = mem + PAGE;
-    passCounter.first = mem + PAGE;
-    passCounter.last = mem + size;
-    passCounter.firstHits = 0;
-    passCounter.lastHits = 0;
-    guard(passCounter.first);
-    PVOID handler = AddVectoredExceptionHandler(1, countPass);
-    ASSERT_NE(handler, nullptr);
+    CountedBlock counted(size);
+    ASSERT_TRUE(counted.ready()) << "size " << size;
+    bench.testArea = counted.block();
+    counted.arm();
     const u32 ticks = blockReadPassTicks(0, size);
-    RemoveVectoredExceptionHandler(handler);
     const int passes = static_cast<int>(blockReadPasses(size));
     EXPECT_NE(ticks, BAD_SAMPLE) << "size " << size;
     EXPECT_EQ(passCounter.firstHits.load(), passes) << "size " << size;
     EXPECT_EQ(passCounter.lastHits.load(), passes) << "size " << size;
-    VirtualFree(mem, 0, MEM_RELEASE);
   }
 }
 
@@ -332,21 +347,11 @@ TEST_P(EachReadVariant, PassTicksReadTheWholeBlockEveryPass) {
 TEST_P(EachReadVariant, PassesKernelReadsTheBlockAsManyTimesAsAsked) {
   if (variant().readPasses == nullptr) GTEST_SKIP() << variant().name << " times single passes";
   const u32 size = 2 * PAGE;
-  u8* mem = static_cast<u8*>(VirtualAlloc(nullptr, 4 * PAGE, MEM_COMMIT | MEM_RESERVE,
-                                          PAGE_READWRITE));
-  ASSERT_NE(mem, nullptr);
-  DWORD old = 0;
-  ASSERT_TRUE(VirtualProtect(mem, PAGE, PAGE_NOACCESS, &old));
-  ASSERT_TRUE(VirtualProtect(mem + 3 * PAGE, PAGE, PAGE_NOACCESS, &old));
-  passCounter.first = mem + PAGE;
-  passCounter.last = mem + size;
-  PVOID handler = AddVectoredExceptionHandler(1, countPass);
-  ASSERT_NE(handler, nullptr);
+  CountedBlock counted(size);
+  ASSERT_TRUE(counted.ready());
   for (u32 passes : {0u, 1u, 2u, 7u}) {
-    passCounter.firstHits = 0;
-    passCounter.lastHits = 0;
-    guard(passCounter.first);
-    const std::uint64_t diff = variant().readPasses(mem + PAGE, size >> 8, passes);
+    counted.arm();
+    const std::uint64_t diff = variant().readPasses(counted.block(), size >> 8, passes);
     EXPECT_EQ(passCounter.firstHits.load(), static_cast<int>(passes)) << "passes " << passes;
     EXPECT_EQ(passCounter.lastHits.load(), static_cast<int>(passes)) << "passes " << passes;
     if (passes == 0) {
@@ -354,12 +359,9 @@ TEST_P(EachReadVariant, PassesKernelReadsTheBlockAsManyTimesAsAsked) {
     } else {
       EXPECT_NE(diff, 0u) << "passes " << passes;
     }
-    // Whatever page a pass ended on, leave both unguarded for the next count.
-    VirtualProtect(mem + PAGE, size, PAGE_READWRITE, &old);
   }
-  EXPECT_EQ(variant().readPasses(mem + PAGE, 0, 5), 0u);
-  RemoveVectoredExceptionHandler(handler);
-  VirtualFree(mem, 0, MEM_RELEASE);
+  counted.arm();
+  EXPECT_EQ(variant().readPasses(counted.block(), 0, 5), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernel, EachReadVariant, ::testing::Range(0u, BLOCK_READ_VARIANT_COUNT),
