@@ -1,20 +1,25 @@
 #include "kernels/latency_probe.h"
 
+#include <algorithm>
+
 #include "kernels/latency_chain.h"
 
 namespace vardelo {
+namespace {
+
+// Rounds that make at least `loads` loads.
+u32 roundsFor(u32 loads) { return (loads + LATENCY_LOADS_PER_ROUND - 1) / LATENCY_LOADS_PER_ROUND; }
+
+}  // namespace
 
 u32 latencyRounds(u32 blockBytes) {
-  u32 loads = chaseLines(blockBytes);
-  if (loads < LATENCY_MIN_LOADS) loads = LATENCY_MIN_LOADS;
-  return (loads + LATENCY_LOADS_PER_ROUND - 1) / LATENCY_LOADS_PER_ROUND;
+  return roundsFor(std::max(chaseLines(blockBytes), LATENCY_MIN_LOADS));
 }
 
 u32 measureLatencyWith(u32 blockBytes, u8* area, u32 areaAddress, u32 rdtscOverhead,
                        ChaseTicksFn chase) {
   u32 cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
-  const u32 lap = (chaseLines(blockBytes) + LATENCY_LOADS_PER_ROUND - 1) / LATENCY_LOADS_PER_ROUND;
-  chase(cursor, lap > 0 ? lap : 1);
+  chase(cursor, std::max(roundsFor(chaseLines(blockBytes)), 1u));  // one lap, into the caches
 
   const u32 rounds = latencyRounds(blockBytes);
   std::uint64_t best = ~std::uint64_t{0};

@@ -16,8 +16,9 @@ int blockIndex(u32 block);
 u32 measuredPoints(const CacheCurve& curve);
 
 // "cache": readMode and its load width in bits, fillMode, lineSize, cacheMax, the analysis
-// values and which curve showed the L1 and the L2 edge, the 160 points with their block sizes, speeds and load latency (1/256 ticks and
-// picoseconds), the four unmeasured slots, and the texts of the cache page's fields.
+// values and which curve showed the L1 and the L2 edge, the 160 points with their block sizes,
+// speeds and load latency (1/256 ticks and picoseconds), the four unmeasured slots, and the
+// texts of the cache page's fields.
 void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields);
 
 // "ram": readMax, writeMax and the measured curves, 324 entries each, by block size; a block

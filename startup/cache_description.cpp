@@ -1,5 +1,9 @@
 #include "startup/cache_description.h"
 
+#include <algorithm>
+
+#include "workers/cache_geometry.h"
+
 namespace vardelo {
 namespace {
 
@@ -120,23 +124,15 @@ u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx) {
 
 // --- The RAM span ---------------------------------------------------------------------------------
 
-namespace {
-
-u32 highestPowerOfTwoAtMost(std::uint64_t v) {
-  std::uint64_t p = 1;
-  while (p * 2 <= v) p *= 2;
-  return p > 0x80000000u ? 0x80000000u : static_cast<u32>(p);
-}
-
-}  // namespace
-
 u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes) {
   if (largestCache <= RAM_SPAN_SMALL_CACHE_BYTES) return RAM_WINDOW_BYTES;
   std::uint64_t span = RAM_WINDOW_BYTES;
   while (span < std::uint64_t{largestCache} * RAM_SPAN_CACHE_FACTOR) span *= 2;
   std::uint64_t cap = RAM_SPAN_MAX_BYTES;
   if (totalMemoryBytes != 0) {
-    const u32 share = highestPowerOfTwoAtMost(totalMemoryBytes / RAM_SPAN_MEMORY_SHARE);
+    const std::uint64_t eighth = totalMemoryBytes / RAM_SPAN_MEMORY_SHARE;
+    const u32 share = highestPowerOfTwoNotAbove(
+        static_cast<u32>(std::min<std::uint64_t>(eighth, 0xFFFFFFFFu)));
     if (share < cap) cap = share;
   }
   if (span > cap) span = cap;

@@ -15,6 +15,7 @@
 namespace vardelo {
 
 inline constexpr char16_t TEMPLATE_FACE[] = u"MS Sans Serif";
+inline constexpr int TEMPLATE_FACE_POINTS = 8;
 inline constexpr char16_t UNICODE_DIALOG_FACE[] = u"MS Shell Dlg";
 // The face and size for a label its box cannot hold in the dialog's font.
 inline constexpr char16_t SMALL_FACE[] = u"Small Fonts";

@@ -25,17 +25,21 @@ const void* templateFor(HINSTANCE module, const wchar_t* name) {
   return copy.empty() ? bytes : copy.data();
 }
 
+// A font as the dialog manager creates one for a template: the face at `points`, the system's
+// character set.
+HFONT createDialogFont(HDC screen, const char16_t* face, int points) {
+  return CreateFontW(-MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL,
+                     FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                     reinterpret_cast<const wchar_t*>(face));
+}
+
 }  // namespace
 
 bool templateFaceShowsCyrillic() {
   static const bool shows = [] {
     HDC screen = GetDC(nullptr);
-    // As the dialog manager creates a template's font: its face and points, the system's
-    // character set.
-    HFONT font = CreateFontW(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0,
-                             FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                             reinterpret_cast<const wchar_t*>(TEMPLATE_FACE));
+    HFONT font = createDialogFont(screen, TEMPLATE_FACE, TEMPLATE_FACE_POINTS);
     HGDIOBJ previous = SelectObject(screen, font);
     wchar_t face[LF_FACESIZE] = {};
     GetTextFaceW(screen, LF_FACESIZE, face);
@@ -68,10 +72,7 @@ void fitStaticTexts(HWND dialog) {
     if (needed.bottom <= room.bottom && needed.right <= room.right) continue;
     if (small == nullptr) {
       HDC screen = GetDC(nullptr);
-      small = CreateFontW(-MulDiv(SMALL_FACE_POINTS, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0,
-                          0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                          reinterpret_cast<const wchar_t*>(SMALL_FACE));
+      small = createDialogFont(screen, SMALL_FACE, SMALL_FACE_POINTS);
       ReleaseDC(nullptr, screen);
     }
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(small), FALSE);

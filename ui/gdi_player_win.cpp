@@ -79,9 +79,13 @@ void text(GdiPlayback& p, const DrawItem& i) {
   }
   wchar_t wide[DRAW_TEXT_MAX + 1];
   const std::size_t n = toUtf16From1251(i.text, i.textLength, wide, DRAW_TEXT_MAX + 1);
-  RECT client{};
-  GetClientRect(WindowFromDC(p.dc), &client);
-  textOutWithin(p.dc, i.x, i.y, wide, static_cast<int>(n), i.right ? i.right : client.right);
+  int right = i.right;
+  if (right == 0) {
+    RECT client{};
+    GetClientRect(WindowFromDC(p.dc), &client);
+    right = client.right;
+  }
+  textOutWithin(p.dc, i.x, i.y, wide, static_cast<int>(n), right);
 }
 
 void play(GdiPlayback& p, const DrawItem& i) {

@@ -111,9 +111,7 @@ L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const Cache
   if (!latencyMeasured(latency)) return {CACHE_POINTS, EdgeSource::None};
   // The L2's latency: the median of the probe point and two on each side. The next level's: the
   // lowest of the last octave, since interference only ever lengthens a load.
-  const u32 first = probe >= 2 ? probe - 2 : 0;
-  const u32 last = std::min<u32>(probe + 2, CACHE_POINTS - 1);
-  const u32 l2Latency = medianOf(latency, first, last);
+  const u32 l2Latency = medianAround(latency, probe);
   const u32 nextLatency = *std::min_element(latency + NEXT_LEVEL_FIRST, latency + CACHE_POINTS);
   if (nextLatency < l2Latency + l2Latency / 2) return {CACHE_POINTS, EdgeSource::None};
   const u32 halfway = l2Latency + (nextLatency - l2Latency) / 2;
