@@ -22,16 +22,18 @@ all: host target
 setup:
 	tools/setup
 
-$(HOST)/CMakeCache.txt:
+# A build folder counts as configured once CMake has generated its Makefile: a configure that
+# stopped half-way leaves a CMakeCache.txt but no Makefile, and is simply run again.
+$(HOST)/Makefile:
 	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug
 
-$(TARGET)/CMakeCache.txt:
+$(TARGET)/Makefile:
 	cmake -S . -B $(TARGET) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-host: $(HOST)/CMakeCache.txt
+host: $(HOST)/Makefile
 	cmake --build $(HOST) -j $(JOBS)
 
-target: $(TARGET)/CMakeCache.txt
+target: $(TARGET)/Makefile
 	cmake --build $(TARGET) -j $(JOBS)
 
 test: setup

@@ -22,7 +22,11 @@ check "the build folder's prefix" "/b/wineprefix" "$(printed WINEPREFIX VARDELO_
 check "an explicit prefix wins" "/p" "$(printed WINEPREFIX VARDELO_BUILD=/b WINEPREFIX=/p)"
 check "quiet by default" "-all" "$(printed WINEDEBUG)"
 check "a caller's WINEDEBUG is kept" "+seh" "$(printed WINEDEBUG WINEDEBUG=+seh)"
-check "no installer dialogs" "mscoree,mshtml=" "$(printed WINEDLLOVERRIDES)"
+check "no installer dialogs, no debugger" "mscoree,mshtml=;winedbg.exe=d" "$(printed WINEDLLOVERRIDES)"
+check "a caller's overrides are kept, the debugger still off" "d3d9=n;winedbg.exe=d" \
+  "$(printed WINEDLLOVERRIDES WINEDLLOVERRIDES=d3d9=n)"
+check "the debugger is switched off once" "winedbg.exe=d" \
+  "$(printed WINEDLLOVERRIDES WINEDLLOVERRIDES=winedbg.exe=d)"
 check "always 32-bit" "win32" "$(printed WINEARCH WINEARCH=win64)"
 check "four settings printed" "4" "$(env -i PATH="$PATH" "$tool" | wc -l)"
 
