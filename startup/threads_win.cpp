@@ -26,8 +26,9 @@ void failThreads(const char* what) {
   startupFatal(text, EXIT_NO_THREAD);
 }
 
-// Threads that were created suspended and never ran hold nothing; ending them is safe.
-void endUnstarted(HANDLE* threads, int count) {
+// Ends threads that were created suspended and closes their handles. Those never set going hold
+// nothing; one that was, on the failing start's path, has only just begun.
+void endThreads(HANDLE* threads, int count) {
   for (int i = 0; i < count; ++i) {
     TerminateThread(threads[i], EXIT_NO_THREAD);
     CloseHandle(threads[i]);
@@ -41,20 +42,21 @@ bool createSuspended(const ThreadEntry* entries, int count, ThreadCreate create,
     threads[i] = create(entries[i], CREATE_SUSPENDED);
     if (threads[i] == nullptr) {
       failThreads("creating");
-      endUnstarted(threads, i);
+      endThreads(threads, i);
       return false;
     }
   }
   return true;
 }
 
-// Sets the threads going in order; false, reported, when one cannot be.
+// Sets the threads going in order. Resuming a thread this process just made does not fail in
+// practice; if it does, the failure is reported (which ends the process) and, should the report
+// return, every thread is ended and its handle closed: the start-up failed as a whole.
 bool resumeAll(HANDLE* threads, int count) {
   for (int i = 0; i < count; ++i) {
-    // Resuming a thread this process just made does not fail in practice; if it does, the
-    // process ends at once and takes the threads already going with it.
     if (ResumeThread(threads[i]) == static_cast<DWORD>(-1)) {
       failThreads("starting");
+      endThreads(threads, count);
       return false;
     }
   }
@@ -66,9 +68,9 @@ bool resumeAll(HANDLE* threads, int count) {
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create) {
   HANDLE threads[WORKER_THREAD_COUNT] = {};
   if (!createSuspended(entries, WORKER_THREAD_COUNT, create, threads)) return;
+  if (!resumeAll(threads, WORKER_THREAD_COUNT)) return;
   bench.hCacheThread = threads[CACHE_THREAD];
   bench.hRamThread = threads[RAM_THREAD];
-  if (!resumeAll(threads, WORKER_THREAD_COUNT)) return;
   // The refresh thread runs on regardless of its handle.
   CloseHandle(threads[REFRESH_THREAD]);
 }
@@ -83,8 +85,7 @@ void startCacheWorkerThread() {
   static constexpr ThreadEntry ENTRY = cacheWorkerThread;
   HANDLE thread = nullptr;
   if (!createSuspended(&ENTRY, 1, createWin32Thread, &thread)) return;
-  bench.hCacheThread = thread;
-  resumeAll(&thread, 1);
+  if (resumeAll(&thread, 1)) bench.hCacheThread = thread;
 }
 
 void mainDialogReturned() {

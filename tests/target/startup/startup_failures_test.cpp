@@ -55,12 +55,12 @@ unsigned long __stdcall entry(void*) {
 }
 constexpr ThreadEntry ENTRIES[WORKER_THREAD_COUNT] = {entry<0>, entry<1>, entry<2>};
 
-// A thread maker that fails its call number `failAt` (1-based; 0 never) and notes, for each
-// call, the flags asked and whether any thread made so far had already run. To give a thread
-// made runnable the time to show itself, it waits a little for one to run before it makes the
-// next; suspended threads never do, so the wait runs out.
+// A thread maker that fails its call number `failAt` (1-based; 0 never), hands out a handle that
+// cannot resume its thread on call `unresumableAt`, and notes, for each call, the flags asked
+// and whether any thread made so far could already run.
 struct Maker {
   int failAt = 0;
+  int unresumableAt = 0;
   int calls = 0;
   std::vector<u32> flags;
   bool ranBeforeAllExisted = false;
@@ -69,11 +69,21 @@ struct Maker {
 };
 Maker maker;
 
+// Whether a thread can run or has run: over, or not suspended. Asked of the thread itself, so
+// that no machine is too slow to show it.
+bool runnable(HANDLE thread) {
+  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
+  const DWORD previous = SuspendThread(thread);
+  if (previous == static_cast<DWORD>(-1)) return true;
+  ResumeThread(thread);
+  return previous == 0;
+}
+
 void* makeThread(ThreadEntry e, u32 flags) {
   ++maker.calls;
   maker.flags.push_back(flags);
-  if (maker.calls > 1 && WaitForSingleObject(anyRan, 300) == WAIT_OBJECT_0) {
-    maker.ranBeforeAllExisted = true;
+  for (HANDLE copy : maker.copies) {
+    if (runnable(copy)) maker.ranBeforeAllExisted = true;
   }
   if (maker.calls == maker.failAt) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -83,8 +93,15 @@ void* makeThread(ThreadEntry e, u32 flags) {
   HANDLE copy = nullptr;
   DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
-  maker.made.push_back(thread);
   maker.copies.push_back(copy);
+  if (maker.calls == maker.unresumableAt) {
+    HANDLE limited = nullptr;
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &limited,
+                    SYNCHRONIZE | THREAD_TERMINATE | THREAD_QUERY_INFORMATION, FALSE, 0);
+    CloseHandle(thread);
+    thread = limited;
+  }
+  maker.made.push_back(thread);
   return thread;
 }
 
@@ -152,6 +169,34 @@ TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
       EXPECT_EQ(code, EXIT_NO_THREAD) << "a thread ran to its end";
     }
     EXPECT_EQ(WaitForSingleObject(anyRan, 0), DWORD{WAIT_TIMEOUT}) << "an entry ran";
+  }
+}
+
+TEST_F(WorkerThreads, AFailedResumeEndsEveryThreadAndPublishesNoHandle) {
+  for (int unresumableAt : {1, 2, 3}) {
+    SCOPED_TRACE("resuming thread " + std::to_string(unresumableAt) + " fails");
+    TearDown();
+    SetUp();
+    maker.unresumableAt = unresumableAt;
+    startThreadsWith(ENTRIES, makeThread);
+
+    EXPECT_EQ(reported.count, 1);
+    EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
+    EXPECT_NE(reported.text.find("starting a measuring thread failed"), std::string::npos)
+        << reported.text;
+    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
+    EXPECT_EQ(bench.hRamThread.load(), nullptr);
+    for (HANDLE copy : maker.copies) {
+      EXPECT_EQ(WaitForSingleObject(copy, WAIT_BOUND_MS), WAIT_OBJECT_0) << "a thread lives on";
+    }
+    for (HANDLE made : maker.made) {
+      DWORD handleFlags = 0;
+      EXPECT_FALSE(GetHandleInformation(made, &handleFlags)) << "a thread's handle is still open";
+    }
+    // The threads after the failing one were never set going.
+    for (int i = unresumableAt - 1; i < WORKER_THREAD_COUNT; ++i) {
+      EXPECT_EQ(WaitForSingleObject(ran[i], 0), DWORD{WAIT_TIMEOUT}) << "entry " << i << " ran";
+    }
   }
 }
 
