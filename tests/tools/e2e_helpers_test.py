@@ -120,5 +120,36 @@ class MonitorLog(unittest.TestCase):
         e2e.check.failures = self.failures
 
 
+class RunHeadless(unittest.TestCase):
+    """tools/run-headless, behind `make run` without a display, fails when the first cycle does
+    not end: a screenshot of an unfinished run is not a successful run."""
+
+    def run_with(self, cycle_code, exit_code):
+        from importlib.machinery import SourceFileLoader
+        path = os.path.join(e2e.TOP, "tools", "run-headless")
+        tool = SourceFileLoader("run_headless", path).load_module()
+
+        class FakeProgram:
+            window = True
+
+            def wait_exit(self, seconds):
+                return exit_code
+
+            def stop(self):
+                pass
+
+        tool.Program = FakeProgram
+        tool.probe = lambda *args: (cycle_code if args[0] == "wait-cycle" else 0, "")
+        tool.settled_shot = lambda path, page: None
+        tool.crop_to_window = lambda path: None
+        os.environ["SHOTS"] = tempfile.mkdtemp()
+        return tool.main()
+
+    def test_exit_status(self):
+        for cycle_code, exit_code, expected in [(0, 0, 0), (1, 0, 1), (0, 3, 1), (0, None, 1)]:
+            self.assertEqual(expected, self.run_with(cycle_code, exit_code),
+                             "wait-cycle %d, program exit %r" % (cycle_code, exit_code))
+
+
 if __name__ == "__main__":
     unittest.main()

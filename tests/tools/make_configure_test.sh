@@ -42,5 +42,12 @@ for round in "1 2 $configure" "2 0 $configure|cmake --build $build/target -j 1" 
   check "make target, round $n: cmake calls" "$calls" "$(tail -n +$((before + 1)) "$log" | paste -sd'|')"
 done
 
+# A build whose test discovery found nothing has failed, not passed: the real ctest, run by
+# `make test-host` in the scratch folder that the stand-in configured, finds no tests there.
+PATH="$scratch/bin:$PATH" make -s -C "$top" BUILD="$build" JOBS=1 test-host >"$scratch/out" 2>&1
+status=$?
+check "make test-host with no tests: fails" "fails" "$([ "$status" != 0 ] && echo fails || echo "passes ($status)")"
+check "make test-host with no tests: says so" "1" "$(grep -c 'No tests were found' "$scratch/out")"
+
 echo "make configure: $passed passed, $failed failed"
 [ "$failed" = 0 ]
