@@ -47,6 +47,13 @@ inline constexpr unsigned UM_PAINT_CACHE = 0x400 + 1;
 inline constexpr unsigned UM_PAINT_READ = 0x400 + 2;
 inline constexpr unsigned UM_SHOW_TAB = 0x400 + 3;
 inline constexpr unsigned UM_PAINT_WRITE = 0x400 + 4;
+// Sent by an outside program that watches a run (the end-to-end tests' probe), with what it asks
+// for in wParam and its window in lParam: the dialog sends that copy back to the window as
+// WM_COPYDATA, tagged with the same SNAPSHOT_ value. Messages reach the program wherever it runs;
+// reading its memory from outside does not work under an emulator.
+inline constexpr unsigned UM_SNAPSHOT = 0x400 + 5;
+inline constexpr unsigned SNAPSHOT_BENCH = 0;      // the whole BenchState
+inline constexpr unsigned SNAPSHOT_TAB_RECTS = 1;  // each tab's RECT, in the tab control's client
 
 // The test buffer: 12 MiB + 4 KiB, so that a 12 MiB area aligned to 4 KiB fits inside it.
 inline constexpr std::uint32_t TEST_BUFFER_BYTES = 0xC01000u;

@@ -112,6 +112,26 @@ void switchRealtime() {
   SetThreadPriority(static_cast<HANDLE>(bench.hRamThread.load()), choice.workerPriority);
 }
 
+// A copy for a watching program's window: the record as it stands (the workers go on writing it
+// meanwhile, so a copy may mix two moments, as any outside look at it would), or where the tabs
+// are.
+void sendSnapshot(WPARAM what, HWND to) {
+  RECT tabs[PAGE_COUNT] = {};
+  COPYDATASTRUCT data{what, sizeof bench, const_cast<BenchState*>(&bench)};
+  if (what == SNAPSHOT_TAB_RECTS) {
+    for (u32 i = 0; i < PAGE_COUNT; ++i) {
+      SendMessageW(tabControl(), TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&tabs[i]));
+    }
+    data.cbData = sizeof tabs;
+    data.lpData = tabs;
+  } else if (what != SNAPSHOT_BENCH) {
+    return;
+  }
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(to, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                      SMTO_ABORTIFHUNG, 5000, &result);
+}
+
 }  // namespace
 
 ProcessEnd endProcess = exitNow;
@@ -161,6 +181,9 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
       endProcess(0);
       return 0;
+    case UM_SNAPSHOT:
+      sendSnapshot(wParam, reinterpret_cast<HWND>(lParam));
+      return TRUE;
     default:
       break;
   }

@@ -32,7 +32,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (RVA, SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
+from e2e import (SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
                  press, probe, probe_out, settled_shot, share, show, wait_for)
 import looks  # noqa: E402
 
@@ -130,7 +130,7 @@ def check_fill_search(monitor, t_from, t_to, final_code):
 # ---- Curves and statistics -------------------------------------------------------------------
 
 def curve(kind, b):
-    return [int(v) for v in probe_out("curve", RVA, kind, b).split()]
+    return [int(v) for v in probe_out("curve", kind, b).split()]
 
 
 def expected_stats(c):
@@ -202,7 +202,7 @@ def check_stats(page, kinds):
 
 
 def check_curves_complete(what):
-    summary = probe_out("curves", RVA)
+    summary = probe_out("curves")
     counts = re.findall(r"(\d+!?)", summary)
     check.ok("%s: every curve complete, nothing behind its end" % what,
              counts == ["160", "160"] + ["320"] * 12, summary)
@@ -338,7 +338,7 @@ def run(program, monitor, read_press, phases):
     readouts = check_cache_readouts()
     check_fill_search(monitor, first, read_start, readouts[130])
     check.eq("cache curves complete after the first sweep",
-             "dcache 160 icache 160", " ".join(probe_out("curves", RVA).split()[:4]))
+             "dcache 160 icache 160", " ".join(probe_out("curves").split()[:4]))
 
     monitor.since(read_start)
     write_start = monitor.wait(lambda f: f["ramBusy"] & 2, SWEEP_SECONDS, "the write pass starts")

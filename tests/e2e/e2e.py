@@ -150,20 +150,6 @@ def probe_out(*args, timeout=None):
     return probe(*args, timeout=timeout)[1].strip()
 
 
-def bench_rva():
-    """Offset of the program's BenchState from the start of its image, for the probe."""
-    headers = subprocess.run(["i686-w64-mingw32-objdump", "-p", EXE], stdout=subprocess.PIPE,
-                             text=True).stdout
-    base = int(re.search(r"^ImageBase\s+([0-9a-fA-F]+)", headers, re.M).group(1), 16)
-    symbols = subprocess.run(["i686-w64-mingw32-nm", EXE], stdout=subprocess.PIPE,
-                             text=True).stdout
-    addr = int(re.search(r"^([0-9a-fA-F]+) \S __ZN7vardelo5benchE$", symbols, re.M).group(1), 16)
-    return "0x%x" % (addr - base)
-
-
-RVA = bench_rva() if os.path.exists(EXE) else None
-
-
 # ---- Answers from the program ----------------------------------------------------------------
 
 def answered(what):
@@ -216,7 +202,7 @@ class Monitor:
         self.mark = 0.0  # events before this time (ms) do not satisfy a wait
         with open(self.log_path, "w") as log:
             self.process = subprocess.Popen(
-                probe_command("monitor", RVA, 7200, "Z:" + self.stop_path.replace("/", "\\")),
+                probe_command("monitor", 7200, "Z:" + self.stop_path.replace("/", "\\")),
                 stdout=log, stderr=subprocess.DEVNULL)
 
     def stop(self):
@@ -336,7 +322,7 @@ class PressDuring:
     def __init__(self, flag, mask, front, tab, button, seconds=None):
         self.what = "%s during %s&%d: tab %d, button %d" % ("press", flag, mask, tab, button)
         self.process = subprocess.Popen(
-            probe_command("press-during", RVA, seconds or SWEEP_SECONDS, flag, mask, front, tab,
+            probe_command("press-during", seconds or SWEEP_SECONDS, flag, mask, front, tab,
                           button), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def result(self, seconds=None):
@@ -509,7 +495,7 @@ def painted(page, seconds=60):
     if page > 2:
         return True
     return check.ok("page %d paints what it was asked to" % page, wait_for(
-        lambda: probe_out("marks", RVA, page).split()[1:] == ["0", "0"], seconds))
+        lambda: probe_out("marks", page).split()[1:] == ["0", "0"], seconds))
 
 
 def main_window_rect():
@@ -552,7 +538,7 @@ def settled_shot(path, page, seconds=60, monitor=None):
             previous = None
             wait_for(lambda: not page_pass_running(monitor, page), SWEEP_SECONDS, poll=0.5)
             deadline = time.monotonic() + seconds
-        marks_clear = page > 2 or probe_out("marks", RVA, page) == "0 0 0"
+        marks_clear = page > 2 or probe_out("marks", page) == "0 0 0"
         shot = Shot(path)
         shown = probe_out("visible", page) == "1"
         if marks_clear and shown and previous is not None and shot.rgb == previous.rgb:
@@ -561,7 +547,7 @@ def settled_shot(path, page, seconds=60, monitor=None):
             show(page)
         if time.monotonic() > deadline:
             check.ok("page %d settles for its screenshot" % page, False,
-                     "marks %s, shown %s" % (probe_out("marks", RVA, page), shown))
+                     "marks %s, shown %s" % (probe_out("marks", page), shown))
             return PageShot(shot, page)
         previous = shot if shown else None
         time.sleep(0.2)

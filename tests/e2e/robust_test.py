@@ -24,12 +24,15 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (RVA, SEED, SWEEP_SECONDS, Program, check, lag, painted,  # noqa: E402
-                 probe, probe_out, proc_figures, show, test_area_rss, unix_pid, wait_for)
+from e2e import (ANSWER_SECONDS, SEED, SWEEP_SECONDS, Program, built_ia32_kind, check,  # noqa: E402
+                 lag, painted, probe, probe_out, proc_figures, show, test_area_rss, unix_pid,
+                 wait_for)
 
 LONG = os.environ.get("VARDELO_E2E_ROBUST", "short") == "long"
 CHAOS_SECONDS = int(os.environ.get("VARDELO_E2E_CHAOS_SECONDS", "600" if LONG else "60"))
 CLOSES = 12 if LONG else 4
+# Resident growth allowed under the emulator for its own translated code.
+EMULATOR_CODE_CACHE_KIB = 256 * 1024
 
 
 def sample(pid, area, length):
@@ -45,8 +48,8 @@ def sample(pid, area, length):
 
 
 def idle_and_complete():
-    state = probe_out("cycle", RVA)
-    curves = probe_out("curves", RVA)
+    state = probe_out("cycle")
+    curves = probe_out("curves")
     counts = re.findall(r"(\d+!?)", curves)
     return state == "done" and counts == ["160", "160"] + ["320"] * 12, state, curves
 
@@ -57,7 +60,7 @@ def chaos_run():
         program.stop()
         return
     pid = unix_pid()
-    address, length = probe_out("area", RVA).split()
+    address, length = probe_out("area").split()
     area, length = int(address, 16), int(length)
     samples = []
     stop = threading.Event()
@@ -72,12 +75,14 @@ def chaos_run():
     thread.start()
     try:
         lag("clumsy use for %d s, seed %d" % (CHAOS_SECONDS, SEED))
-        code, out = probe("chaos", CHAOS_SECONDS, SEED)
+        # A pass may hold the processor for a while, longer on an emulated or loaded machine:
+        # a round trip counts as unanswered only past the bound for a late answer.
+        code, out = probe("chaos", CHAOS_SECONDS, SEED, ANSWER_SECONDS)
         print(out.strip())
         check.eq("the program kept answering and showed no other window", 0, code)
         trips = re.search(r"max ([\d.]+) ms unanswered (\d+)", out)
-        check.ok("every round trip within 10 s", trips and trips.group(2) == "0",
-                 trips.group(0) if trips else out)
+        check.ok("every round trip within %d s" % ANSWER_SECONDS,
+                 trips and trips.group(2) == "0", trips.group(0) if trips else out)
         check.ok("the program still runs", program.running())
 
         # Every sweep asked for runs to its end.
@@ -97,7 +102,7 @@ def chaos_run():
         for page in (0, 1, 2, 3):
             show(page)
             painted(page)
-        code, out = probe("chaos", 10, SEED + 1)
+        code, out = probe("chaos", 10, SEED + 1, ANSWER_SECONDS)
         check.eq("still answering after the sweeps", 0, code)
     finally:
         stop.set()
@@ -127,6 +132,11 @@ def check_growth(samples):
     # it. Growth allowed for Wine's own caches (fonts, message buffers), far below what a leak
     # per paint or per message would add over thousands of each.
     limits = {"otherRssKiB": 2048, "VmSize": 4096, "Threads": 0, "fds": 0}
+    if built_ia32_kind() == "emulated":
+        # The Linux process is the emulator's as well: its cache of translated code grows as
+        # code first runs (by some 80 MiB over a minute of clumsy use), inside address space it
+        # reserved at its start, so VmSize stays level while resident memory grows.
+        limits["otherRssKiB"] = EMULATOR_CODE_CACHE_KIB
     for key, limit in limits.items():
         if key in first and key in last:
             check.ok("%s does not grow (%s -> %s, allowed +%d)" % (key, first[key], last[key], limit),

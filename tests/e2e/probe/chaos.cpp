@@ -56,7 +56,7 @@ std::vector<TopWindow> topWindows() {
 
 }  // namespace
 
-int chaos(HWND main, double seconds, unsigned seed) {
+int chaos(HWND main, double seconds, unsigned seed, double answerSeconds) {
   std::mt19937 random(seed);
   auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   std::set<HWND> known;
@@ -113,7 +113,7 @@ int chaos(HWND main, double seconds, unsigned seed) {
     }
     ++done[action];
     ++actions;
-    const double trip = roundTripMs(main);
+    const double trip = roundTripMs(main, static_cast<UINT>(answerSeconds * 1000));
     if (trip < 0) ++unanswered; else trips.push_back(trip);
     if (actions % 10 == 0) {
       for (const TopWindow& w : topWindows()) {

@@ -54,10 +54,10 @@ std::string curvesSummary(const BenchReader& bench) {
 // Lines "<ms> <what> <value>" for every change seen; the curves at most twice a second, and
 // always beside a change of the workers' flags, so each start and end of a sweep shows the
 // curves as they stood.
-int monitor(HWND main, std::uintptr_t rva, double seconds, const char* stopFile) {
-  BenchReader bench(main, rva);
+int monitor(HWND main, double seconds, const char* stopFile) {
+  BenchReader bench(main);
   if (!bench.ok()) {
-    std::printf("cannot read the program's memory\n");
+    std::printf("no copy of the program's state came\n");
     return 1;
   }
   LARGE_INTEGER start;
@@ -75,6 +75,7 @@ int monitor(HWND main, std::uintptr_t rva, double seconds, const char* stopFile)
     const double t = nowMs(start);
     if (t > seconds * 1000 || !IsWindow(main)) break;
     if (GetFileAttributesA(stopFile) != INVALID_FILE_ATTRIBUTES) break;
+    if (!bench.update()) continue;  // the window may be gone: the loop's test says
     char flags[64];
     std::snprintf(flags, sizeof flags, "cacheBusy %u ramBusy %u ramRestart %u cacheRestart %u",
                   bench.byte(offsetof(BenchState, cacheBusy)),

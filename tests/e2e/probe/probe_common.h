@@ -1,5 +1,5 @@
 // What the probe's commands share: finding the program's windows and controls, reading their
-// texts, and reading the program's BenchState out of its memory.
+// texts, and copies of the program's BenchState.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "core/bench_state.h"
 #include "vardelo_version.h"
@@ -87,26 +89,19 @@ inline double roundTripMs(HWND main, UINT timeoutMs = 10000) {
   return ok ? (b.QuadPart - a.QuadPart) * 1000.0 / f.QuadPart : -1.0;
 }
 
-// Rectangle of tab `index` in the tab control's client coordinates: the tab control answers
-// into a buffer inside the program.
+// Asks the program for a copy (UM_SNAPSHOT, `what` a SNAPSHOT_ value) of `bytes` bytes into
+// `out`; false when none came within the bound.
+bool copyFromProgram(HWND main, unsigned what, void* out, std::size_t bytes);
+
+// Rectangle of tab `index` in the tab control's client coordinates, as the program sees it.
 inline bool tabRect(HWND main, int index, RECT* item) {
-  HWND tab = tabControl(main);
-  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
-                               processOf(tab));
-  if (process == nullptr) return false;
-  void* remote = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
-  RECT found{};
-  bool ok = false;
-  if (remote != nullptr) {
-    DWORD_PTR result = 0;
-    ok = SendMessageTimeoutW(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote),
-                             SMTO_BLOCK, 5000, &result) != 0 &&
-         result != 0 && ReadProcessMemory(process, remote, &found, sizeof found, nullptr) != 0;
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  RECT tabs[vardelo::PAGE_COUNT];
+  if (index < 0 || index >= static_cast<int>(vardelo::PAGE_COUNT) ||
+      !copyFromProgram(main, vardelo::SNAPSHOT_TAB_RECTS, tabs, sizeof tabs)) {
+    return false;
   }
-  CloseHandle(process);
-  if (ok) *item = found;
-  return ok;
+  *item = tabs[index];
+  return true;
 }
 
 // Screen centre of tab `index`.
@@ -154,48 +149,40 @@ inline bool clickControl(HWND main, int pageIndex, int id) {
   return true;
 }
 
-// The program's BenchState, read field by field out of its memory. `rva` is the record's offset
-// from the start of the program's image (from the exe's symbol table).
+// The program's BenchState as it stood a moment ago: asked with UM_SNAPSHOT, the program sends a
+// copy of the record back to a window of this probe. Messages reach the program on every kind of
+// machine; reading its memory from outside does not work where an emulator runs it.
 class BenchReader {
  public:
-  BenchReader(HWND main, std::uintptr_t rva) {
-    process_ = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processOf(main));
-    HMODULE modules[1] = {};
-    DWORD needed = 0;
-    if (process_ != nullptr && EnumProcessModules(process_, modules, sizeof modules, &needed)) {
-      bench_ = reinterpret_cast<std::uintptr_t>(modules[0]) + rva;
-    }
-  }
-  ~BenchReader() {
-    if (process_ != nullptr) CloseHandle(process_);
-  }
+  explicit BenchReader(HWND main) : main_(main), bytes_(sizeof(vardelo::BenchState)) { update(); }
   BenchReader(const BenchReader&) = delete;
   BenchReader& operator=(const BenchReader&) = delete;
 
-  bool ok() const { return bench_ != 0; }
+  // Takes a fresh copy; false (and ok() false) when none came within the bound.
+  bool update();
+  bool ok() const { return ok_; }
 
   template <typename T>
   T read(std::size_t offset) const {
     T value{};
-    SIZE_T got = 0;
-    ReadProcessMemory(process_, reinterpret_cast<const void*>(bench_ + offset), &value,
-                      sizeof value, &got);
+    if (ok_) std::memcpy(&value, bytes_.data() + offset, sizeof value);
     return value;
   }
   std::uint8_t byte(std::size_t offset) const { return read<std::uint8_t>(offset); }
 
-  // Copies `count` 32-bit entries starting at `offset`.
+  // Copies `count` 32-bit entries starting at `offset`; NO_POINT each without a copy.
   void entries(std::size_t offset, std::uint32_t* out, std::size_t count) const {
-    SIZE_T got = 0;
-    if (!ReadProcessMemory(process_, reinterpret_cast<const void*>(bench_ + offset), out,
-                           count * 4, &got)) {
+    if (!ok_) {
       for (std::size_t i = 0; i < count; ++i) out[i] = vardelo::NO_POINT;
+      return;
     }
+    std::memcpy(out, bytes_.data() + offset, count * 4);
   }
 
  private:
-  HANDLE process_ = nullptr;
-  std::uintptr_t bench_ = 0;
+  HWND main_;
+  bool ok_ = false;
+  std::vector<unsigned char> bytes_;
 };
 
 // The measured points of one curve: entries before the first NO_POINT, or before the first 0
@@ -210,10 +197,10 @@ inline int measuredPoints(const std::uint32_t* curve, int points) {
 // "tail-ok" when every entry behind the points is NO_POINT.
 std::string curvesSummary(const BenchReader& bench);
 
-int chaos(HWND main, double seconds, unsigned seed);
-int monitor(HWND main, std::uintptr_t rva, double seconds, const char* stopFile);
-int pressDuring(HWND main, std::uintptr_t rva, double seconds, const char* flag, unsigned mask,
-                int front, int tab, int id);
-std::string marks(HWND main, std::uintptr_t rva, int chart);
+int chaos(HWND main, double seconds, unsigned seed, double answerSeconds);
+int monitor(HWND main, double seconds, const char* stopFile);
+int pressDuring(HWND main, double seconds, const char* flag, unsigned mask, int front, int tab,
+                int id);
+std::string marks(HWND main, int chart);
 
 }  // namespace probe

@@ -45,16 +45,16 @@ bool pageShown(HWND main, int index) { return visiblePages(main) == std::string(
 // the button's click that the page is still the one on view. Prints one line:
 //   "held <ms> tab <ms> pressed <ms> during <0|1>"   (during: the flag still set after the press)
 // or "missed <reason>". Exits 0 only when the press went in while the flag was set.
-int pressDuring(HWND main, std::uintptr_t rva, double seconds, const char* flag, unsigned mask,
-                int front, int tab, int id) {
-  BenchReader bench(main, rva);
+int pressDuring(HWND main, double seconds, const char* flag, unsigned mask, int front, int tab,
+                int id) {
+  BenchReader bench(main);
   const std::size_t offset = flagOffset(flag);
   if (!bench.ok() || offset == static_cast<std::size_t>(-1)) {
     std::printf("missed cannot read %s\n", flag);
     return 2;
   }
   const Clock clock;
-  auto set = [&] { return (bench.byte(offset) & mask) != 0; };
+  auto set = [&] { return bench.update() && (bench.byte(offset) & mask) != 0; };
   while (!(set() && pageShown(main, front))) {
     if (clock.ms() > seconds * 1000 || !IsWindow(main)) {
       std::printf("missed %s&%u with page %d in front not seen within %.0f s\n", flag, mask, front,
@@ -97,8 +97,8 @@ int pressDuring(HWND main, std::uintptr_t rva, double seconds, const char* flag,
 }
 
 // "dirty posted redraw" of one chart page: all three 0 once the page has painted every change.
-std::string marks(HWND main, std::uintptr_t rva, int chart) {
-  BenchReader bench(main, rva);
+std::string marks(HWND main, int chart) {
+  BenchReader bench(main);
   std::size_t dirty, posted, redraw;
   switch (chart) {
     case 0:

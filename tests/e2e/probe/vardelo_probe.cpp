@@ -30,28 +30,29 @@
 //   origin PAGE                    screen position of the page's client area: "x y"
 //   face                           the system's button-face colour: "r g b"
 //   gdi                            GDI objects and handles of the vardelo.exe process
-//   cycle RVA                      the workers' state read from the program's BenchState, found at
-//                                  RVA (from the exe's symbol table) in its image: "done" once the
-//                                  first cache sweep, read pass and write pass have all ended
-//   wait-cycle RVA SECONDS         until that state is "done"
+//   cycle                          the workers' state from a copy of the program's BenchState
+//                                  (UM_SNAPSHOT): "done" once the first cache sweep, read pass and
+//                                  write pass have all ended
+//   wait-cycle SECONDS             until that state is "done"
 //   texts PAGE ID...               "ID<tab>text" for each control, read in one go
-//   curves RVA                     measured points of every curve, read from BenchState
-//   curve RVA KIND B               the entries of one curve: KIND dcache, icache (B 0), read,
+//   curves                         measured points of every curve, read from BenchState
+//   curve KIND B                   the entries of one curve: KIND dcache, icache (B 0), read,
 //                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
-//   area RVA                       the address of the program's test area, in hexadecimal
-//   monitor RVA SECONDS STOPFILE   waits up to SECONDS for the main window, then every 50 ms
+//   area                           the address of the program's test area, in hexadecimal
+//   monitor SECONDS STOPFILE       waits up to SECONDS for the main window, then every 50 ms
 //                                  writes one line per change of the selected tab, the visible
 //                                  page, the fill-search texts, the workers' flags and the
 //                                  curves' progress, stamped with milliseconds since the window
 //                                  was found; ends when STOPFILE exists, the window goes or time
 //                                  is up
-//   press-during RVA SECONDS FLAG MASK FRONT TAB ID
+//   press-during SECONDS FLAG MASK FRONT TAB ID
 //                                  once FLAG & MASK is set and page FRONT shows, clicks tab TAB
 //                                  and then button ID on its page (see trigger.cpp)
-//   marks RVA CHART                "dirty posted redraw" of chart page CHART (0..2)
-//   chaos SECONDS SEED             random clicks on tabs and buttons, Escape, 1501 on and off and
+//   marks CHART                    "dirty posted redraw" of chart page CHART (0..2)
+//   chaos SECONDS SEED [ANSWER]    random clicks on tabs and buttons, Escape, 1501 on and off and
 //                                  stray WM_COMMANDs for that long; prints what it did and the
-//                                  message round trips it saw (see chaos.cpp)
+//                                  message round trips it saw, each unanswered after ANSWER
+//                                  seconds (default 10) counted as never answered (see chaos.cpp)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,14 +76,15 @@ bool waitFor(double seconds, Condition condition) {
 
 // "done" when no sweep runs, none is requested and the last MMX write curve is complete; else
 // the state as "cacheBusy ramBusy ramRestart last-entry".
-std::string cycleState(HWND main, std::uintptr_t rva) {
+std::string cycleState(HWND main) {
   using vardelo::BenchState;
-  BenchReader bench(main, rva);
+  BenchReader bench(main);
   const auto cacheBusy = bench.byte(offsetof(BenchState, cacheBusy));
   const auto ramBusy = bench.byte(offsetof(BenchState, ramBusy));
   const auto ramRestart = bench.byte(offsetof(BenchState, ramRestart));
   const auto last = bench.read<std::uint32_t>(
       offsetof(BenchState, writeMmxCurves) + (3 * vardelo::RAM_CURVE_ENTRIES + 319) * 4);
+  if (!bench.ok()) return "no copy of the program's state";
   if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
     return "done";
   }
@@ -155,12 +157,11 @@ int run(int argc, char** argv) {
   if (std::strcmp(argv[1], "run") == 0) return argc > 3 ? runOnDesktop(argv[2], argv[3]) : 2;
   const std::string cmd = argv[1];
   auto arg = [&](int i) { return i < argc ? std::atof(argv[i]) : 0.0; };
-  auto rvaArg = [&](int i) -> std::uintptr_t { return i < argc ? std::strtoul(argv[i], nullptr, 0) : 0; };
 
   if (cmd == "monitor") {
     HWND found = nullptr;
-    if (!waitFor(arg(3), [&] { return (found = mainWindow()) != nullptr; })) return 1;
-    return monitor(found, rvaArg(2), arg(3), argc > 4 ? argv[4] : "");
+    if (!waitFor(arg(2), [&] { return (found = mainWindow()) != nullptr; })) return 1;
+    return monitor(found, arg(2), argc > 3 ? argv[3] : "");
   }
   if (cmd == "wait-window") {
     HWND found = nullptr;
@@ -265,19 +266,19 @@ int run(int argc, char** argv) {
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     std::printf("%u %u %u\n", GetRValue(face), GetGValue(face), GetBValue(face));
   } else if (cmd == "cycle") {
-    std::printf("%s\n", cycleState(main, rvaArg(2)).c_str());
+    std::printf("%s\n", cycleState(main).c_str());
   } else if (cmd == "wait-cycle") {
     std::string state;
-    const bool ok = waitFor(arg(3), [&] { return (state = cycleState(main, rvaArg(2))) == "done"; });
+    const bool ok = waitFor(arg(2), [&] { return (state = cycleState(main)) == "done"; });
     std::printf("%s\n", state.c_str());
     return ok ? 0 : 1;
   } else if (cmd == "curves") {
-    BenchReader bench(main, rvaArg(2));
+    BenchReader bench(main);
     std::printf("%s\n", curvesSummary(bench).c_str());
-  } else if (cmd == "curve" && argc > 4) {
+  } else if (cmd == "curve" && argc > 3) {
     using vardelo::BenchState;
-    const std::string kind = argv[3];
-    const int b = std::atoi(argv[4]);
+    const std::string kind = argv[2];
+    const int b = std::atoi(argv[3]);
     std::size_t offset = 0;
     int entries = vardelo::RAM_CURVE_ENTRIES;
     if (kind == "dcache" || kind == "icache") {
@@ -291,25 +292,25 @@ int run(int argc, char** argv) {
     } else {
       return 2;
     }
-    BenchReader bench(main, rvaArg(2));
+    BenchReader bench(main);
     std::uint32_t curve[vardelo::RAM_CURVE_ENTRIES];
     bench.entries(offset, curve, entries);
     for (int i = 0; i < entries; ++i) std::printf("%s%lu", i ? " " : "", static_cast<unsigned long>(curve[i]));
     std::printf("\n");
   } else if (cmd == "area") {
-    BenchReader bench(main, rvaArg(2));
+    BenchReader bench(main);
     std::printf("0x%lx %lu\n",
                 static_cast<unsigned long>(
                     bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))),
                 static_cast<unsigned long>(
                     bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testAreaBytes))));
-  } else if (cmd == "press-during" && argc > 8) {
-    return pressDuring(main, rvaArg(2), arg(3), argv[4], static_cast<unsigned>(arg(5)),
-                       static_cast<int>(arg(6)), static_cast<int>(arg(7)), static_cast<int>(arg(8)));
+  } else if (cmd == "press-during" && argc > 7) {
+    return pressDuring(main, arg(2), argv[3], static_cast<unsigned>(arg(4)),
+                       static_cast<int>(arg(5)), static_cast<int>(arg(6)), static_cast<int>(arg(7)));
   } else if (cmd == "marks") {
-    std::printf("%s\n", marks(main, rvaArg(2), static_cast<int>(arg(3))).c_str());
+    std::printf("%s\n", marks(main, static_cast<int>(arg(2))).c_str());
   } else if (cmd == "chaos") {
-    return chaos(main, arg(2), static_cast<unsigned>(arg(3)));
+    return chaos(main, arg(2), static_cast<unsigned>(arg(3)), argc > 4 ? arg(4) : 10.0);
   } else {
     return 2;
   }
