@@ -585,6 +585,66 @@ TEST_F(MainDialog, RestartButtonsSetTheirRequestsAndCounters) {
   EXPECT_TRUE(takePosted().empty());
 }
 
+// What a watching program's window receives: the copy's tag and bytes.
+struct Received {
+  ULONG_PTR tag = 0;
+  std::vector<unsigned char> bytes;
+  int count = 0;
+};
+Received received;
+
+LRESULT CALLBACK receiveCopy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_COPYDATA) return DefWindowProcW(window, message, wParam, lParam);
+  const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  received.tag = data->dwData;
+  const auto* from = static_cast<const unsigned char*>(data->lpData);
+  received.bytes.assign(from, from + data->cbData);
+  ++received.count;
+  return TRUE;
+}
+
+TEST_F(MainDialog, SnapshotsCopyTheRecordAndTheTabsToTheAskingWindow) {
+  WNDCLASSW type{};
+  type.lpfnWndProc = receiveCopy;
+  type.hInstance = GetModuleHandleW(nullptr);
+  type.lpszClassName = L"SnapshotReceiver";
+  RegisterClassW(&type);
+  HWND to = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                            type.hInstance, nullptr);
+  ASSERT_NE(to, nullptr);
+  auto ask = [&](WPARAM what) {
+    received = Received{};
+    SendMessageW(dialog, UM_SNAPSHOT, what, reinterpret_cast<LPARAM>(to));
+  };
+
+  bench.ramRestart = 5;
+  bench.readDirty = 0x1234567;
+  ask(SNAPSHOT_BENCH);
+  ASSERT_EQ(received.count, 1);
+  EXPECT_EQ(received.tag, ULONG_PTR{SNAPSHOT_BENCH});
+  ASSERT_EQ(received.bytes.size(), sizeof bench);
+  EXPECT_EQ(received.bytes[offsetof(BenchState, ramRestart)], 5);
+  u32 dirty = 0;
+  std::memcpy(&dirty, &received.bytes[offsetof(BenchState, readDirty)], sizeof dirty);
+  EXPECT_EQ(dirty, 0x1234567u);
+
+  ask(SNAPSHOT_TAB_RECTS);
+  ASSERT_EQ(received.count, 1);
+  EXPECT_EQ(received.tag, ULONG_PTR{SNAPSHOT_TAB_RECTS});
+  ASSERT_EQ(received.bytes.size(), PAGE_COUNT * sizeof(RECT));
+  for (u32 i = 0; i < PAGE_COUNT; ++i) {
+    RECT expected{}, got{};
+    SendMessageW(tab(), TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&expected));
+    std::memcpy(&got, &received.bytes[i * sizeof(RECT)], sizeof got);
+    EXPECT_TRUE(EqualRect(&expected, &got)) << "tab " << i;
+    EXPECT_GT(got.right, got.left) << "tab " << i;
+  }
+
+  ask(SNAPSHOT_TAB_RECTS + 1);
+  EXPECT_EQ(received.count, 0) << "a copy of something not asked for";
+  DestroyWindow(to);
+}
+
 TEST_F(MainDialog, EscapeLeavesTheWindowAndClosingEndsTheProcessWithZero) {
   EXPECT_EQ(command(dialog, IDCANCEL), 0);
   EXPECT_TRUE(IsWindow(dialog));
