@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "startup/startup.h"
@@ -14,8 +15,24 @@ constexpr int CACHE_THREAD = 0;
 constexpr int RAM_THREAD = 1;
 constexpr int REFRESH_THREAD = 2;
 
-void* createWin32Thread(ThreadEntry entry, u32 flags) {
-  return CreateThread(nullptr, 0, entry, nullptr, flags, nullptr);
+void* createWin32Thread(ThreadEntry entry, void* parameter, u32 flags) {
+  return CreateThread(nullptr, 0, entry, parameter, flags, nullptr);
+}
+
+// Every thread starts here, on its own start record, and runs its entry only if the start-up
+// still wants it once it is set going. A thread made but no longer wanted is set going to end
+// at once: ending it from outside (TerminateThread) could leave a lock held that the process
+// needs, and under an emulator can bring the process down.
+struct ThreadStart {
+  ThreadEntry entry = nullptr;
+  std::atomic<bool> wanted{true};
+};
+
+unsigned long __stdcall startThread(void* parameter) {
+  auto* start = static_cast<ThreadStart*>(parameter);
+  const ThreadEntry entry = start->wanted.load() ? start->entry : nullptr;
+  delete start;
+  return entry != nullptr ? entry(nullptr) : EXIT_NO_THREAD;
 }
 
 void failThreads(const char* what) {
@@ -26,23 +43,29 @@ void failThreads(const char* what) {
   startupFatal(text, EXIT_NO_THREAD);
 }
 
-// Ends threads that were created suspended and closes their handles. Those never set going hold
-// nothing; one that was, on the failing start's path, has only just begun.
-void endThreads(HANDLE* threads, int count) {
+// Lets threads created suspended go without running their entries: each ends at once, freeing
+// its start record. One that cannot be set going stays suspended, holding nothing but its
+// record, until the process ends.
+void letGo(HANDLE* threads, ThreadStart** starts, int count) {
   for (int i = 0; i < count; ++i) {
-    TerminateThread(threads[i], EXIT_NO_THREAD);
+    starts[i]->wanted = false;
+    ResumeThread(threads[i]);
     CloseHandle(threads[i]);
   }
 }
 
 // Makes the threads of `entries`, suspended, into `threads`. On a failure reports it and, should
-// the report return, ends those made and returns false.
-bool createSuspended(const ThreadEntry* entries, int count, ThreadCreate create, HANDLE* threads) {
+// the report return, lets those made go and returns false.
+bool createSuspended(const ThreadEntry* entries, int count, ThreadCreate create, HANDLE* threads,
+                     ThreadStart** starts) {
   for (int i = 0; i < count; ++i) {
-    threads[i] = create(entries[i], CREATE_SUSPENDED);
+    starts[i] = new ThreadStart;
+    starts[i]->entry = entries[i];
+    threads[i] = create(startThread, starts[i], CREATE_SUSPENDED);
     if (threads[i] == nullptr) {
+      delete starts[i];
       failThreads("creating");
-      endThreads(threads, i);
+      letGo(threads, starts, i);
       return false;
     }
   }
@@ -51,12 +74,13 @@ bool createSuspended(const ThreadEntry* entries, int count, ThreadCreate create,
 
 // Sets the threads going in order. Resuming a thread this process just made does not fail in
 // practice; if it does, the failure is reported (which ends the process) and, should the report
-// return, every thread is ended and its handle closed: the start-up failed as a whole.
-bool resumeAll(HANDLE* threads, int count) {
+// return, the threads not yet going are let go without running and every handle is closed.
+bool resumeAll(HANDLE* threads, ThreadStart** starts, int count) {
   for (int i = 0; i < count; ++i) {
     if (ResumeThread(threads[i]) == static_cast<DWORD>(-1)) {
       failThreads("starting");
-      endThreads(threads, count);
+      for (int j = 0; j < i; ++j) CloseHandle(threads[j]);
+      letGo(threads + i, starts + i, count - i);
       return false;
     }
   }
@@ -67,8 +91,9 @@ bool resumeAll(HANDLE* threads, int count) {
 
 void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadCreate create) {
   HANDLE threads[WORKER_THREAD_COUNT] = {};
-  if (!createSuspended(entries, WORKER_THREAD_COUNT, create, threads)) return;
-  if (!resumeAll(threads, WORKER_THREAD_COUNT)) return;
+  ThreadStart* starts[WORKER_THREAD_COUNT] = {};
+  if (!createSuspended(entries, WORKER_THREAD_COUNT, create, threads, starts)) return;
+  if (!resumeAll(threads, starts, WORKER_THREAD_COUNT)) return;
   bench.hCacheThread = threads[CACHE_THREAD];
   bench.hRamThread = threads[RAM_THREAD];
   // The refresh thread runs on regardless of its handle.
@@ -84,8 +109,9 @@ void startWorkerThreads() {
 void startCacheWorkerThread() {
   static constexpr ThreadEntry ENTRY = cacheWorkerThread;
   HANDLE thread = nullptr;
-  if (!createSuspended(&ENTRY, 1, createWin32Thread, &thread)) return;
-  if (resumeAll(&thread, 1)) bench.hCacheThread = thread;
+  ThreadStart* start = nullptr;
+  if (!createSuspended(&ENTRY, 1, createWin32Thread, &thread, &start)) return;
+  if (resumeAll(&thread, &start, 1)) bench.hCacheThread = thread;
 }
 
 void mainDialogReturned() {

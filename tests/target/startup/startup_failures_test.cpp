@@ -69,27 +69,15 @@ struct Maker {
 };
 Maker maker;
 
-// Whether a thread can run or has run: over, or not suspended. Asked of the thread itself, so
-// that no machine is too slow to show it.
-bool runnable(HANDLE thread) {
-  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
-  const DWORD previous = SuspendThread(thread);
-  if (previous == static_cast<DWORD>(-1)) return true;
-  ResumeThread(thread);
-  return previous == 0;
-}
-
-void* makeThread(ThreadEntry e, u32 flags) {
+void* makeThread(ThreadEntry e, void* parameter, u32 flags) {
   ++maker.calls;
   maker.flags.push_back(flags);
-  for (HANDLE copy : maker.copies) {
-    if (runnable(copy)) maker.ranBeforeAllExisted = true;
-  }
+  if (WaitForSingleObject(anyRan, 0) == WAIT_OBJECT_0) maker.ranBeforeAllExisted = true;
   if (maker.calls == maker.failAt) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  HANDLE thread = CreateThread(nullptr, 0, e, nullptr, flags, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, e, parameter, flags, nullptr);
   HANDLE copy = nullptr;
   DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
@@ -172,7 +160,7 @@ TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
   }
 }
 
-TEST_F(WorkerThreads, AFailedResumeEndsEveryThreadAndPublishesNoHandle) {
+TEST_F(WorkerThreads, AFailedResumeLetsTheThreadsNotGoingEndAndPublishesNoHandle) {
   for (int unresumableAt : {1, 2, 3}) {
     SCOPED_TRACE("resuming thread " + std::to_string(unresumableAt) + " fails");
     TearDown();
@@ -186,16 +174,24 @@ TEST_F(WorkerThreads, AFailedResumeEndsEveryThreadAndPublishesNoHandle) {
         << reported.text;
     EXPECT_EQ(bench.hCacheThread.load(), nullptr);
     EXPECT_EQ(bench.hRamThread.load(), nullptr);
-    for (HANDLE copy : maker.copies) {
-      EXPECT_EQ(WaitForSingleObject(copy, WAIT_BOUND_MS), WAIT_OBJECT_0) << "a thread lives on";
+    // Those set going before the failure run their entries to the end; those after it end at
+    // once without running theirs. The one that could not be set going stays suspended: set
+    // going from here, it ends like those after it.
+    ASSERT_EQ(maker.copies.size(), std::size_t{WORKER_THREAD_COUNT});
+    HANDLE failing = maker.copies[unresumableAt - 1];
+    EXPECT_EQ(WaitForSingleObject(failing, 0), DWORD{WAIT_TIMEOUT}) << "the failing thread ran";
+    ResumeThread(failing);
+    for (int i = 0; i < WORKER_THREAD_COUNT; ++i) {
+      ASSERT_EQ(WaitForSingleObject(maker.copies[i], WAIT_BOUND_MS), WAIT_OBJECT_0)
+          << "thread " << i << " lives on";
+      DWORD code = 0;
+      GetExitCodeThread(maker.copies[i], &code);
+      const DWORD expected = i < unresumableAt - 1 ? ENTRY_RESULT : DWORD{EXIT_NO_THREAD};
+      EXPECT_EQ(code, expected) << "thread " << i;
     }
     for (HANDLE made : maker.made) {
       DWORD handleFlags = 0;
       EXPECT_FALSE(GetHandleInformation(made, &handleFlags)) << "a thread's handle is still open";
-    }
-    // The threads after the failing one were never set going.
-    for (int i = unresumableAt - 1; i < WORKER_THREAD_COUNT; ++i) {
-      EXPECT_EQ(WaitForSingleObject(ran[i], 0), DWORD{WAIT_TIMEOUT}) << "entry " << i << " ran";
     }
   }
 }
