@@ -1,4 +1,4 @@
-// `curves` and `monitor`: the workers' progress as the program's memory and window show it.
+// `curves` and `monitor`: the workers' progress, from copies of the program's state and its window.
 #include <cstdio>
 #include <string>
 
