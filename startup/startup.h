@@ -35,16 +35,16 @@ using ProcessorRefusal = void (*)();
 extern ProcessorRefusal refuseProcessor;
 [[noreturn]] void showProcessorRefusal();
 
-// Step 3: ends the process through refuseProcessor unless the processor is supported.
+// Ends the process through refuseProcessor unless the processor is supported.
 void requireProcessor(bool supported);
 
-// Steps 1 to 11 of the start-up, in order: pin the thread, module handle, processor check
+// The start-up up to the worker threads, in order: pin the thread, module handle, processor check
 // (which ends the process on failure), pin the process, settle, calibrate, settle, identify
 // (with the caches), button-face colour, test buffer sized for the RAM span the caches call
 // for, first read of the RAM window.
 void startupThroughBuffer();
 
-// Step 12: the cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
+// The cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
 // the first two handles are kept for the real-time command, the third is closed once it is set
 // going. All three are created suspended and set going, in the same order, only once all exist:
 // a thread that cannot be created then ends the process through startupFatal before any of them
@@ -65,10 +65,10 @@ void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadC
 // its handle kept in bench.hCacheThread. A failure ends the process through startupFatal.
 void startCacheWorkerThread();
 
-// Step 15, reached only if the main dialog returns: its creation failed, or it ended without
-// ending the process. The workers still measure in the test buffer, so it stays as it is; the
-// failure is reported through startupFatal (EXIT_NO_WINDOW), whose exit ends the workers before
-// the system takes the memory back.
+// Reached only if the main dialog returns: its creation failed, or it ended without ending the
+// process. The workers still measure in the test buffer, so it stays as it is; the failure is
+// reported through startupFatal (EXIT_NO_WINDOW), whose exit ends the workers before the system
+// takes the memory back.
 void mainDialogReturned();
 
 // The pieces, for callers and tests that need one of them.
@@ -82,8 +82,8 @@ bool checkProcessor();
 // Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.
 void calibrateClock();
 
-// Step 6 with a check of what it measured: calibrates, and once more when the rate is not
-// plausible (tscRatePlausible in cpu_ident.h); a second implausible rate ends the process
+// calibrateClock with a check of what it measured: calibrates, and once more when the rate is
+// not plausible (tscRatePlausible in cpu_ident.h); a second implausible rate ends the process
 // through startupFatal (EXIT_BAD_CLOCK) rather than scale every figure by it.
 void calibrateClockChecked();
 

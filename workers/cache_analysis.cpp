@@ -120,7 +120,7 @@ CacheAnalysis analyseCurves(const CurveCopy& dcache, const CurveCopy& icache,
   }
 
   // Main memory: measured on its own where the caches are large, else the last four points,
-  // 3.4 to 3.9 MiB.
+  // blocks of 3.5 to 3.875 MiB.
   if (mainMemorySpeed != 0) {
     if (mainMemorySpeed / KIB != 0) fields.add(FIELD_RAM_SPEED, " %5lu ", mainMemorySpeed / KIB);
   } else if (measured(dcache[CACHE_POINTS - 3])) {

@@ -27,7 +27,7 @@ void sweepAllBlocks(RamCurveSet& curves, RamMeasureFn measure, RamPassKind kind)
   for (int i = 0; i < RAM_BLOCK_KINDS; ++i) ramGapSweep(curves[i], RAM_BLOCK_BYTES[i], measure, kind);
 }
 
-// Steps 1 and 2 of a pass: mark it running and bring its page to the front.
+// The start of a pass: mark it running and bring its page to the front.
 void beginPass(u8 bit, u32 tab) {
   bench.ramBusy.fetch_or(bit);
   platform::sleepMs(RAM_IDLE_MS);
@@ -35,13 +35,13 @@ void beginPass(u8 bit, u32 tab) {
   platform::postToMainDialog(UM_SHOW_TAB);
 }
 
-// Steps 5 and 6: touch the first page of the test area as code, then settle.
+// Before the walks: touch the first page of the test area as code, then settle.
 void prepareMeasuring(const RamOps& ops) {
   platform::callReturnAtTestArea();
   ops.settle();
 }
 
-// Step 9: the pass no longer runs, then its request is served. A request made while the pass
+// The end of a pass: it no longer runs, then its request is served. A request made while the pass
 // ran is absorbed here.
 void endPass(u8 bit) {
   bench.ramBusy.fetch_and(static_cast<u8>(~bit));
