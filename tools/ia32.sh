@@ -194,20 +194,31 @@ EOF
   fi
 }
 
+# Builds that program and runs it, through COMMAND (an emulator, say) where one is given; sets
+# IA32_EXIT0_STATUS and IA32_EXIT0_SAID (what it wrote on stderr, indented) and returns 0 when
+# it ended with status 0. A program that cannot be built counts as status 1.
+ia32_run_exit0() {  # ia32_run_exit0 [COMMAND...]
+  local tmp
+  IA32_EXIT0_STATUS=0 IA32_EXIT0_SAID=""
+  tmp=$(mktemp -d)
+  if ia32_build_exit0 "$tmp"; then
+    { (ulimit -c 0; "$@" "$tmp/exit0"); } 2>"$tmp/out" || IA32_EXIT0_STATUS=$?
+    IA32_EXIT0_SAID=$(sed 's/^/  /' "$tmp/out")
+  else
+    IA32_EXIT0_STATUS=1
+  fi
+  rm -rf "$tmp"
+  [ "$IA32_EXIT0_STATUS" = 0 ]
+}
+
 # Proves that 32-bit programs run here, natively or through the registered emulator, by running
 # that program. Non-zero with a message, and the program's own complaint, where they do not.
 ia32_check_runs() {
-  local tmp rc=0
-  tmp=$(mktemp -d)
-  ia32_build_exit0 "$tmp" || { rm -rf "$tmp"; return 1; }
-  { (ulimit -c 0; "$tmp/exit0"); } >"$tmp/out" 2>&1 || rc=$?
-  if [ "$rc" != 0 ]; then
-    ia32_say "32-bit programs still do not run here: a static i386 program ended with status $rc"
-    sed 's/^/  /' "$tmp/out" >&2
-    rm -rf "$tmp"
+  if ! ia32_run_exit0; then
+    ia32_say "32-bit programs still do not run here: a static i386 program ended with status $IA32_EXIT0_STATUS"
+    [ -z "$IA32_EXIT0_SAID" ] || echo "$IA32_EXIT0_SAID" >&2
     return 1
   fi
-  rm -rf "$tmp"
   ia32_say "32-bit programs run here"
 }
 
@@ -239,7 +250,7 @@ ia32_entry_rule() {
 # The machine is never left without an entry that worked: the new interpreter must first run a
 # static i386 program itself, and where its rule cannot be written the old rule is written back.
 ia32_register() {
-  local qemu=$1 dir tmp rc=0 old
+  local qemu=$1 dir old
   dir=$(ia32_binfmt_dir)
   if [ ! -e "$dir/register" ]; then
     ia32_run mount -t binfmt_misc binfmt_misc "$dir" || true
@@ -248,16 +259,11 @@ ia32_register() {
       return 1
     fi
   fi
-  tmp=$(mktemp -d)
-  ia32_build_exit0 "$tmp" || { rm -rf "$tmp"; return 1; }
-  ia32_run "$qemu" "$tmp/exit0" 2>"$tmp/out" || rc=$?
-  if [ "$rc" != 0 ]; then
-    ia32_say "$qemu cannot run a static i386 program (status $rc); the binfmt entry is left as it is"
-    sed 's/^/  /' "$tmp/out" >&2
-    rm -rf "$tmp"
+  if ! ia32_run_exit0 ia32_run "$qemu"; then
+    ia32_say "$qemu cannot run a static i386 program (status $IA32_EXIT0_STATUS); the binfmt entry is left as it is"
+    [ -z "$IA32_EXIT0_SAID" ] || echo "$IA32_EXIT0_SAID" >&2
     return 1
   fi
-  rm -rf "$tmp"
   old=$(ia32_entry_rule)
   if [ -e "$(ia32_entry_file)" ]; then
     ia32_say "replacing the binfmt entry for i386 ($(ia32_entry_interpreter))"

@@ -95,6 +95,14 @@ void* makeThread(ThreadEntry e, void* parameter, u32 flags) {
 
 class WorkerThreads : public StartupFailure {
  protected:
+  // The failure reported once, saying `text`, and no worker's handle kept.
+  static void expectOneReportAndNoHandleKept(const char* text) {
+    EXPECT_EQ(reported.count, 1);
+    EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
+    EXPECT_NE(reported.text.find(text), std::string::npos) << reported.text;
+    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
+    EXPECT_EQ(bench.hRamThread.load(), nullptr);
+  }
   void SetUp() override {
     StartupFailure::SetUp();
     maker = Maker{};
@@ -141,14 +149,8 @@ TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
     maker.failAt = failAt;
     startThreadsWith(ENTRIES, makeThread);
 
-    EXPECT_EQ(reported.count, 1);
-    EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
-    EXPECT_NE(reported.text.find("creating a measuring thread failed (error 8)"),
-              std::string::npos)
-        << reported.text;
+    expectOneReportAndNoHandleKept("creating a measuring thread failed (error 8)");
     EXPECT_EQ(maker.calls, failAt) << "threads were made after a failure";
-    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
-    EXPECT_EQ(bench.hRamThread.load(), nullptr);
     // The threads made before the failure were ended without running their entries.
     for (HANDLE copy : maker.copies) {
       ASSERT_EQ(WaitForSingleObject(copy, WAIT_BOUND_MS), WAIT_OBJECT_0) << "a thread lives on";
@@ -168,12 +170,7 @@ TEST_F(WorkerThreads, AFailedResumeLetsTheThreadsNotGoingEndAndPublishesNoHandle
     maker.unresumableAt = unresumableAt;
     startThreadsWith(ENTRIES, makeThread);
 
-    EXPECT_EQ(reported.count, 1);
-    EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
-    EXPECT_NE(reported.text.find("starting a measuring thread failed"), std::string::npos)
-        << reported.text;
-    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
-    EXPECT_EQ(bench.hRamThread.load(), nullptr);
+    expectOneReportAndNoHandleKept("starting a measuring thread failed");
     // Those set going before the failure run their entries to the end; those after it end at
     // once without running theirs. The one that could not be set going stays suspended: set
     // going from here, it ends like those after it.
