@@ -3,7 +3,8 @@ operating system reports, likwid-bench's output, the working sets and kernels to
 conversion, and the comparison of Vardelo's figures with the peer's over several rounds.
 
 Every speed leaving this module is in MB/s, 10^6 bytes per second (likwid-bench's own unit);
-Vardelo's KiB/s (1024 B/s) and its pages' "Mb/s" (KiB/s / 1024) are converted on the way in.
+Vardelo's KiB/s (1024 B/s) are converted on the way in. Vardelo's own numbers (markers, curve
+layouts, block sizes) come from its headers through vardelo_facts.
 """
 
 import glob
@@ -11,12 +12,15 @@ import os
 import re
 import statistics
 
+from vardelo_facts import FACTS
+
 KIB = 1024
 MIB = 1024 * 1024
 GIB = 1024 * 1024 * 1024
-NO_POINT = 0xFFFFFFFF
-RAM_BLOCKS = ("32", "64", "128", "256")
-RAM_LINEAR_ENTRY = 96
+NO_POINT = FACTS.NO_POINT
+# The RAM curves' block sizes as the report names them.
+RAM_BLOCKS = tuple(str(b) for b in FACTS.RAM_BLOCK_BYTES)
+RAM_LINEAR_ENTRY = FACTS.RAM_LINEAR_ENTRY
 STORE_KERNEL = "store_mem_sse"
 
 
@@ -27,21 +31,11 @@ def kibps_to_mbps(kibps):
     return kibps * KIB / 1e6
 
 
-def page_speed_to_mbps(text):
-    """A speed field of the Cache Speed page (" 55054 ", KiB/s divided by 1024 and truncated)
-    in MB/s, or None when the field shows no number."""
-    digits = (text or "").strip()
-    if not digits.isdigit():
-        return None
-    return int(digits) * MIB / 1e6
-
-
-def page_size_bytes(text):
-    """A size field (" 2048K ") or line field ("  8byts") of the Cache Speed page in bytes."""
-    m = re.fullmatch(r"\s*(\d+)\s*(K|byts)\s*", text or "")
-    if not m:
-        return None
-    return int(m.group(1)) * (KIB if m.group(2) == "K" else 1)
+def figure(cache_section, key, unit):
+    """One derived figure of the report's cache.figures (unit "bytes" or "kibps"); None when the
+    figure is unset or 0 (a line probe that found none)."""
+    value = ((cache_section.get("figures") or {}).get(key) or {}).get(unit)
+    return value or None
 
 
 def parse_size(text):
@@ -142,7 +136,8 @@ def cache_name(c):
 
 # --- what to run ---------------------------------------------------------------------------------
 
-READ_MODE_BITS = {0: 32, 1: 64, 2: 128, 3: 256, 4: 512}
+# Vardelo's readMode values and their load widths: 32 bits << readMode.
+READ_MODE_BITS = {mode: 32 << mode for mode in range(FACTS.READ_VARIANT_COUNT)}
 
 # likwid-bench's read kernel for each of Vardelo's load widths, and the processor flag it needs.
 LOAD_KERNELS = ((32, "load", None), (64, "load_sse", "sse2"), (128, "load_sse", "sse2"),
@@ -281,8 +276,8 @@ def level_bands(caches):
 
 def ours_from_report(report, caches):
     """Vardelo's figures, in MB/s, that stand beside the peer's: per level the median of the
-    data-read points inside it (with the band and the count), the L2 speed field, the RAM speed
-    field and the RAM curves' linear entries; and the derived sizes."""
+    data-read points inside it (with the band and the count), the derived L2 and RAM speeds and
+    the RAM curves' linear entries; and the derived sizes in bytes."""
     c = report.get("cache") or {}
     points = [p for p in c.get("points", []) if 0 < p["dataKiBps"] < NO_POINT]
     levels = {}
@@ -293,11 +288,10 @@ def ours_from_report(report, caches):
                                                       for p in inside),
                             "points": len(inside), "from": inside[0]["blockBytes"],
                             "to": inside[-1]["blockBytes"]}
-    fields = c.get("fields", {})
     figures = {"levels": levels, "widthBits": read_width_bits(c) if c else None}
-    if c.get("l2Speed"):
-        figures["l2Speed"] = kibps_to_mbps(c["l2Speed"])
-    figures["ramField"] = page_speed_to_mbps(fields.get("114"))
+    for key, speed in (("l2Speed", "l2Speed"), ("ramField", "ramSpeed")):
+        kibps = figure(c, speed, "kibps")
+        figures[key] = kibps_to_mbps(kibps) if kibps is not None else None
     ram = report.get("ram") or {}
     for kind in ("read", "write", "writeMmx"):
         linear = {}
@@ -306,11 +300,10 @@ def ours_from_report(report, caches):
             if curve and len(curve) > RAM_LINEAR_ENTRY and 0 < curve[RAM_LINEAR_ENTRY] < NO_POINT:
                 linear[block] = kibps_to_mbps(curve[RAM_LINEAR_ENTRY])
         figures[kind + "Linear"] = linear
-    figures["sizes"] = {key: page_size_bytes(fields.get(field)) for key, field in SIZE_FIELDS}
+    figures["sizes"] = {key: figure(c, key, "bytes") for key in SIZE_FIGURES}
     figures["seconds"] = report.get("seconds", {})
     return figures
 
 
-# The derived sizes of the Cache Speed page: key and field.
-SIZE_FIELDS = (("icache", "100"), ("dcache", "101"), ("l2", "102"), ("l2Line", "122"),
-               ("ramLine", "124"))
+# The derived sizes of the Cache Speed page, as the report's cache.figures names them.
+SIZE_FIGURES = ("icache", "dcache", "l2", "l2Line", "ramLine")

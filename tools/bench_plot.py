@@ -6,6 +6,7 @@ import math
 import subprocess
 
 from bench_core import KIB, cache_name, kibps_to_mbps, size_label
+from vardelo_facts import FACTS
 
 WIDTH, HEIGHT = 1200, 760
 LEFT, RIGHT, TOP, BOTTOM = 92, 28, 70, 116
@@ -227,7 +228,7 @@ def mvg(summary, reports, caches, runs):
     draw_legend(cv, [("line", DATA, "Vardelo data read (median; band: min–max)"),
                      ("line", CODE, "Vardelo code fetch (median; band: min–max)"),
                      ("circle", PEER, "likwid-bench %s" % kernel),
-                     ("diamond", DATA, "Vardelo RAM speed field (114)"),
+                     ("diamond", DATA, "Vardelo RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED),
                      ("triangle", WRITE, "Vardelo streaming write, linear"),
                      ("triangle", PEER, "likwid-bench %s" % store)])
     return "\n".join(cv.ops) + "\n"

@@ -7,6 +7,7 @@ import re
 import statistics
 
 from bench_core import RAM_BLOCKS, STORE_KERNEL, cache_name, data_caches, kib_label, size_label
+from vardelo_facts import FACTS
 
 README_BEGIN = "<!-- bench table: written by tools/bench --readme -->"
 README_END = "<!-- end of bench table -->"
@@ -65,7 +66,8 @@ def comparison_rows(rounds, runs, caches):
         add(level, what, [b["mbps"] if b else None for b in bands], name)
         if name == "L2":
             add(level, "L2 speed field", [rd["ours"].get("l2Speed") for rd in rounds], name)
-    add("RAM read", "RAM speed field (114)", [rd["ours"].get("ramField") for rd in rounds], "RAM")
+    add("RAM read", "RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED,
+        [rd["ours"].get("ramField") for rd in rounds], "RAM")
     for block in RAM_BLOCKS:
         add("RAM read", "Read RAM, block %s, linear" % block,
             [rd["ours"]["readLinear"].get(block) for rd in rounds], "RAM")
@@ -87,13 +89,14 @@ def derived_size_rows(rounds, caches):
     l2 = os_size(("Unified", "Data"), 2)
     lines = [c["line"] for c in data_caches(caches) if c["line"]]
     line = lines[-1] if lines else None
-    figures = (("I-cache size (100)", "icache", l1i and l1i["size"], kib_label),
-               ("D-cache size (101)", "dcache", l1d and l1d["size"], kib_label),
-               ("L2 size (102)", "l2", l2 and l2["size"], kib_label),
-               ("L2 line (122)", "l2Line", l2 and l2["line"], str),
-               ("RAM line (124)", "ramLine", line, str))
+    figures = (("I-cache size", FACTS.FIELD_ICACHE_SIZE, "icache", l1i and l1i["size"], kib_label),
+               ("D-cache size", FACTS.FIELD_DCACHE_SIZE, "dcache", l1d and l1d["size"], kib_label),
+               ("L2 size", FACTS.FIELD_L2_SIZE, "l2", l2 and l2["size"], kib_label),
+               ("L2 line", FACTS.FIELD_L2_LINE, "l2Line", l2 and l2["line"], str),
+               ("RAM line", FACTS.FIELD_RAM_LINE, "ramLine", line, str))
     rows = []
-    for title, key, truth, show in figures:
+    for name, field, key, truth, show in figures:
+        title = "%s (%d)" % (name, field)
         got = [rd["ours"]["sizes"].get(key) for rd in rounds]
         rows.append({"figure": title, "os": truth, "rounds": got,
                      "osText": show(truth) if truth else "?",

@@ -144,24 +144,29 @@ class Units(unittest.TestCase):
     def test_conversions_to_mb_per_s(self):
         self.assertEqual(core.kibps_to_mbps(15625), 16.0)  # 16,000,000 B/s
         self.assertEqual(core.kibps_to_mbps(0), 0)
-        # The page shows KiB/s / 1024, that is MiB/s.
-        self.assertAlmostEqual(core.page_speed_to_mbps(" 55054 "), 55054 * 1.048576)
-        self.assertEqual(core.page_speed_to_mbps("     1 "), 1.048576)
-        for empty in ("-", "", None, " 12,3 "):
-            self.assertIsNone(core.page_speed_to_mbps(empty), empty)
 
-    def test_size_fields(self):
-        for text, nbytes in ((" 2048K ", 2 * M), ("   16K ", 16 * K), ("  8byts", 8),
-                             (" 64byts", 64), ("-", None), (None, None), ("mode", None)):
-            self.assertEqual(core.page_size_bytes(text), nbytes, text)
+    def test_derived_figures(self):
+        c = {"figures": {"dcache": {"bytes": 49152, "source": "latency"}, "icache": None,
+                         "l2Line": {"bytes": 0, "source": "lineProbe"},
+                         "ramSpeed": {"kibps": 55054, "source": "bandwidth"}}}
+        for key, unit, value in (("dcache", "bytes", 48 * K), ("ramSpeed", "kibps", 55054),
+                                 ("icache", "bytes", None), ("l2Line", "bytes", None),
+                                 ("l2", "bytes", None), ("dcache", "kibps", None)):
+            self.assertEqual(core.figure(c, key, unit), value, key)
+        self.assertIsNone(core.figure({}, "dcache", "bytes"))
 
 
-def report(data_kibps, ram_linear=None, fields=None, width=None):
+def report(data_kibps, ram_linear=None, width=None):
     """A report whose data curve is data_kibps(block bytes) over the real block sizes."""
     blocks = [max(4608, ((16 + i % 16) << (i // 16)) * 256) for i in range(160)]
     points = [{"blockBytes": b, "dataKiBps": data_kibps(b), "codeKiBps": 1000} for b in blocks]
-    cache = {"readMode": 2, "points": points, "l2Speed": 62500,
-             "fields": fields or {"100": "   16K ", "101": " 2048K ", "114": " 1000 "}}
+    figures = {"icache": {"bytes": 16 * K, "source": "bandwidth"},
+               "dcache": {"bytes": 2 * M, "source": "latency"}, "l2": None,
+               "l2Line": {"bytes": 0, "source": "lineProbe"},
+               "ramLine": {"bytes": 64, "source": "lineProbe"},
+               "l2Speed": {"kibps": 62500, "source": "bandwidth"},
+               "ramSpeed": {"kibps": 1024000, "source": "bandwidth"}}
+    cache = {"readMode": 2, "points": points, "figures": figures}
     if width:
         cache["readWidthBits"] = width
     ram = {}
@@ -197,12 +202,12 @@ class OursFromReport(unittest.TestCase):
             report(self.speed, {"read": 15625, "write": 31250}, width=256), ZEN3)
         self.assertEqual(ours["widthBits"], 256)
         self.assertEqual(ours["l2Speed"], 64.0)
-        self.assertEqual(ours["ramField"], 1000 * 1.048576)
+        self.assertEqual(ours["ramField"], 1000 * 1.048576)  # 1000 MiB/s
         self.assertEqual(ours["readLinear"], {"32": 16.0, "128": 16.0, "256": 16.0})
         self.assertEqual(ours["writeLinear"], {"32": 32.0, "128": 32.0, "256": 32.0})
         self.assertEqual(ours["writeMmxLinear"], {})
-        self.assertEqual((ours["sizes"]["icache"], ours["sizes"]["dcache"], ours["sizes"]["l2"]),
-                         (16 * K, 2 * M, None))
+        self.assertEqual(ours["sizes"], {"icache": 16 * K, "dcache": 2 * M, "l2": None,
+                                         "l2Line": None, "ramLine": 64})
 
     def test_a_report_without_sweep_or_passes(self):
         ours = core.ours_from_report({"seconds": {}}, ZEN3)
