@@ -32,15 +32,21 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import (SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
+from e2e import (FACTS as F, SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
                  press, probe, probe_out, settled_shot, share, show, wait_for)
 import looks  # noqa: E402
 
 FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
 SHOTS = os.path.join(TARGET, "e2e-cycle")
-BLOCKS = (32, 64, 128, 256)
+BLOCKS = F.RAM_BLOCK_BYTES
 BLOCK_COLOURS = {32: (0, 150, 255), 64: (100, 225, 225), 128: (100, 255, 100), 256: (200, 240, 0)}
-NO_POINT = 0xFFFFFFFF
+NO_POINT = F.NO_POINT
+CACHE, READ, WRITE, ABOUT = F.PAGE_CACHE, F.PAGE_READ, F.PAGE_WRITE, F.PAGE_ABOUT
+(ICACHE_SIZE, DCACHE_SIZE, L2_SIZE, MEMORY_SIZE, ICACHE_SPEED, DCACHE_SPEED, L2_SPEED, RAM_SPEED,
+ L2_LINE, RAM_LINE, FILL_MODE, FILL_LABEL) = (
+    F.FIELD_ICACHE_SIZE, F.FIELD_DCACHE_SIZE, F.FIELD_L2_SIZE, F.FIELD_MEMORY_SIZE,
+    F.FIELD_ICACHE_SPEED, F.FIELD_DCACHE_SPEED, F.FIELD_L2_SPEED, F.FIELD_RAM_SPEED,
+    F.FIELD_L2_LINE, F.FIELD_RAM_LINE, F.FIELD_FILL_MODE, F.FIELD_FILL_LABEL)
 
 
 def idle(f):
@@ -68,31 +74,34 @@ def in_format(text, fmt, pattern):
 
 
 def check_cache_readouts():
-    t = texts(0, [100, 101, 102, 104, 110, 111, 112, 114, 122, 124, 130, 139])
+    t = texts(CACHE, [ICACHE_SIZE, DCACHE_SIZE, L2_SIZE, MEMORY_SIZE, ICACHE_SPEED, DCACHE_SPEED,
+                      L2_SPEED, RAM_SPEED, L2_LINE, RAM_LINE, FILL_MODE, FILL_LABEL])
     check.note("cache readouts: " + ", ".join("%d=%r" % kv for kv in sorted(t.items())))
     size_k = lambda s: in_format(s, " %4dK ", r" *(\d+)K ")  # noqa: E731
-    check.ok("I-cache size \" %4luK \" or \"%4luk:4*\"", size_k(t[100]) is not None or
-             in_format(t[100], "%4dk:4*", r" *(\d+)k:4\*") is not None, repr(t[100]))
-    check.ok("D-cache size \" %4luK \"", size_k(t[101]) is not None, repr(t[101]))
+    check.ok("I-cache size \" %4luK \" or \"%4luk:4*\"", size_k(t[ICACHE_SIZE]) is not None or
+             in_format(t[ICACHE_SIZE], "%4dk:4*", r" *(\d+)k:4\*") is not None,
+             repr(t[ICACHE_SIZE]))
+    check.ok("D-cache size \" %4luK \"", size_k(t[DCACHE_SIZE]) is not None, repr(t[DCACHE_SIZE]))
     check.ok("L2 size \" %4luK \", a power of two",
-             size_k(t[102]) is not None and size_k(t[102]) & (size_k(t[102]) - 1) == 0,
-             repr(t[102]))
-    memory = in_format(t[104], " %5dM ", r" *(\d+)M ")
+             size_k(t[L2_SIZE]) is not None and size_k(t[L2_SIZE]) & (size_k(t[L2_SIZE]) - 1) == 0,
+             repr(t[L2_SIZE]))
+    memory = in_format(t[MEMORY_SIZE], " %5dM ", r" *(\d+)M ")
     check.ok("installed memory \" %5luM \", a multiple of 8", memory is not None and
-             memory % 8 == 0, repr(t[104]))
-    for field, what in ((110, "I-cache speed"), (111, "D-cache speed"), (112, "L2 speed")):
+             memory % 8 == 0, repr(t[MEMORY_SIZE]))
+    for field, what in ((ICACHE_SPEED, "I-cache speed"), (DCACHE_SPEED, "D-cache speed"),
+                        (L2_SPEED, "L2 speed")):
         speed = in_format(t[field], " %6d ", r" *(\d+) ")
         check.ok("%s \" %%6lu \"" % what, speed is not None and speed > 0, repr(t[field]))
-    check.ok("RAM speed \" %5lu \"", in_format(t[114], " %5d ", r" *(\d+) ") is not None,
-             repr(t[114]))
-    check.ok("L2 line \"-\" or \"%3lubyts*\"", t[122] == "-" or
-             in_format(t[122], "%3dbyts*", r" *(\d+)byts\*") is not None, repr(t[122]))
-    line = in_format(t[124], "%3dbyts", r" *(\d+)byts")
+    check.ok("RAM speed \" %5lu \"", in_format(t[RAM_SPEED], " %5d ", r" *(\d+) ") is not None,
+             repr(t[RAM_SPEED]))
+    check.ok("L2 line \"-\" or \"%3lubyts*\"", t[L2_LINE] == "-" or
+             in_format(t[L2_LINE], "%3dbyts*", r" *(\d+)byts\*") is not None, repr(t[L2_LINE]))
+    line = in_format(t[RAM_LINE], "%3dbyts", r" *(\d+)byts")
     check.ok("RAM line \"%3lubyts\", a power of two from 4 to 256",
-             line in (4, 8, 16, 32, 64, 128, 256), repr(t[124]))
-    check.ok("fill mode \"%8lX\"", in_format(t[130], "%8X", r" *([0-9A-F]+)") is not None,
-             repr(t[130]))
-    check.eq("the fill label reads \"mode\"", "mode", t[139])
+             line in (4, 8, 16, 32, 64, 128, 256), repr(t[RAM_LINE]))
+    check.ok("fill mode \"%8lX\"", in_format(t[FILL_MODE], "%8X", r" *([0-9A-F]+)") is not None,
+             repr(t[FILL_MODE]))
+    check.eq("the fill label reads \"mode\"", "mode", t[FILL_LABEL])
     return t
 
 
@@ -138,14 +147,14 @@ def expected_stats(c):
     if c[0] == NO_POINT:
         return None
     taken = []
-    for v in c[:320]:
+    for v in c[:F.RAM_POINTS]:
         if v == NO_POINT:
             break
         taken.append(v)
     signed = [v - (1 << 32) if v >= 1 << 31 else v for v in taken]
     average = sum(taken) // len(taken)
     cols = {0: min(taken) // 1024, 1: (max(signed) & 0xFFFFFFFF) // 1024, 2: average // 1024}
-    linear = c[96]
+    linear = c[F.RAM_LINEAR_ENTRY]
     if linear != NO_POINT:
         cols[3] = linear // 1024
         if linear:
@@ -154,17 +163,18 @@ def expected_stats(c):
 
 
 def shown_stats(page):
-    base = 200 if page == 1 else 300
-    ids = [base + 10 * b + col for b in range(4) for col in range(5)] + [base + 99]
+    base = F.READ_FIELDS_BASE if page == READ else F.WRITE_FIELDS_BASE
+    combined_id = base + F.COMBINED_FIELD_OFFSET
+    ids = [base + 10 * b + col for b in range(len(BLOCKS)) for col in range(5)] + [combined_id]
     t = texts(page, ids)
     rows = []
-    for b in range(4):
+    for b in range(len(BLOCKS)):
         row = {}
         for col in range(4):
             row[col] = in_format(t[base + 10 * b + col], " %5d ", r" *(\d+) ")
         row[4] = in_format(t[base + 10 * b + 4], "%3d%%", r" *(\d+)%")
         rows.append(row)
-    combined = in_format(t[base + 99], "%5dMB/s", r" *(\d+)MB/s")
+    combined = in_format(t[combined_id], "%5dMB/s", r" *(\d+)MB/s")
     return rows, combined, t
 
 
@@ -172,7 +182,7 @@ def check_stats(page, kinds):
     """The statistics on `page` against the curves in memory of one of `kinds` (the write page
     shows the plain and the MMX write curves on alternate paints)."""
     rows, combined, raw = shown_stats(page)
-    name = "read" if page == 1 else "write"
+    name = "read" if page == READ else "write"
     check.note("%s statistics: %s" % (name, " | ".join(
         " ".join(str(r[c]) for c in range(5)) for r in rows) + " | %s" % combined))
     check.ok("%s statistics: every field in its format" % name,
@@ -194,7 +204,7 @@ def check_stats(page, kinds):
         check.eq("%s combined figure from the four averages" % name, weighted, combined)
     matches = []
     for kind in kinds:
-        expected = [expected_stats(curve(kind, b)) for b in range(4)]
+        expected = [expected_stats(curve(kind, b)) for b in range(len(BLOCKS))]
         if all(e is not None and all(rows[b][c] == e[c] for c in e) for b, e in enumerate(expected)):
             matches.append(kind)
     check.ok("%s statistics are those of the measured %s curves" % (name, " or ".join(kinds)),
@@ -205,7 +215,8 @@ def check_curves_complete(what):
     summary = probe_out("curves")
     counts = re.findall(r"(\d+!?)", summary)
     check.ok("%s: every curve complete, nothing behind its end" % what,
-             counts == ["160", "160"] + ["320"] * 12, summary)
+             counts == [str(F.CACHE_POINTS)] * 2 + [str(F.RAM_POINTS)] * 3 * len(BLOCKS),
+             summary)
 
 
 # ---- Screenshots -----------------------------------------------------------------------------
@@ -238,8 +249,8 @@ def check_cache_chart(shot, back):
 
 
 def check_ram_chart(shot, page, back):
-    coarse, marker = ((0, 75, 75), (1, 1, 1)) if page == 1 else ((75, 22, 75), (0, 0, 0))
-    name = "read" if page == 1 else "write"
+    coarse, marker = ((0, 75, 75), (1, 1, 1)) if page == READ else ((75, 22, 75), (0, 0, 0))
+    name = "read" if page == READ else "write"
     check.ok("%s coarse vertical grid at x = 204" % name,
              share(shot.column(204, 7, 255), coarse) >= 40)
     marks = shot.column(140, 7, 255)
@@ -258,8 +269,8 @@ def check_ram_chart(shot, page, back):
 def check_filter(page):
     """Seven presses bring the caption back; level "--" draws the measured curve, level 4 a
     smoothed one, so the plot differs."""
-    button = 1201 if page == 1 else 1301
-    name = "read" if page == 1 else "write"
+    button = F.ID_READ_FILTER if page == READ else F.ID_WRITE_FILTER
+    name = "read" if page == READ else "write"
     show(page)
     expected = ["фильтр 4", "фильтр 5", "фильтр 6", "фильтр --", "фильтр 1", "фильтр 2",
                 "фильтр 3", "фильтр 4"]
@@ -294,7 +305,7 @@ def main():
     if not check.ok("the main window appears", program.window):
         program.stop()
         return 1
-    read_press = PressDuring("ramBusy", 2, 2, 1, 1200)
+    read_press = PressDuring("ramBusy", 2, 2, READ, F.ID_READ_RESTART)
     phases = {}
     try:
         run(program, program.monitor, read_press, phases)
@@ -336,9 +347,10 @@ def run(program, monitor, read_press, phases):
 
     lag("the cache page's readouts after the first sweep")
     readouts = check_cache_readouts()
-    check_fill_search(monitor, first, read_start, readouts[130])
+    check_fill_search(monitor, first, read_start, readouts[FILL_MODE])
     check.eq("cache curves complete after the first sweep",
-             "dcache 160 icache 160", " ".join(probe_out("curves").split()[:4]))
+             "dcache %d icache %d" % (F.CACHE_POINTS, F.CACHE_POINTS),
+             " ".join(probe_out("curves").split()[:4]))
 
     monitor.since(read_start)
     write_start = monitor.wait(lambda f: f["ramBusy"] & 2, SWEEP_SECONDS, "the write pass starts")
@@ -385,25 +397,25 @@ def run(program, monitor, read_press, phases):
     check.ok("nothing runs or is asked for after the requested read pass",
              idle(monitor.flags()[-1][1]), monitor.flags()[-1])
     check_curves_complete("after the first cycle and the requested read pass")
-    check_cache_chart(screenshot("cache-after-cycle", 0), back)
-    check_ram_chart(screenshot("read-after-cycle", 1), 1, back)
-    check_stats(1, ["read"])
-    check_ram_chart(screenshot("write-after-cycle", 2), 2, back)
-    check_stats(2, ["write", "mmx"])
+    check_cache_chart(screenshot("cache-after-cycle", CACHE), back)
+    check_ram_chart(screenshot("read-after-cycle", READ), READ, back)
+    check_stats(READ, ["read"])
+    check_ram_chart(screenshot("write-after-cycle", WRITE), WRITE, back)
+    check_stats(WRITE, ["write", "mmx"])
     looks.check_looks(SHOTS, "default", monitor=monitor)
 
     lag("the read page's filter button")
-    check_filter(1)
+    check_filter(READ)
     lag("the write page's filter button")
-    check_filter(2)
+    check_filter(WRITE)
 
     # The cache restart runs the whole sweep again; a write restart pressed during it runs a
     # write pass after it.
     lag("the cache restart, and a write restart pressed during its sweep")
-    show(0)
-    write_press = PressDuring("cacheBusy", 255, 0, 2, 1300)
+    show(CACHE)
+    write_press = PressDuring("cacheBusy", 255, 0, WRITE, F.ID_WRITE_RESTART)
     monitor.since(monitor.latest())
-    press(0, 1100)
+    press(CACHE, F.ID_CACHE_RESTART)
     restart = monitor.wait(lambda f: f["cacheBusy"] > 0, 60, "the cache restart starts a sweep")
     if restart is None:
         write_press.cancel()
@@ -420,7 +432,8 @@ def run(program, monitor, read_press, phases):
     asked = monitor.first(lambda f: f["ramRestart"] & 2, restart)
     check.ok("the write restart came as a request while the sweep ran",
              asked is not None and asked <= ended, (asked, ended))
-    check_fill_search(monitor, restart, ended + 2000, probe("text", 0, 130)[1].rstrip("\n"))
+    check_fill_search(monitor, restart, ended + 2000,
+                      probe("text", CACHE, FILL_MODE)[1].rstrip("\n"))
     cleared = [v for (t, _, v) in monitor.events("curves") if t >= restart and
                re.match(r"dcache (\d+)", v) and int(re.match(r"dcache (\d+)", v).group(1)) < 20]
     check.ok("the repeated sweep started its curves afresh", cleared, "no early points seen")
@@ -441,15 +454,15 @@ def run(program, monitor, read_press, phases):
                  monitor.passes(1, write_again))
         check_curves_complete("after the requested write pass")
         lag("the write page after the requested write pass")
-        check_ram_chart(screenshot("write-after-restart", 2), 2, back)
-        check_stats(2, ["write", "mmx"])
+        check_ram_chart(screenshot("write-after-restart", WRITE), WRITE, back)
+        check_stats(WRITE, ["write", "mmx"])
 
     # The About page and its close button.
     lag("the About page's close button")
-    show(3)
-    check.ok("the close button is there", probe_out("text", 3, 1300) == "close",
-             probe_out("text", 3, 1300))
-    press(3, 1300)
+    show(ABOUT)
+    check.ok("the close button is there", probe_out("text", ABOUT, F.ID_ABOUT_CLOSE) == "close",
+             probe_out("text", ABOUT, F.ID_ABOUT_CLOSE))
+    press(ABOUT, F.ID_ABOUT_CLOSE)
     check.eq("the About page's close ends the process with exit code 0", 0,
              program.wait_exit(60))
 

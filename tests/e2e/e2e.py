@@ -17,6 +17,9 @@ TARGET = os.environ.get("TARGET_DIR", os.path.join(TOP, "build", "target"))
 EXE = os.path.join(TARGET, "vardelo.exe")
 PROBE = os.path.join(TARGET, "vardelo-probe.exe")
 WINE_RUN = os.path.join(TOP, "tools", "wine-run")
+sys.path.insert(0, os.path.join(TOP, "tools"))
+# The program's numbers (control ids, markers, curve layouts) and its caption, from its headers.
+from vardelo_facts import FACTS, caption  # noqa: E402
 
 
 def built_version(target=TARGET):
@@ -46,7 +49,7 @@ VERSION = built_version()
 if built_ia32_kind() and "VARDELO_IA32" not in os.environ:
     os.environ["VARDELO_IA32"] = built_ia32_kind()
 # The main window's caption, by which the probe and the X display find the program.
-CAPTION = "Memory benchmark v%s (alpha)" % VERSION
+CAPTION = caption(VERSION)
 
 # Generous bounds: emulated machines run Wine and the program far more slowly.
 WINDOW_SECONDS = int(os.environ.get("WINDOW_SECONDS", "240"))

@@ -8,10 +8,10 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import TARGET, VERSION, WINE_RUN, check  # noqa: E402
+from e2e import FACTS as F, TARGET, VERSION, WINE_RUN, check  # noqa: E402
 
 REPORT = os.path.join(TARGET, "vardelo-report.exe")
-NO_POINT = 0xFFFFFFFF
+NO_POINT = F.NO_POINT
 MIB = 1 << 20
 # The cache sweep and the fill search run whole; emulated machines take far longer.
 SECONDS = 1200
@@ -48,9 +48,10 @@ def check_processor(report):
 def check_cache(report):
     c = report["cache"]
     points = c["points"]
-    check.eq("cache points", 160, len(points))
-    check.ok("slots 160-163 unmeasured",
-             c["dataTail"] == [NO_POINT] * 4 and c["codeTail"] == [NO_POINT] * 4)
+    tail = F.CACHE_CURVE_ENTRIES - F.CACHE_POINTS
+    check.eq("cache points", F.CACHE_POINTS, len(points))
+    check.ok("slots after the points unmeasured",
+             c["dataTail"] == [NO_POINT] * tail and c["codeTail"] == [NO_POINT] * tail)
     check.eq("points with both speeds measured", [], bad(
         points, lambda pt: 0 < pt["dataKiBps"] < NO_POINT and 0 < pt["codeKiBps"] < NO_POINT))
     check.eq("points with their latency probed", [], bad(
@@ -60,35 +61,52 @@ def check_cache(report):
     check.ok("seconds of the latency probe", "latencyProbe" in report["seconds"])
     check.eq("first block sizes", [4608, 4608, 4608, 4864],
              [pt["blockBytes"] for pt in points[:4]])
-    check.eq("last block size", 4063232, points[159]["blockBytes"] if len(points) > 159 else None)
+    check.eq("last block size", 4063232, points[-1]["blockBytes"] if points else None)
     mode = c["fillMode"]
     fields4 = [(mode >> s) & 15 for s in (0, 4, 8, 12)]
     check.ok("fillMode 0x%04X is an accepted code" % mode, mode != 0 and 8 not in fields4)
-    check.ok("readMode", c["readMode"] in (0, 1, 2, 3, 4), c["readMode"])
+    check.ok("readMode", c["readMode"] in range(F.READ_VARIANT_COUNT), c["readMode"])
     check.eq("readWidthBits for readMode %r" % c["readMode"], 32 << c["readMode"],
              c["readWidthBits"])
     check.ok("lineSize", c["lineSize"] in (4, 8, 16, 32, 64, 128, 256), c["lineSize"])
 
     f = c["fields"]
-    formats = {
-        "101": r"^ [ \d]{3}\dK $", "111": r"^ [ \d]{5}\d $", "114": r"^ [ \d]{4}\d $",
-        "104": r"^ [ \d]{4}\d+M $", "124": r"^[ \d]{2}\dbyts$", "130": r"^[ 0-9A-F]{8}$",
-        "139": r"^mode$",
-    }
-    for field, pattern in formats.items():
-        check.ok("field %s matches %s" % (field, pattern),
-                 field in f and re.match(pattern, f[field]), repr(f.get(field)))
-    check.ok("field 130 shows fillMode", "130" in f and int(f["130"], 16) == mode, f.get("130"))
-    check.ok("field 124 shows lineSize", "124" in f and int(f["124"][:3]) == c["lineSize"],
-             f.get("124"))
+    fill, label = str(F.FIELD_FILL_MODE), str(F.FIELD_FILL_LABEL)
+    check.ok("field %s shows fillMode" % fill, re.match(r"^[ 0-9A-F]{8}$", f.get(fill, "")) and
+             int(f[fill], 16) == mode, f.get(fill))
+    check.eq("field %s" % label, "mode", f.get(label))
+    check_figures(c)
+
+
+def check_figures(c):
+    """The derived figures as numbers, and the page fields that show them as those numbers."""
+    figures, f = c["figures"], c["fields"]
+    for key, fig in sorted(figures.items()):
+        check.ok("figure %s: a number and where it came from" % key, fig is None or (
+            len(fig) == 2 and isinstance(fig.get("source"), str) and
+            isinstance(next(v for k, v in fig.items() if k != "source"), int)), fig)
+    shown = (
+        ("dcache", "bytes", F.FIELD_DCACHE_SIZE, lambda n: " %4dK " % (n // 1024)),
+        ("dataSpeed", "kibps", F.FIELD_DCACHE_SPEED, lambda n: " %6d " % (n // 1024)),
+        ("ramSpeed", "kibps", F.FIELD_RAM_SPEED, lambda n: " %5d " % (n // 1024)),
+        ("installedMemory", "mib", F.FIELD_MEMORY_SIZE, lambda n: " %5dM " % n),
+        ("ramLine", "bytes", F.FIELD_RAM_LINE, lambda n: "%3dbyts" % n),
+    )
+    for key, unit, field, text in shown:
+        value = (figures.get(key) or {}).get(unit)
+        check.ok("figure %s set" % key, value is not None and value > 0, figures.get(key))
+        if value is not None:
+            check.eq("field %d shows figure %s" % (field, key), text(value), f.get(str(field)))
+    check.eq("the RAM line is the lineSize", c["lineSize"],
+             (figures.get("ramLine") or {}).get("bytes"))
 
 
 def memory_bytes(report):
     """The memory the program was told of: its installed-memory field (the total raised to a
     multiple of 8 MiB), else Linux's count (under an emulator Wine may report less), or 0."""
-    shown = report["cache"]["fields"].get("104", "").strip()
-    if re.fullmatch(r"\d+M", shown):
-        return int(shown[:-1]) * MIB
+    shown = report["cache"]["figures"].get("installedMemory")
+    if shown and shown.get("mib"):
+        return shown["mib"] * MIB
     try:
         with open("/proc/meminfo") as f:
             m = re.search(r"^MemTotal:\s+(\d+) kB", f.read(), re.M)
@@ -117,10 +135,20 @@ def check_ram(report):
     r = report["ram"]
     for kind in ("read", "write", "writeMmx"):
         curve = r[kind]["256"]
-        check.eq("%s curve entries" % kind, 324, len(curve))
-        check.ok("%s entries 0-319 measured" % kind, all(0 < v < NO_POINT for v in curve[:320]))
-        check.eq("%s entries 320-323 end the curve" % kind, [NO_POINT] * 4, curve[320:])
+        check.eq("%s curve entries" % kind, F.RAM_CURVE_ENTRIES, len(curve))
+        check.ok("%s points measured" % kind, all(0 < v < NO_POINT for v in curve[:F.RAM_POINTS]))
+        check.eq("%s entries after the points end the curve" % kind,
+                 [NO_POINT] * (F.RAM_CURVE_ENTRIES - F.RAM_POINTS), curve[F.RAM_POINTS:])
         check.eq("%s block 32 not measured" % kind, None, r[kind]["32"])
+        stats = r["stats"][kind]
+        check.eq("%s statistics of block 32 unset" % kind, None, stats["32"])
+        s = stats["256"]
+        check.ok("%s statistics of block 256: points, minimum <= average <= maximum" % kind,
+                 s["points"] == F.RAM_POINTS and
+                 s["minKiBps"] <= s["averageKiBps"] <= s["maxKiBps"] and
+                 s["linearKiBps"] == curve[F.RAM_LINEAR_ENTRY], s)
+        check.ok("%s combined figure" % kind, r["combinedMiBps"][kind] >= 0,
+                 r["combinedMiBps"][kind])
     check.ok("readMax is the read maximum", max(r["read"]["256"][:320]) <= r["readMax"])
     check.ok("writeMax starts from readMax", r["writeMax"] >= r["readMax"])
 

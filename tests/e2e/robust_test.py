@@ -27,6 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import (ANSWER_SECONDS, SEED, SWEEP_SECONDS, Program, built_ia32_kind, check,  # noqa: E402
                  lag, painted, probe, probe_out, proc_figures, show, test_area_rss, unix_pid,
                  wait_for)
+from e2e import FACTS as F  # noqa: E402
 
 LONG = os.environ.get("VARDELO_E2E_ROBUST", "short") == "long"
 CHAOS_SECONDS = int(os.environ.get("VARDELO_E2E_CHAOS_SECONDS", "600" if LONG else "60"))
@@ -154,7 +155,7 @@ def close_randomly(program, rng, when):
         # click lands on that page instead: show the About page again and click once more.
         for _ in range(5):
             probe("click-tab", 3)
-            probe("click", 3, 1300)
+            probe("click", F.PAGE_ABOUT, F.ID_ABOUT_CLOSE)
             if program.wait_exit(5) is not None:
                 break
     else:

@@ -26,12 +26,15 @@ if not os.environ.get("VARDELO_E2E_X"):
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import (CAPTION, EXE, PROBE, SWEEP_SECONDS, TARGET, Program, answered, check,  # noqa: E402
                  lag, painted, probe, probe_out, wait_for)
+from e2e import FACTS as F  # noqa: E402
 import looks  # noqa: E402
 
 SHOTS = os.path.join(TARGET, "e2e-window")
 FILTER_CAPTIONS = ["фильтр 4", "фильтр 5", "фильтр 6", "фильтр --", "фильтр 1", "фильтр 2",
                    "фильтр 3"]
 NAMES = ["cache", "read", "write", "about"]
+READ, WRITE = F.PAGE_READ, F.PAGE_WRITE
+READ_FILTER, WRITE_FILTER = F.ID_READ_FILTER, F.ID_WRITE_FILTER
 
 
 # ---- The window as the probe reads it --------------------------------------------------------
@@ -113,7 +116,7 @@ def shoot(name, page):
 
 
 def filter_caption(page):
-    return State().text(page, 1201 if page == 1 else 1301)
+    return State().text(page, READ_FILTER if page == READ else WRITE_FILTER)
 
 
 def next_caption(caption):
@@ -130,22 +133,23 @@ def advance_read_filter(how):
             state = show_tab(1)
         if state is None:
             return None
-        want = next_caption(state.text(1, 1201))
-        write_before = state.text(2, 1301)
+        want = next_caption(state.text(READ, READ_FILTER))
+        write_before = state.text(WRITE, WRITE_FILTER)
         how(state)
-        state = state_when(lambda s: s.text(1, 1201) == want or s.text(2, 1301) != write_before, 30)
-        if state.text(1, 1201) == want:
+        state = state_when(lambda s: s.text(READ, READ_FILTER) == want or
+                           s.text(WRITE, WRITE_FILTER) != write_before, 30)
+        if state.text(READ, READ_FILTER) == want:
             return want
-        if state.text(2, 1301) != write_before:
+        if state.text(WRITE, WRITE_FILTER) != write_before:
             check.note("a worker brought page %s up as the filter was pressed; pressing again" %
                        state.shown())
             continue
-        return state.text(1, 1201)
+        return state.text(READ, READ_FILTER)
     return None
 
 
 def click_filter(state):
-    x, y, _ = state.controls[(1, 1201)]
+    x, y, _ = state.controls[(READ, READ_FILTER)]
     x_click(x, y)
 
 
@@ -184,7 +188,7 @@ def default_locale():
         first_pages = wait_for(lambda: program.monitor.events("pages")[:1], 30)
         check.eq("only the cache page shown at start", "0",
                  first_pages[0][2] if first_pages else None)
-        check.eq("read filter at start", "фильтр 4", state.text(1, 1201))
+        check.eq("read filter at start", "фильтр 4", state.text(READ, READ_FILTER))
         shoot("default-cache", 0)
 
         for page in (1, 2, 3, 0):
@@ -220,7 +224,7 @@ def default_locale():
         lag("the About page's close button")
         state = show_tab(3)
         if check.ok("the About page shows", state is not None):
-            x, y, _ = state.controls[(3, 1300)]
+            x, y, _ = state.controls[(F.PAGE_ABOUT, F.ID_ABOUT_CLOSE)]
             x_click(x, y)
             expect_exit(program, "About page's close button")
     finally:
@@ -234,13 +238,14 @@ def russian_locale():
     if program is None:
         return
     try:
-        check.eq("cache restart button", "обновить", State().text(0, 1100))
+        check.eq("cache restart button", "обновить",
+                 State().text(F.PAGE_CACHE, F.ID_CACHE_RESTART))
         shoot("ru-cache", 0)
         for page in (1, 3, 0):
             lag("tab %d" % page)
             if check.ok("tab %d shows its page" % page, show_tab(page) is not None):
                 shoot("ru-" + NAMES[page], page)
-        check.eq("read filter", "фильтр 4", State().text(1, 1201))
+        check.eq("read filter", "фильтр 4", State().text(READ, READ_FILTER))
         # The looks of the RAM pages while the first cache sweep runs (a page whose pass has
         # begun is shot once it ends).
         looks.check_looks(SHOTS, "ru", pages=(1, 2), monitor=program.monitor)

@@ -24,8 +24,14 @@ const char* const ACTION_NAMES[ACTIONS] = {"tab-clicks",     "button-clicks", "e
 const int ACTION_WEIGHTS[ACTIONS] = {30, 30, 10, 6, 12, 12};
 
 // The buttons a person may press on each chart page; the identifiers each page reacts to.
-const std::vector<int> BUTTONS[4] = {{1100}, {1200, 1201}, {1300, 1301}, {}};
-const std::vector<int> KNOWN_IDS[4] = {{1100}, {1200, 1201}, {1300, 1301}, {1300, 1301, 1302}};
+using namespace vardelo;
+const std::vector<int> BUTTONS[PAGE_COUNT] = {
+    {ID_CACHE_RESTART}, {ID_READ_RESTART, ID_READ_FILTER}, {ID_WRITE_RESTART, ID_WRITE_FILTER}, {}};
+const std::vector<int> KNOWN_IDS[PAGE_COUNT] = {
+    {ID_CACHE_RESTART},
+    {ID_READ_RESTART, ID_READ_FILTER},
+    {ID_WRITE_RESTART, ID_WRITE_FILTER},
+    {ID_ABOUT_CLOSE, ID_ABOUT_HOME, ID_ABOUT_MAIL}};
 
 bool sendCommand(HWND to, WPARAM wParam) {
   DWORD_PTR result = 0;
@@ -75,7 +81,7 @@ int chaos(HWND main, double seconds, unsigned seed, double answerSeconds) {
     switch (action) {
       case CLICK_TAB: {
         POINT at;
-        if (tabCentre(main, pick(4), &at)) click(at);
+        if (tabCentre(main, pick(PAGE_COUNT), &at)) click(at);
         break;
       }
       case CLICK_BUTTON: {
@@ -87,18 +93,18 @@ int chaos(HWND main, double seconds, unsigned seed, double answerSeconds) {
         pressKeys(main, {VK_ESCAPE});
         break;
       case REALTIME:
-        sendCommand(main, 1501);
+        sendCommand(main, CMD_REALTIME);
         realtimeOn ^= 1;
         break;
       case STRAY_MAIN: {
         // An unknown identifier, or the priority command with a notification code.
-        WPARAM w = pick(2) ? 3 + pick(0xFFF0) : MAKEWPARAM(1501, 1 + pick(0xFFFE));
-        if (w == 1501 || w == 1011) w = 1500;
+        WPARAM w = pick(2) ? 3 + pick(0xFFF0) : MAKEWPARAM(CMD_REALTIME, 1 + pick(0xFFFE));
+        if (w == CMD_REALTIME || w == ID_TAB_CONTROL) w = CMD_REALTIME - 1;
         sendCommand(main, w);
         break;
       }
       case STRAY_PAGE: {
-        const int p = pick(4);
+        const int p = pick(PAGE_COUNT);
         const std::vector<int>& ids = KNOWN_IDS[p];
         WPARAM w;
         if (pick(2)) {
@@ -122,7 +128,7 @@ int chaos(HWND main, double seconds, unsigned seed, double answerSeconds) {
     }
     Sleep(20 + pick(230));
   }
-  if (realtimeOn && IsWindow(main)) sendCommand(main, 1501);  // leave it as it was
+  if (realtimeOn && IsWindow(main)) sendCommand(main, CMD_REALTIME);  // leave it as it was
 
   std::sort(trips.begin(), trips.end());
   const auto at = [&](double q) { return trips.empty() ? 0.0 : trips[static_cast<size_t>(q * (trips.size() - 1))]; };

@@ -25,7 +25,7 @@ std::string ramKind(const BenchReader& bench, std::size_t offset) {
   for (int b = 0; b < vardelo::RAM_BLOCK_KINDS; ++b) {
     bench.entries(offset + b * vardelo::RAM_CURVE_ENTRIES * 4, curve, vardelo::RAM_CURVE_ENTRIES);
     if (b) out += ' ';
-    out += curveCount(curve, 320, vardelo::RAM_CURVE_ENTRIES);
+    out += curveCount(curve, vardelo::RAM_POINTS, vardelo::RAM_CURVE_ENTRIES);
   }
   return out;
 }
@@ -42,9 +42,9 @@ double nowMs(const LARGE_INTEGER& start) {
 std::string curvesSummary(const BenchReader& bench) {
   std::uint32_t cache[vardelo::CACHE_CURVE_ENTRIES];
   bench.entries(offsetof(BenchState, dcacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
-  std::string out = "dcache " + curveCount(cache, 160, vardelo::CACHE_CURVE_ENTRIES);
+  std::string out = "dcache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
   bench.entries(offsetof(BenchState, icacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
-  out += " icache " + curveCount(cache, 160, vardelo::CACHE_CURVE_ENTRIES);
+  out += " icache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
   out += " read " + ramKind(bench, offsetof(BenchState, readCurves));
   out += " write " + ramKind(bench, offsetof(BenchState, writeCurves));
   out += " mmx " + ramKind(bench, offsetof(BenchState, writeMmxCurves));
@@ -85,8 +85,8 @@ int monitor(HWND main, double seconds, const char* stopFile) {
     const bool flagsChanged = report(0, "flags", flags, t);
     report(1, "tab", std::to_string(selectedTab(main)), t);
     report(2, "pages", visiblePages(main), t);
-    report(3, "text139", controlText(main, 0, 139), t);
-    report(4, "text130", controlText(main, 0, 130), t);
+    report(3, "text139", controlText(main, vardelo::PAGE_CACHE, vardelo::FIELD_FILL_LABEL), t);
+    report(4, "text130", controlText(main, vardelo::PAGE_CACHE, vardelo::FIELD_FILL_MODE), t);
     if (flagsChanged || t - lastCurvesAt >= 500) {
       if (report(5, "curves", curvesSummary(bench), t)) lastCurvesAt = t;
     }

@@ -15,15 +15,17 @@
 #include <vector>
 
 #include "core/bench_state.h"
-#include "vardelo_version.h"
+#include "core/constants.h"
+#include "core/pages.h"
+#include "ui/resources/caption.h"
 
 namespace probe {
 
-inline const wchar_t* const CAPTION = L"Memory benchmark v" VARDELO_VERSION L" (alpha)";
+inline const wchar_t* const CAPTION = L"" VARDELO_CAPTION;
 
 inline HWND mainWindow() { return FindWindowW(nullptr, CAPTION); }
 
-inline HWND tabControl(HWND main) { return GetDlgItem(main, 1011); }
+inline HWND tabControl(HWND main) { return GetDlgItem(main, vardelo::ID_TAB_CONTROL); }
 
 // The pages are child dialogs of the tab control, in creation (tab) order.
 inline HWND page(HWND main, int index) {
@@ -65,7 +67,7 @@ inline int selectedTab(HWND main) {
 // The visible pages as digits, "1" when only the read page shows.
 inline std::string visiblePages(HWND main) {
   std::string shown;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < static_cast<int>(vardelo::PAGE_COUNT); ++i) {
     if (IsWindowVisible(page(main, i))) shown += static_cast<char>('0' + i);
   }
   return shown;

@@ -83,7 +83,7 @@ std::string cycleState(HWND main) {
   const auto ramBusy = bench.byte(offsetof(BenchState, ramBusy));
   const auto ramRestart = bench.byte(offsetof(BenchState, ramRestart));
   const auto last = bench.read<std::uint32_t>(
-      offsetof(BenchState, writeMmxCurves) + (3 * vardelo::RAM_CURVE_ENTRIES + 319) * 4);
+      offsetof(BenchState, writeMmxCurves) + ((vardelo::RAM_BLOCK_KINDS - 1) * vardelo::RAM_CURVE_ENTRIES + vardelo::RAM_POINTS - 1) * 4);
   if (!bench.ok()) return "no copy of the program's state";
   if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
     return "done";
@@ -96,10 +96,11 @@ std::string cycleState(HWND main) {
 
 // Which page a page window is, by a control only it has.
 int pageIndex(HWND pageWindow) {
-  if (GetDlgItem(pageWindow, 1100)) return 0;
-  if (GetDlgItem(pageWindow, 1201)) return 1;
-  if (GetDlgItem(pageWindow, 399)) return 2;
-  if (GetDlgItem(pageWindow, 1302)) return 3;
+  using namespace vardelo;
+  if (GetDlgItem(pageWindow, ID_CACHE_RESTART)) return PAGE_CACHE;
+  if (GetDlgItem(pageWindow, ID_READ_FILTER)) return PAGE_READ;
+  if (GetDlgItem(pageWindow, WRITE_FIELDS_BASE + COMBINED_FIELD_OFFSET)) return PAGE_WRITE;
+  if (GetDlgItem(pageWindow, ID_ABOUT_MAIL)) return PAGE_ABOUT;
   return -1;
 }
 
