@@ -78,13 +78,4 @@ struct DisplayList {
             std::int32_t right = 0);
 };
 
-// One line per item, for test messages: "line (44,256)", "pen 1 dot 1 rgb(0,0,0)", ...
-// Bytes outside printable ASCII show as \xNN.
-std::string describe(const DrawItem& item);
-std::string describe(const DisplayList& list);
-
-// Empty when the lists are equal; otherwise the first item where they part, as
-// "item K: expected <item>, got <item>", with "(end)" past the shorter list.
-std::string listDifference(const DisplayList& got, const DisplayList& expected);
-
 }  // namespace vardelo

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/display_list_text.h"
+
 namespace vardelo {
 namespace {
 

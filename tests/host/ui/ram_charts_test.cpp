@@ -10,6 +10,7 @@
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/frame_rule.h"
 #include "tests/support/bench_reset.h"
+#include "tests/support/display_list_text.h"
 
 namespace vardelo {
 namespace {

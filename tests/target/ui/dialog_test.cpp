@@ -2,17 +2,20 @@
 // pages created from them and driven with the messages a person's clicks would send.
 //
 // The templates are read from vardelo.exe, which the build puts one folder above this program,
-// loaded as a data file. The main dialog is created modeless here, and the two hand-offs that
+// loaded as a data file, and compared with the resource script beside it. The main dialog is created modeless here, and the two hand-offs that
 // must not happen in a test (the end of the process, the shell) are replaced by recorders.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 #include "ui/main_dialog_logic.h"
 #include "ui/ui.h"
 #include "tests/support/bench_reset.h"
+#include "ui/resources/caption.h"
 #include "vardelo_version.h"
 
 namespace vardelo {
@@ -126,103 +130,139 @@ const u8* templateBytes(const wchar_t* name) {
   return static_cast<const u8*>(LockResource(LoadResource(resourceModule(), found)));
 }
 
-// ---- What the templates must hold ---------------------------------------------------------
+// ---- The resource script the templates are built from ------------------------------------
 
-constexpr u32 C = 0x50001001, Cd = 0x58001001, Ld = 0x58001000, A = 0x50020000;
-constexpr u32 R = 0x50031000, V = 0x50031001, P = 0x50010000, D = 0x50010001;
-constexpr u16 NONE = 0xFFFF;  // id -1
-const char16_t* const S = u"Static";
-const char16_t* const B = u"Button";
+// ui/resources/vardelo.rc, which the build copies beside vardelo.exe: the one place each
+// control's text, position and style is written. Its dialogs are read here with a reader of the
+// few statements it uses, so that a template the build mangled (a text in the wrong code page, a
+// style or a position lost) differs from the script.
+std::string resourceScript() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring script(path, n);
+  script.erase(script.find_last_of(L"\\/") + 1);
+  script += L"..\\vardelo.rc";
+  std::string text;
+  if (FILE* f = _wfopen(script.c_str(), L"rb")) {
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+      text.append(buffer, got);
+    std::fclose(f);
+  }
+  return text;
+}
 
-struct Expected {
-  const wchar_t* name;
-  u32 style;
-  i32 x, y, w, h;
-  u16string caption;
-  std::vector<Control> controls;
+u16string fromUtf8(const std::string& s) {
+  if (s.empty()) return u"";
+  std::wstring wide(s.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
+                                    static_cast<int>(s.size()), wide.data(),
+                                    static_cast<int>(wide.size()));
+  EXPECT_GT(n, 0) << "not UTF-8: " << s;
+  return u16string(reinterpret_cast<const char16_t*>(wide.data()), n > 0 ? n : 0);
+}
+
+// The arguments of a statement, split at commas outside quotes; comments dropped.
+std::vector<std::string> arguments(const std::string& line) {
+  std::vector<std::string> out(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (!quoted && c == '/' && i + 1 < line.size() && line[i + 1] == '/') break;
+    if (c == '"') quoted = !quoted;
+    if (!quoted && c == ',') {
+      out.emplace_back();
+    } else {
+      out.back() += c;
+    }
+  }
+  for (std::string& a : out) {
+    a.erase(0, a.find_first_not_of(" \t\r"));
+    a.erase(a.find_last_not_of(" \t\r") + 1);
+  }
+  return out;
+}
+
+// A text: quoted pieces and the version or caption macros, joined.
+u16string scriptText(const std::string& arg) {
+  std::string joined;
+  std::size_t i = 0;
+  while ((i = arg.find_first_not_of(' ', i)) != std::string::npos) {
+    if (arg[i] == '"') {
+      const std::size_t end = arg.find('"', i + 1);
+      joined += arg.substr(i + 1, end - i - 1);
+      i = end + 1;
+      continue;
+    }
+    const std::size_t end = std::min(arg.find(' ', i), arg.size());
+    const std::string name = arg.substr(i, end - i);
+    if (name == "VARDELO_VERSION") {
+      joined += VARDELO_VERSION;
+    } else if (name == "VARDELO_CAPTION") {
+      joined += VARDELO_CAPTION;
+    } else {
+      ADD_FAILURE() << "unknown name in a text: " << name;
+    }
+    i = end;
+  }
+  return fromUtf8(joined);
+}
+
+i32 scriptNumber(const std::string& arg) {
+  return static_cast<i32>(std::strtoll(arg.c_str(), nullptr, 0));
+}
+
+struct ScriptDialog {
+  std::string name;
+  Dialog dialog;
 };
 
-std::vector<Control> cachePage() {
-  return {
-      {NONE, S, u"4K     8K     16K    32K    64K    128K  256K   0.5M    1M     2M    4M", 28,
-       160, 215, 9, A},
-      {1100, B, u"обновить", 206, 205, 40, 14, P},
-      {NONE, S, u"remark:        *  -  данные могут быть неточными", 206, 170, 40, 35, R},
-      {NONE, S, u"", 4, 170, 47, 10, C},
-      {NONE, S, u"I-cache", 51, 170, 30, 10, C},
-      {NONE, S, u"D-cache", 81, 170, 30, 10, C},
-      {NONE, S, u"L2", 111, 170, 32, 10, C},
-      {NONE, S, u"L3", 143, 170, 30, 10, Cd},
-      {NONE, S, u"RAM", 173, 170, 30, 10, C},
-      {NONE, S, u"размер", 4, 180, 47, 10, C},
-      {100, S, u"", 51, 180, 27, 10, C},
-      {NONE, S, u"+", 78, 180, 8, 10, C},
-      {101, S, u"", 85, 180, 26, 10, C},
-      {102, S, u"", 111, 180, 32, 10, C},
-      {103, S, u"", 143, 180, 30, 10, Cd},
-      {104, S, u"", 173, 180, 30, 10, C},
-      {NONE, S, u"speed (Mb/s)", 4, 190, 47, 10, C},
-      {110, S, u"", 51, 190, 30, 10, C},
-      {111, S, u"", 81, 190, 30, 10, C},
-      {112, S, u"", 111, 190, 32, 10, C},
-      {113, S, u"", 143, 190, 30, 10, Cd},
-      {114, S, u"", 173, 190, 30, 10, C},
-      {NONE, S, u"блок доступа", 4, 200, 47, 10, C},
-      {NONE, S, u"-", 51, 200, 60, 10, C},
-      {122, S, u"", 111, 200, 32, 10, C},
-      {123, S, u"", 143, 200, 30, 10, Cd},
-      {124, S, u"", 173, 200, 30, 10, C},
-      {139, S, u"mode", 4, 210, 47, 10, Cd},
-      {130, S, u"", 51, 210, 30, 10, Ld},
-      {131, S, u"", 81, 210, 30, 10, C},
-      {132, S, u"", 111, 210, 32, 10, C},
-      {133, S, u"", 143, 210, 30, 10, Cd},
-      {134, S, u"", 173, 210, 30, 10, C},
-  };
-}
-
-// The read and write pages differ in the first header cell and in ids, 100 apart.
-std::vector<Control> ramPage(u16 base, const char16_t* headerCell) {
-  std::vector<Control> c = {
-      {NONE, S, u"-3Kb  -2Kb   -1Kb     0      1Kb     2Kb    3Kb    4Kb     5Kb    6Kb    7K",
-       28, 160, 217, 9, A},
-      {static_cast<u16>(base + 1001), B, u"фильтр 4", 206, 190, 40, 14, P},
-      {static_cast<u16>(base + 1000), B, u"обновить", 206, 205, 40, 14, P},
-      {NONE, S, headerCell, 4, 170, 47, 10, C},
-      {NONE, S, u"мин.", 51, 170, 30, 10, C},
-      {NONE, S, u"макс.", 81, 170, 30, 10, C},
-      {NONE, S, u"средняя", 111, 170, 32, 10, C},
-      {NONE, S, u"линейн.", 143, 170, 30, 10, C},
-      {NONE, S, u"эффект.", 173, 170, 30, 10, C},
-      {NONE, S, u"Результат:", 206, 170, 40, 10, C},
-      {static_cast<u16>(base + 99), S, u"", 206, 180, 40, 10, C},
-  };
-  const char16_t* rows[4] = {u"32 байта", u"64 байта", u"128 байт", u"256 байт"};
-  const i32 xs[5] = {51, 81, 111, 143, 173}, ws[5] = {30, 30, 32, 30, 30};
-  for (i32 row = 0; row < 4; ++row) {
-    const i32 y = 180 + 10 * row;
-    c.push_back({NONE, S, rows[row], 4, y, 47, 10, C});
-    for (i32 col = 0; col < 5; ++col)
-      c.push_back({static_cast<u16>(base + 10 * row + col), S, u"", xs[col], y, ws[col], 10, C});
+std::vector<ScriptDialog> scriptDialogs() {
+  std::vector<ScriptDialog> dialogs;
+  std::istringstream in(resourceScript());
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first, second;
+    words >> first >> second;
+    if (second == "DIALOG") {
+      std::string rest;
+      std::getline(words, rest);
+      const std::vector<std::string> a = arguments(rest);
+      Dialog d{};
+      if (a.size() == 4) {
+        d.x = scriptNumber(a[0]), d.y = scriptNumber(a[1]);
+        d.w = scriptNumber(a[2]), d.h = scriptNumber(a[3]);
+      }
+      dialogs.push_back({first, d});
+      continue;
+    }
+    if (dialogs.empty()) continue;
+    Dialog& d = dialogs.back().dialog;
+    const std::string rest = line.substr(std::min(line.find(first) + first.size(), line.size()));
+    const std::vector<std::string> a = arguments(rest);
+    if (first == "STYLE") {
+      d.style = static_cast<u32>(scriptNumber(a[0]));
+    } else if (first == "CAPTION") {
+      d.caption = scriptText(a[0]);
+    } else if (first == "FONT" && a.size() == 2) {
+      d.pointSize = static_cast<u16>(scriptNumber(a[0]));
+      d.face = scriptText(a[1]);
+    } else if (first == "CONTROL") {
+      EXPECT_EQ(a.size(), 8u) << line;
+      if (a.size() != 8) continue;
+      d.controls.push_back({static_cast<u16>(scriptNumber(a[1])), scriptText(a[2]),
+                            scriptText(a[0]), scriptNumber(a[4]), scriptNumber(a[5]),
+                            scriptNumber(a[6]), scriptNumber(a[7]),
+                            static_cast<u32>(scriptNumber(a[3]))});
+    } else if (!first.empty() && first != "BEGIN" && first != "END" && first.rfind("//", 0) != 0) {
+      ADD_FAILURE() << "a statement this reader does not know: " << line;
+    }
   }
-  return c;
+  return dialogs;
 }
 
-std::vector<Expected> expectedTemplates() {
-  return {
-      {L"IDD_DIALOG1", 0x80CA00C0, 52, 24, 263, 244,
-       u"Memory benchmark v" VARDELO_VERSION " (alpha)",
-       {{1011, u"SysTabControl32", u"", 3, 0, 257, 242, 0x50000000}}},
-      {L"IDD_CHILD1", 0x52000040, 3, 17, 250, 223, u"", cachePage()},
-      {L"IDD_CHILD2", 0x42000040, 3, 17, 250, 223, u"", ramPage(200, u"чтение(Mb/s)")},
-      {L"IDD_CHILD3", 0x42000040, 3, 17, 250, 223, u"", ramPage(300, u"запись(Mb/s)")},
-      {L"IDD_CHILD4", 0x42000040, 19, 18, 223, 152, u"",
-       {{NONE, S, u"Vardelo version " VARDELO_VERSION " alpha", 7, 14, 208, 10, V},
-        {1301, B, u"page: vardelo.example.org", 8, 126, 89, 14, D},
-        {1302, B, u"mail: vardelo@example.org", 99, 126, 90, 14, D},
-        {1300, B, u"close", 191, 126, 24, 14, D}}},
-  };
-}
+constexpr u16 NONE = 0xFFFF;  // id -1
+const char16_t* const B = u"Button";
 
 bool sameClass(const u16string& a, const u16string& b) {
   if (a.size() != b.size()) return false;
@@ -252,13 +292,22 @@ bool operator==(const Control& a, const Control& b) {
          a.y == b.y && a.w == b.w && a.h == b.h && a.style == b.style;
 }
 
-TEST(DialogTemplates, EveryDialogAndControlAsLaidOut) {
+// The templates in vardelo.exe hold what the resource script says, texts, positions and styles
+// alike, in plain templates with the face and size the layouts are made for.
+TEST(DialogTemplates, EveryDialogAndControlAsInTheResourceScript) {
   ASSERT_NE(resourceModule(), nullptr) << "vardelo.exe not found beside the tests folder";
-  for (const Expected& e : expectedTemplates()) {
-    const std::string name = narrow(toU16(e.name));
-    SCOPED_TRACE(name);
-    const u8* bytes = templateBytes(e.name);
-    ASSERT_NE(bytes, nullptr) << "no Russian-language dialog resource " << name;
+  const std::vector<ScriptDialog> script = scriptDialogs();
+  std::vector<std::string> names;
+  for (const ScriptDialog& s : script) names.push_back(s.name);
+  ASSERT_EQ(names, (std::vector<std::string>{"IDD_DIALOG1", "IDD_CHILD1", "IDD_CHILD2",
+                                             "IDD_CHILD3", "IDD_CHILD4"}));
+  EXPECT_EQ(narrow(script[0].dialog.caption), VARDELO_CAPTION);
+  for (const ScriptDialog& s : script) {
+    SCOPED_TRACE(s.name);
+    const Dialog& e = s.dialog;
+    const std::wstring name(s.name.begin(), s.name.end());
+    const u8* bytes = templateBytes(name.c_str());
+    ASSERT_NE(bytes, nullptr) << "no Russian-language dialog resource " << s.name;
     u32 first;
     std::memcpy(&first, bytes, 4);
     ASSERT_NE(first, 0xFFFF0001u) << "an extended template; a plain one is wanted";
@@ -388,49 +437,57 @@ TEST_F(MainDialog, CreatesTabsAndPagesOnlyTheCachePageVisible) {
   EXPECT_EQ(visiblePages(), 0b0001u);
   EXPECT_EQ(bench.curPage.load(), 0u);
   EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
-  EXPECT_EQ(narrow(text(dialog)), "Memory benchmark v" VARDELO_VERSION " (alpha)");
+  EXPECT_EQ(narrow(text(dialog)), VARDELO_CAPTION);
 }
 
-// Every number the code addresses a page's control by names a control of that page's template:
-// a number that drifted from the template would send its text nowhere.
+// Every number the code addresses a page's control by names a control of that page's template,
+// of the class the code treats it as: a number that drifted from the template would send its
+// text nowhere, or its clicks to nothing.
 TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
+  const char* const S = "Static";
   const struct {
     u32 page, id;
+    const char* cls;
   } named[] = {
-      {PAGE_CACHE, FIELD_ICACHE_SIZE},  {PAGE_CACHE, FIELD_DCACHE_SIZE},
-      {PAGE_CACHE, FIELD_L2_SIZE},      {PAGE_CACHE, FIELD_MEMORY_SIZE},
-      {PAGE_CACHE, FIELD_ICACHE_SPEED}, {PAGE_CACHE, FIELD_DCACHE_SPEED},
-      {PAGE_CACHE, FIELD_L2_SPEED},     {PAGE_CACHE, FIELD_RAM_SPEED},
-      {PAGE_CACHE, FIELD_L2_LINE},      {PAGE_CACHE, FIELD_RAM_LINE},
-      {PAGE_CACHE, FIELD_FILL_MODE},    {PAGE_CACHE, FIELD_FILL_LABEL},
-      {PAGE_CACHE, ID_CACHE_RESTART},   {PAGE_READ, ID_READ_RESTART},
-      {PAGE_READ, ID_READ_FILTER},      {PAGE_WRITE, ID_WRITE_RESTART},
-      {PAGE_WRITE, ID_WRITE_FILTER},    {PAGE_ABOUT, ID_ABOUT_CLOSE},
-      {PAGE_ABOUT, ID_ABOUT_HOME},      {PAGE_ABOUT, ID_ABOUT_MAIL},
+      {PAGE_CACHE, FIELD_ICACHE_SIZE, S},  {PAGE_CACHE, FIELD_DCACHE_SIZE, S},
+      {PAGE_CACHE, FIELD_L2_SIZE, S},      {PAGE_CACHE, FIELD_MEMORY_SIZE, S},
+      {PAGE_CACHE, FIELD_ICACHE_SPEED, S}, {PAGE_CACHE, FIELD_DCACHE_SPEED, S},
+      {PAGE_CACHE, FIELD_L2_SPEED, S},     {PAGE_CACHE, FIELD_RAM_SPEED, S},
+      {PAGE_CACHE, FIELD_L2_LINE, S},      {PAGE_CACHE, FIELD_RAM_LINE, S},
+      {PAGE_CACHE, FIELD_FILL_MODE, S},    {PAGE_CACHE, FIELD_FILL_LABEL, S},
+      {PAGE_CACHE, ID_CACHE_RESTART, "Button"}, {PAGE_READ, ID_READ_RESTART, "Button"},
+      {PAGE_READ, ID_READ_FILTER, "Button"},    {PAGE_WRITE, ID_WRITE_RESTART, "Button"},
+      {PAGE_WRITE, ID_WRITE_FILTER, "Button"},  {PAGE_ABOUT, ID_ABOUT_CLOSE, "Button"},
+      {PAGE_ABOUT, ID_ABOUT_HOME, "Button"},    {PAGE_ABOUT, ID_ABOUT_MAIL, "Button"},
+  };
+  auto classOf = [&](u32 p, u32 id) {
+    HWND control = GetDlgItem(page(p), static_cast<int>(id));
+    wchar_t cls[64] = L"(none)";
+    if (control != nullptr) GetClassNameW(control, cls, 64);
+    return narrow(toU16(cls));
   };
   for (const auto& n : named) {
-    EXPECT_NE(GetDlgItem(page(n.page), static_cast<int>(n.id)), nullptr)
-        << "page " << n.page << ", control " << n.id;
+    EXPECT_EQ(classOf(n.page, n.id), n.cls) << "page " << n.page << ", control " << n.id;
   }
+  EXPECT_EQ(GetDlgItem(page(PAGE_CACHE), static_cast<int>(ID_TAB_CONTROL)), nullptr);
   // The statistics: five columns per block size, and the combined figure.
   for (const u32 p : {PAGE_READ, PAGE_WRITE}) {
     const u32 base = p == PAGE_READ ? READ_FIELDS_BASE : WRITE_FIELDS_BASE;
     for (u32 id = base; id < base + 10 * RAM_BLOCK_KINDS; id += id % 10 == 4 ? 6 : 1) {
-      EXPECT_NE(GetDlgItem(page(p), static_cast<int>(id)), nullptr)
-          << "page " << p << ", field " << id;
+      EXPECT_EQ(classOf(p, id), S) << "page " << p << ", field " << id;
     }
-    EXPECT_NE(GetDlgItem(page(p), static_cast<int>(base + COMBINED_FIELD_OFFSET)), nullptr)
-        << "page " << p;
+    EXPECT_EQ(classOf(p, base + COMBINED_FIELD_OFFSET), S) << "page " << p;
   }
 }
 
 // The controls as created: in template order, with the class, id and text of the template. The
 // Cyrillic texts arrive intact only when the dialogs are created with the wide calls.
 TEST_F(MainDialog, PagesHoldTheTemplatesControls) {
-  const std::vector<Expected> expected = expectedTemplates();
+  const std::vector<ScriptDialog> script = scriptDialogs();
+  ASSERT_EQ(script.size(), PAGE_COUNT + 1);
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
     SCOPED_TRACE("page " + std::to_string(i));
-    const std::vector<Control>& controls = expected[i + 1].controls;
+    const std::vector<Control>& controls = script[i + 1].dialog.controls;
     HWND child = GetWindow(page(i), GW_CHILD);
     for (std::size_t k = 0; k < controls.size(); ++k, child = GetWindow(child, GW_HWNDNEXT)) {
       ASSERT_NE(child, nullptr) << "control " << k << " missing";
