@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "core/constants.h"
+#include "core/figures.h"
 #include "core/pages.h"
 
 namespace vardelo {
@@ -124,6 +125,10 @@ struct BenchState {
   AtomicU32 writeMax{10240};
   AtomicU8 ramBusy{0};
   AtomicU8 ramRestart{0};
+  // The statistics of each RAM curve (by block index), as the RAM worker measures it.
+  SharedRamStats readStats[RAM_BLOCK_KINDS]{};
+  SharedRamStats writeStats[RAM_BLOCK_KINDS]{};
+  SharedRamStats writeMmxStats[RAM_BLOCK_KINDS]{};
 
   // Refresh protocol: change counters and marks.
   AtomicU32 cacheDirty{0};
@@ -142,10 +147,8 @@ struct BenchState {
   AtomicU8 readRedraw{0};
   AtomicU8 writeRedraw{0};
 
-  // Cache-curve analysis.
-  AtomicU32 l1Size{0};
-  AtomicU32 l2Speed{0};
-  AtomicU32 l2ProbeSize{L2_PROBE_SIZE_UNSET};
+  // The figures derived from the curves, as numbers; the cache worker writes them.
+  SharedCacheFigures cacheFigures{};
 
   // Wide loads and the latency probe (cache worker).
   AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
@@ -153,9 +156,6 @@ struct BenchState {
   // Dependent-load latency per point of the cache curves (block sizes as dcacheCurve), in 1/256
   // counter ticks per load; NO_POINT where not measured. Cleared at the start of each sweep.
   CacheCurve latencyCurve{};
-  // Which curve showed the L1 and the L2 edge: 0 none, 1 read speed, 2 load latency.
-  AtomicU8 l1EdgeSource{0};
-  AtomicU8 l2EdgeSource{0};
 
   // Caches and the span of the test area the RAM walks use. Set at start-up before the threads
   // exist; ramSpanOffset and ramReadSpeed are then written by whichever sweep holds the right to

@@ -1,7 +1,8 @@
 // vardelo-report.exe: the console companion. Runs the program's own start-up (processor check,
 // calibration, identification, test buffer) and its real cache sweep worker without a window,
-// drives the cache-curve analysis as the chart's painter would, then runs the RAM read and write
-// passes, and prints what they found as JSON on stdout. Progress and warnings go to stderr.
+// then runs the RAM read and write passes, and prints what they found as JSON on stdout: the
+// curves, the figures the workers derived as numbers, and the texts the pages would show.
+// Progress and warnings go to stderr.
 //
 //   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
 //                      [--blocks=32,64,128,256] [--help]
@@ -11,11 +12,10 @@
 //   --passes    which RAM passes to run (default both)
 //   --blocks    which block sizes the RAM passes measure; the others are left at 0 (quick runs)
 //   --help      the usage on stdout, exit code 0; a bad option gives it on stderr and exit code 2
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "core/bench_state.h"
@@ -30,8 +30,8 @@
 #include "report/report_sections.h"
 #include "report/size_agreement.h"
 #include "startup/startup.h"
+#include "ui/cache_fields.h"
 #include "vardelo_version.h"
-#include "workers/cache_analysis.h"
 #include "workers/cache_worker.h"
 #include "workers/ram_worker.h"
 #include "workers/refresh.h"
@@ -42,8 +42,9 @@ namespace {
 
 ReportOptions options;
 
-// The texts the pages would show, by page and field. The cache worker and the analysis on this
-// thread both write them, so they live behind the store's lock.
+// The texts the cache worker sets on its page (the fill code and the search's progress), by page
+// and field. The worker writes them while this thread reads them, so they live behind the
+// store's lock.
 PageTextStore pageTexts;
 
 // The page-text sink: stores the text, and shows the fill search's progress on stderr.
@@ -56,9 +57,17 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
   }
 }
 
+// The cache page's texts: the worker's own, and each figure as the page formats it.
+std::map<u32, std::string> cachePageTexts(const CacheFigures& figures) {
+  std::map<u32, std::string> fields = pageTexts.page(PAGE_CACHE);
+  const FieldUpdates shown = cacheFieldTexts(figures, bench.cpuClass.load());
+  for (int i = 0; i < shown.count; ++i) fields[shown.items[i].controlId] = shown.items[i].text;
+  return fields;
+}
+
 [[noreturn]] void printFatal(const char* text, unsigned exitCode) {
   std::fprintf(stderr, "vardelo-report: %s\n", text);
-  ExitProcess(exitCode);
+  platform::exitProcess(exitCode);
 }
 
 // Nobody sees a message box of a console program that a script runs: say it on stderr.
@@ -71,17 +80,15 @@ struct PhaseTimes {
   double data = 0, latency = 0, probesAndSearch = 0, code = 0, readPass = 0, writePass = 0;
 } phases;
 
-double secondsSince(u32 startMs) { return (GetTickCount() - startMs) / 1000.0; }
+double secondsSince(u32 startMs) { return (platform::millisecondsNow() - startMs) / 1000.0; }
 
-// Runs the real cache worker on its own thread and, like the cache chart's painter, runs the
-// analysis on this thread every 350 ms while the sweep grows.
+// Runs the real cache worker on its own thread and follows its progress every 350 ms.
 void runCacheSweep() {
   startCacheWorkerThread();
   u32 shown = 0;
-  const u32 started = GetTickCount();
+  const u32 started = platform::millisecondsNow();
   for (;;) {
-    Sleep(REFRESH_PERIOD_MS);
-    analyseCacheCurves();
+    platform::sleepMs(REFRESH_PERIOD_MS);
     const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
     const u32 latency = measuredPoints(bench.latencyCurve);
     if (data == CACHE_POINTS && phases.data == 0) phases.data = secondsSince(started);
@@ -97,7 +104,6 @@ void runCacheSweep() {
     }
     if (code == CACHE_POINTS && bench.cacheBusy.load() == 0) break;
   }
-  analyseCacheCurves();
   phases.code = secondsSince(started) - phases.data - phases.latency - phases.probesAndSearch;
   std::fprintf(stderr, "cache sweep done in %.1f s\n", secondsSince(started));
 }
@@ -125,10 +131,10 @@ void runRamPasses() {
   bench.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
                                          (options.writePass ? RAM_WRITE_BIT : 0)));
   if (!awaitRamTurn()) return;
-  u32 started = GetTickCount();
+  u32 started = platform::millisecondsNow();
   if (options.readPass) ramReadPass(ops);
   phases.readPass = secondsSince(started);
-  started = GetTickCount();
+  started = platform::millisecondsNow();
   if (options.writePass) ramWritePass(ops);
   phases.writePass = secondsSince(started);
   endRamPasses();
@@ -174,8 +180,10 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    writeCacheSection(json, pageTexts.page(PAGE_CACHE));
-    writeDerivedSizes(json, compareDerivedSizes(pageTexts.page(PAGE_CACHE), bench.caches));
+    const CacheFigures figures = bench.cacheFigures.load();
+    const std::map<u32, std::string> fields = cachePageTexts(figures);
+    writeCacheSection(json, figures, fields);
+    writeDerivedSizes(json, compareDerivedSizes(figures, fields, bench.caches));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();
@@ -199,4 +207,6 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace vardelo
 
-int main(int argc, char** argv) { ExitProcess(static_cast<UINT>(vardelo::run(argc, argv))); }
+int main(int argc, char** argv) {
+  vardelo::platform::exitProcess(static_cast<unsigned>(vardelo::run(argc, argv)));
+}

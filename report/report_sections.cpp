@@ -8,6 +8,7 @@
 #include "kernels/latency_probe.h"
 #include "workers/cache_analysis.h"
 #include "startup/cache_description.h"
+#include "ui/ram_charts.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -19,6 +20,55 @@ std::vector<std::uint64_t> entries(const std::atomic<u32> (&curve)[N], std::size
   std::vector<std::uint64_t> out;
   for (std::size_t i = from; i < to; ++i) out.push_back(curve[i].load());
   return out;
+}
+
+void writeFigure(JsonWriter& json, const char* name, const char* unit, const Figure& f) {
+  if (!f.isSet()) {
+    json.null(name);
+    return;
+  }
+  json.beginObject(name).value(unit, f.value).value("source", figureSourceName(f.source)).endObject();
+}
+
+// The name the report has always given the curve an edge came from.
+const char* edgeName(const Figure& f) {
+  switch (f.source) {
+    case FigureSource::Bandwidth: return "bandwidth";
+    case FigureSource::Latency: return "latency";
+    default: return "none";
+  }
+}
+
+void writeStatsSet(JsonWriter& json, const char* key, const SharedRamStats (&stats)[RAM_BLOCK_KINDS],
+                   const bool (&blocks)[RAM_BLOCK_KINDS]) {
+  json.beginObject(key);
+  for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
+    const std::string name = std::to_string(RAM_BLOCK_BYTES[b]);
+    const RamCurveStats s = stats[b].load();
+    if (!blocks[b] || s.points == 0) {
+      json.null(name);
+      continue;
+    }
+    json.beginObject(name)
+        .value("points", s.points)
+        .value("minKiBps", s.minKiBps)
+        .value("maxKiBps", s.maxKiBps)
+        .value("averageKiBps", s.averageKiBps);
+    if (s.linearKiBps == NO_POINT) {
+      json.null("linearKiBps").null("ratioPercent");
+    } else {
+      json.value("linearKiBps", s.linearKiBps).value("ratioPercent", ratioPercent(s));
+    }
+    json.endObject();
+  }
+  json.endObject();
+}
+
+// The combined figure of one kind, from the averages its page shows (MiB/s).
+u32 combinedOf(const SharedRamStats (&stats)[RAM_BLOCK_KINDS]) {
+  u32 averages[RAM_BLOCK_KINDS] = {};
+  for (int b = 0; b < RAM_BLOCK_KINDS; ++b) averages[b] = stats[b].load().averageKiBps / 1024;
+  return combinedFigure(averages);
 }
 
 void writeCurveSet(JsonWriter& json, const char* key, const RamCurveSet& curves,
@@ -50,18 +100,35 @@ u32 measuredPoints(const CacheCurve& curve) {
   return n;
 }
 
-void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields) {
+void writeFigures(JsonWriter& json, const CacheFigures& f) {
+  json.beginObject("figures");
+  writeFigure(json, "icache", "bytes", f.icacheSize);
+  writeFigure(json, "dcache", "bytes", f.dcacheSize);
+  writeFigure(json, "l2", "bytes", f.l2Size);
+  writeFigure(json, "l2Line", "bytes", f.l2Line);
+  writeFigure(json, "ramLine", "bytes", f.ramLine);
+  writeFigure(json, "dataSpeed", "kibps", f.dataSpeed);
+  writeFigure(json, "codeSpeed", "kibps", f.codeSpeed);
+  writeFigure(json, "l2Speed", "kibps", f.l2Speed);
+  writeFigure(json, "ramSpeed", "kibps", f.ramSpeed);
+  writeFigure(json, "installedMemory", "mib", f.installedMemory);
+  json.endObject();
+}
+
+void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
+                       const std::map<u32, std::string>& fields) {
+  const CacheLevels levels = levelsOf(figures);
   json.beginObject("cache")
       .value("readMode", u32{bench.readMode})
       .value("readWidthBits", readWidthBits(bench.readMode))
       .value("fillMode", u32{bench.fillMode})
       .value("lineSize", std::int64_t{bench.lineSize})
       .value("cacheMax", bench.cacheMax.load())
-      .value("l1Size", bench.l1Size.load())
-      .value("l2Speed", bench.l2Speed.load())
-      .value("l2ProbeSize", bench.l2ProbeSize.load())
-      .value("l1Source", edgeSourceName(static_cast<EdgeSource>(bench.l1EdgeSource.load())))
-      .value("l2Source", edgeSourceName(static_cast<EdgeSource>(bench.l2EdgeSource.load())));
+      .value("l1Size", levels.l1Size)
+      .value("l2Speed", levels.l2Speed)
+      .value("l2ProbeSize", levels.l2ProbeSize)
+      .value("l1Source", edgeName(figures.dcacheSize))
+      .value("l2Source", edgeName(figures.l2Size));
   json.beginArray("points");
   for (u32 i = 0; i < CACHE_POINTS; ++i) {
     json.beginObject()
@@ -80,6 +147,7 @@ void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& field
   json.beginObject("fields");
   for (const auto& [id, text] : fields) json.value(std::to_string(id), text);
   json.endObject();
+  writeFigures(json, figures);
   json.endObject();
 }
 
@@ -125,6 +193,20 @@ void writeRamSection(JsonWriter& json, bool read, bool write,
     writeCurveSet(json, "write", bench.writeCurves, blocks);
     writeCurveSet(json, "writeMmx", bench.writeMmxCurves, blocks);
   }
+  json.beginObject("stats");
+  if (read) writeStatsSet(json, "read", bench.readStats, blocks);
+  if (write) {
+    writeStatsSet(json, "write", bench.writeStats, blocks);
+    writeStatsSet(json, "writeMmx", bench.writeMmxStats, blocks);
+  }
+  json.endObject();
+  json.beginObject("combinedMiBps");
+  if (read) json.value("read", combinedOf(bench.readStats));
+  if (write) {
+    json.value("write", combinedOf(bench.writeStats));
+    json.value("writeMmx", combinedOf(bench.writeMmxStats));
+  }
+  json.endObject();
   json.endObject();
 }
 

@@ -1,10 +1,6 @@
 #include "report/size_agreement.h"
 
-#include <cctype>
-
 #include "startup/cache_description.h"
-#include "workers/cache_analysis.h"
-#include "workers/cache_figures.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -31,22 +27,14 @@ const CacheLevelInfo* findLevel(const CacheList& caches, u8 level, u8 type, u8 o
   return nullptr;
 }
 
+// A size as its field shows it, in whole KiB; 0 while unset or below 1 KiB (the field is then
+// left alone). A line figure is 0 until set.
+u32 sizeShown(const Figure& f) { return f.isSet() ? f.value / 1024 * 1024 : 0; }
+
 }  // namespace
 
-u32 bytesShown(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && !std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-  if (i == text.size()) return 0;
-  std::uint64_t n = 0;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && n < 0xFFFFFFFFu) {
-    n = n * 10 + static_cast<u32>(text[i++] - '0');
-  }
-  const char unit = i < text.size() ? text[i] : '\0';
-  if (unit == 'K' || unit == 'k') n *= 1024;
-  return n > 0xFFFFFFFFu ? 0 : static_cast<u32>(n);
-}
-
-std::vector<SizeAgreement> compareDerivedSizes(const std::map<u32, std::string>& fields,
+std::vector<SizeAgreement> compareDerivedSizes(const CacheFigures& figures,
+                                               const std::map<u32, std::string>& fields,
                                                const CacheList& caches) {
   const CacheLevelInfo* l1i = findLevel(caches, 1, CACHE_INSTRUCTION, CACHE_UNIFIED);
   const CacheLevelInfo* l1d = findLevel(caches, 1, CACHE_DATA, CACHE_UNIFIED);
@@ -55,21 +43,23 @@ std::vector<SizeAgreement> compareDerivedSizes(const std::map<u32, std::string>&
   struct Row {
     const char* name;
     u32 field;
+    u32 derived;
     u32 described;
     bool line;
   };
   const Row rows[] = {
-      {"icache", FIELD_ICACHE_SIZE, l1i ? l1i->sizeBytes : 0, false},
-      {"dcache", FIELD_DCACHE_SIZE, l1d ? l1d->sizeBytes : 0, false},
-      {"l2", FIELD_L2_SIZE, l2 ? l2->sizeBytes : 0, false},
-      {"l2Line", FIELD_L2_LINE, l2 ? l2->lineBytes : 0, true},
-      {"ramLine", FIELD_RAM_LINE, last ? last->lineBytes : 0, true},
+      {"icache", FIELD_ICACHE_SIZE, sizeShown(figures.icacheSize), l1i ? l1i->sizeBytes : 0, false},
+      {"dcache", FIELD_DCACHE_SIZE, sizeShown(figures.dcacheSize), l1d ? l1d->sizeBytes : 0, false},
+      {"l2", FIELD_L2_SIZE, sizeShown(figures.l2Size), l2 ? l2->sizeBytes : 0, false},
+      {"l2Line", FIELD_L2_LINE, figures.l2Line.value > 8 ? figures.l2Line.value : 0,
+       l2 ? l2->lineBytes : 0, true},
+      {"ramLine", FIELD_RAM_LINE, figures.ramLine.value, last ? last->lineBytes : 0, true},
   };
   std::vector<SizeAgreement> out;
   for (const Row& row : rows) {
     const auto it = fields.find(row.field);
     const std::string shown = it == fields.end() ? std::string{} : trimmed(it->second);
-    out.push_back({row.name, row.field, shown, bytesShown(shown), row.described,
+    out.push_back({row.name, row.field, shown, row.derived, row.described,
                    row.line ? row.described : roundedUpToPowerOfTwo(row.described)});
   }
   return out;

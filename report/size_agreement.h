@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/bench_state.h"
+#include "core/figures.h"
 #include "report/json_writer.h"
 
 namespace vardelo {
@@ -17,18 +18,15 @@ struct SizeAgreement {
   const char* name;     // "icache", "dcache", "l2", "l2Line", "ramLine"
   u32 field;            // the control that shows it
   std::string shown;    // its text as shown, blanks trimmed; empty when not derived
-  u32 derivedBytes;     // read from the text; 0 when it shows none
+  u32 derivedBytes;     // the figure the text shows; 0 when it shows none
   u32 describedBytes;   // from CPUID; 0 when no level describes it
   u32 expectedBytes;    // what the page would show for the described one; 0 when unknown
 };
 
-// The bytes a size or line text shows: " 512K " gives 524288, " 64byts*" 64, "  31k:4*" 31744;
-// 0 for "-", an empty text or one without a number.
-u32 bytesShown(const std::string& text);
-
-// The five derived sizes (I-cache, D-cache, L2, L2 line, RAM line) from the cache page's texts
-// by control number, each with what CPUID describes for it.
-std::vector<SizeAgreement> compareDerivedSizes(const std::map<u32, std::string>& fields,
+// The five derived sizes (I-cache, D-cache, L2, L2 line, RAM line) from the figures, with their
+// texts from the cache page's fields by control number, each with what CPUID describes for it.
+std::vector<SizeAgreement> compareDerivedSizes(const CacheFigures& figures,
+                                               const std::map<u32, std::string>& fields,
                                                const CacheList& caches);
 
 // "derivedSizes": one object per size with "agrees": true or false, null where either side is

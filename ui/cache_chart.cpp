@@ -1,5 +1,7 @@
 #include "ui/cache_chart.h"
 
+#include "platform/platform.h"
+#include "ui/cache_fields.h"
 #include "ui/chart_scale.h"
 #include "ui/frame_rule.h"
 
@@ -82,7 +84,8 @@ ChartPaint prepareCachePaint() {
 }
 
 void finishCachePaint() {
-  analyseCacheCurves();
+  platform::sendFieldUpdates(PAGE_CACHE, cacheFieldTexts(bench.cacheFigures.load(),
+                                                         bench.cpuClass.load(std::memory_order_relaxed)));
   endChartPaint(Chart::Cache);
 }
 

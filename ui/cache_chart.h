@@ -2,13 +2,14 @@
 // a two-line legend drawn after the curves on every paint.
 //
 // A paint is split so that everything but the drawing surface runs on the host: the snapshot of
-// the shared state, the display list, the stored scale, and the closing (the analysis that fills
-// the page's figures, then the end of the paint's marks). The window code only plays the list.
+// the shared state, the display list, the stored scale, and the closing (the texts of the
+// figures the cache worker derived, then the end of the paint's marks). The window code only
+// plays the list.
 #pragma once
 
 #include "core/bench_state.h"
 #include "ui/chart_scale.h"
-#include "workers/cache_analysis.h"
+#include "core/curve_copy.h"
 
 namespace vardelo {
 
@@ -33,8 +34,9 @@ ChartPaint buildCachePaint(const CacheChartSnapshot& snapshot);
 // Snapshot, drawing and stored scale of the paint about to run. User-interface thread.
 ChartPaint prepareCachePaint();
 
-// After the list is played: the analysis sets the page's figures, then the paint's marks are
-// cleared (with the 25 ms pause of a paint the refresh thread did not announce).
+// After the list is played: the page's figure fields show the figures as they stand, then the
+// paint's marks are cleared (with the 25 ms pause of a paint the refresh thread did not
+// announce).
 void finishCachePaint();
 
 }  // namespace vardelo

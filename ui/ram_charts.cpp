@@ -53,10 +53,6 @@ void addIfNonzero(FieldUpdates& fields, u32 id, const char* format, u32 value) {
   if (value != 0) fields.add(id, format, value);
 }
 
-void copyRamCurve(const RamCurve& from, RamCurveCopy& to) {
-  for (int i = 0; i < RAM_CURVE_ENTRIES; ++i) to[i] = from[i].load(std::memory_order_relaxed);
-}
-
 void drawMarkerAndLegend(DisplayList& list, Chart chart) {
   const PageLook& look = pageLook(chart);
   list.newPen(PEN, PenStyle::Dot, 1, look.markerPen);
@@ -90,7 +86,11 @@ RamChartSnapshot snapshotRamChart(Chart chart) {
   s.curveCount = write ? RAM_PAGE_CURVES : RAM_BLOCK_KINDS;
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
     copyRamCurve(write ? bench.writeCurves[b] : bench.readCurves[b], s.curves[b]);
-    if (write) copyRamCurve(bench.writeMmxCurves[b], s.curves[RAM_BLOCK_KINDS + b]);
+    s.stats[b] = (write ? bench.writeStats[b] : bench.readStats[b]).load();
+    if (write) {
+      copyRamCurve(bench.writeMmxCurves[b], s.curves[RAM_BLOCK_KINDS + b]);
+      s.stats[RAM_BLOCK_KINDS + b] = bench.writeMmxStats[b].load();
+    }
   }
   return s;
 }
@@ -130,39 +130,18 @@ u32 combinedFigure(const u32 (&a)[RAM_BLOCK_KINDS]) {
   return (13 * a[0] + 9 * a[1] + 6 * a[2] + 4 * a[3]) / 32;
 }
 
-void curveStats(Chart page, int block, const RamCurveCopy& curve, u32 (&averages)[RAM_BLOCK_KINDS],
-                FieldUpdates& fields) {
-  if (curve[0] == NO_POINT) return;
+void curveStats(Chart page, int block, const RamCurveStats& stats,
+                u32 (&averages)[RAM_BLOCK_KINDS], FieldUpdates& fields) {
+  if (stats.points == 0) return;
   const u32 base = pageLook(page).fieldsBase + 10 * static_cast<u32>(block);
-
-  // The sum runs in 64 bits: 320 speeds overflow 32 bits once their average passes about
-  // 13 GiB/s (13.4 million KiB/s), which today's memory reaches.
-  std::uint64_t sum = 0;
-  u32 lo = curve[0];
-  u32 hi = curve[0];
-  u32 n = 0;
-  while (n < RAM_POINTS && curve[n] != NO_POINT) {
-    const u32 v = curve[n];
-    sum += v;
-    if (v < lo) lo = v;                      // unsigned
-    if (asSigned(v) > asSigned(hi)) hi = v;  // signed
-    ++n;
+  addIfNonzero(fields, base + COL_MAX, SPEED_FORMAT, stats.maxKiBps / KIB);
+  addIfNonzero(fields, base + COL_MIN, SPEED_FORMAT, stats.minKiBps / KIB);
+  averages[block] = stats.averageKiBps / KIB;
+  addIfNonzero(fields, base + COL_AVERAGE, SPEED_FORMAT, stats.averageKiBps / KIB);
+  if (stats.linearKiBps != NO_POINT) {
+    addIfNonzero(fields, base + COL_LINEAR, SPEED_FORMAT, stats.linearKiBps / KIB);
   }
-  addIfNonzero(fields, base + COL_MAX, SPEED_FORMAT, hi / KIB);
-  addIfNonzero(fields, base + COL_MIN, SPEED_FORMAT, lo / KIB);
-
-  const u32 average = static_cast<u32>(sum / n);
-  averages[block] = average / KIB;
-  addIfNonzero(fields, base + COL_AVERAGE, SPEED_FORMAT, average / KIB);
-
-  const u32 linear = curve[RAM_LINEAR_ENTRY];
-  if (linear != NO_POINT) addIfNonzero(fields, base + COL_LINEAR, SPEED_FORMAT, linear / KIB);
-  if (linear != 0 && linear != NO_POINT) {
-    const std::uint64_t percent =
-        (static_cast<std::uint64_t>(average) * 100 + linear / 2) / linear;
-    addIfNonzero(fields, base + COL_RATIO, RATIO_FORMAT, static_cast<u32>(percent));
-  }
-
+  addIfNonzero(fields, base + COL_RATIO, RATIO_FORMAT, ratioPercent(stats));
   addIfNonzero(fields, pageLook(page).fieldsBase + COMBINED_FIELD_OFFSET, COMBINED_FORMAT,
                combinedFigure(averages));
 }
@@ -185,12 +164,13 @@ RamPaint buildRamPaint(const RamChartSnapshot& s, RamCurveCopy& smoothed) {
   for (int c = 0; c < s.curveCount; ++c) {
     const bool mmx = c >= RAM_BLOCK_KINDS;
     const int block = RAM_BLOCK_KINDS - 1 - c % RAM_BLOCK_KINDS;
-    const RamCurveCopy& curve = s.curves[mmx ? RAM_BLOCK_KINDS + block : block];
+    const int slot = mmx ? RAM_BLOCK_KINDS + block : block;
+    const RamCurveCopy& curve = s.curves[slot];
     list.newPen(PEN, mmx ? PenStyle::Dot : PenStyle::Solid, 1, BLOCK_COLORS[block]);
     drawRamCurve(list, scale, curve, s.filterLevel, s.maximum, smoothed);
     const bool statsDue = s.chart == Chart::Read || (s.paintCount % 2 == 1) != mmx;
     if (statsDue) {
-      curveStats(s.chart, block, curve, paint.averages, paint.fields[paint.fieldGroups++]);
+      curveStats(s.chart, block, s.stats[slot], paint.averages, paint.fields[paint.fieldGroups++]);
     }
     list.freePen(PEN);
   }

@@ -2,20 +2,19 @@
 // the gap axis, drawn from a smoothed copy, with a dotted marker at gap 0 and a legend; beside
 // the chart, per block size the minimum, maximum, average and linear speed and their ratio, and
 // one combined figure. The write page shows the plain and the MMX write curves, and its
-// statistics describe the two kinds on alternate paints.
+// statistics describe the two kinds on alternate paints. The statistics are the RAM worker's
+// (workers/ram_stats.h); the page formats them.
 //
 // As with the cache chart, everything but the drawing surface is platform-free: snapshot, display
 // list, statistics as field updates, and the closing of the paint.
 #pragma once
 
 #include "core/bench_state.h"
+#include "core/curve_copy.h"
 #include "core/text_format.h"
 #include "ui/chart_scale.h"
 
 namespace vardelo {
-
-// A private copy of one RAM curve.
-using RamCurveCopy = u32[RAM_CURVE_ENTRIES];
 
 // Curves a page draws at most: the write page's four plain and four MMX curves.
 inline constexpr int RAM_PAGE_CURVES = 2 * RAM_BLOCK_KINDS;
@@ -36,6 +35,7 @@ struct RamChartSnapshot {
   u32 averages[RAM_BLOCK_KINDS];  // stored by earlier paints, MiB/s
   int curveCount;                 // 4 read curves, or 4 plain then 4 MMX write curves
   RamCurveCopy curves[RAM_PAGE_CURVES];
+  RamCurveStats stats[RAM_PAGE_CURVES];  // as the RAM worker derived them, in the same order
 };
 RamChartSnapshot snapshotRamChart(Chart chart);
 
@@ -50,13 +50,13 @@ void smoothPass(RamCurveCopy& entries);
 void drawRamCurve(DisplayList& list, const ChartScale& scale, const RamCurveCopy& curve,
                   u8 level, u32 maximum, RamCurveCopy& smoothed);
 
-// The statistics of the measured `curve` of block index `block` on `page`: its fields (each only
-// when its number is nonzero), its average stored in `averages`, then the page's combined figure
-// from all four averages. Nothing at all for a curve that has not started. The fields are
+// The fields of the statistics `stats` of block index `block` on `page` (each only when its
+// number is nonzero), its average stored in `averages`, then the page's combined figure from all
+// four averages. Nothing at all for a curve that has not started. The fields are
 // READ_FIELDS_BASE or WRITE_FIELDS_BASE (core/pages.h) + 10 × block index + column, and base +
 // COMBINED_FIELD_OFFSET for the combined figure.
-void curveStats(Chart page, int block, const RamCurveCopy& curve, u32 (&averages)[RAM_BLOCK_KINDS],
-                FieldUpdates& fields);
+void curveStats(Chart page, int block, const RamCurveStats& stats,
+                u32 (&averages)[RAM_BLOCK_KINDS], FieldUpdates& fields);
 
 // The weighted speed of a page in MiB/s: 13, 9, 6 and 4 thirty-seconds of the averages of the
 // block sizes 32 to 256.

@@ -11,8 +11,6 @@ namespace {
 constexpr u32 L1_LATENCY_FIRST = 4;
 constexpr u32 L1_LATENCY_LAST = 12;
 constexpr u32 EDGE_SEARCH_FROM = 8;
-constexpr u32 EDGE_SEARCH_END = 136;
-constexpr u32 POINTS_PAST_EDGE = 10;
 constexpr u32 MAX_MEDIAN_ENTRIES = 9;
 // The last octave of the curve, 2 to 4 MiB: where the level behind the L2 shows.
 constexpr u32 NEXT_LEVEL_FIRST = CACHE_POINTS - 16;
@@ -80,25 +78,18 @@ u32 pointOfSize(u32 bytes) {
   return i;
 }
 
-bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& latency,
-                                  CacheLevels& levels) {
+bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels) {
   if (!latencyMeasured(latency)) return false;
   const u32 l1Latency = medianOf(latency, L1_LATENCY_FIRST, L1_LATENCY_LAST);
   const u32 limit = l1Latency + l1Latency / 2;
   const u32 edge = firstPointStayingAtOrAbove(latency, EDGE_SEARCH_FROM, EDGE_SEARCH_END, limit);
   if (edge == EDGE_SEARCH_END) return false;
-  const u32 j = edge + POINTS_PAST_EDGE;
-  if (static_cast<i32>(dcache[j]) < 0) return false;
-  // The same figures the read-speed rule takes from its edge (cache_analysis.cpp).
-  levels.l2Speed = (dcache[j - 1] + dcache[j] + dcache[j + 1] + dcache[j + 2]) / 4;
-  levels.l2ProbeSize = curvePointSize(j);
-  levels.l1Size = highestPowerOfTwoNotAbove(levels.l2ProbeSize);
-  return true;
+  return levelsPastEdge(dcache, edge, levels);
 }
 
 L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels) {
   const u32 probe = pointOfSize(levels.l2ProbeSize);
-  if (probe >= CACHE_POINTS) return {CACHE_POINTS, EdgeSource::None};
+  if (probe >= CACHE_POINTS) return {CACHE_POINTS, FigureSource::SweepEnd};
   // The next level's speed: the best of the last octave (an unmeasured point, all ones, leaves
   // no step to see).
   const u32 l2Speed = levels.l2Speed;
@@ -106,18 +97,18 @@ L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const Cache
   if (nextSpeed <= l2Speed - l2Speed / 4) {
     const u32 halfway = nextSpeed + (l2Speed - nextSpeed) / 2;
     const u32 byBandwidth = firstPointWhereMedianFallsTo(dcache, probe, CACHE_POINTS, halfway);
-    if (byBandwidth < CACHE_POINTS) return {byBandwidth, EdgeSource::Bandwidth};
+    if (byBandwidth < CACHE_POINTS) return {byBandwidth, FigureSource::Bandwidth};
   }
-  if (!latencyMeasured(latency)) return {CACHE_POINTS, EdgeSource::None};
+  if (!latencyMeasured(latency)) return {CACHE_POINTS, FigureSource::SweepEnd};
   // The L2's latency: the median of the probe point and two on each side. The next level's: the
   // lowest of the last octave, since interference only ever lengthens a load.
   const u32 l2Latency = medianAround(latency, probe);
   const u32 nextLatency = *std::min_element(latency + NEXT_LEVEL_FIRST, latency + CACHE_POINTS);
-  if (nextLatency < l2Latency + l2Latency / 2) return {CACHE_POINTS, EdgeSource::None};
+  if (nextLatency < l2Latency + l2Latency / 2) return {CACHE_POINTS, FigureSource::SweepEnd};
   const u32 halfway = l2Latency + (nextLatency - l2Latency) / 2;
   const u32 byLatency = firstPointWhereMedianReaches(latency, probe, CACHE_POINTS, halfway);
-  if (byLatency < CACHE_POINTS) return {byLatency, EdgeSource::Latency};
-  return {CACHE_POINTS, EdgeSource::None};
+  if (byLatency < CACHE_POINTS) return {byLatency, FigureSource::Latency};
+  return {CACHE_POINTS, FigureSource::SweepEnd};
 }
 
 }  // namespace vardelo

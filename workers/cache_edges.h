@@ -9,7 +9,7 @@
 // thresholds.
 //
 // Used when the latency curve is there (after the cache sweep's latency probe); without it the
-// classic rules of cache_analysis.h and cache_figures.h decide alone.
+// read-speed rules of cache_analysis.h and cache_figures.h decide alone.
 #pragma once
 
 #include "core/bench_state.h"
@@ -51,8 +51,7 @@ u32 pointOfSize(u32 bytes);
 // mean read speed there, l1Size the power of two not above the probe size) and returns true;
 // false, `levels` untouched, when the latency curve is incomplete, shows no such rise up to point
 // 135, or the data curve is unmeasured at the probe point.
-bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& latency,
-                                  CacheLevels& levels);
+bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels);
 
 // The L2 edge behind the levels, the first point from the L2 probe point on where the curve has
 // gone halfway from the L2's level to the next level's (the best of the last octave, 2 to 4 MiB):
@@ -60,7 +59,7 @@ bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& late
 //    fast as the L2 (the classic rule's own step);
 //  - else by latency, from the L2's (the median of the five points around the probe point) up,
 //    where the next level waits at least half as long again;
-//  - else point 160 (4 MiB) with EdgeSource::None.
+//  - else point 160 (4 MiB) with FigureSource::SweepEnd.
 //
 // Why halfway, and why this edge is not asked to hold like the L1's: the L2 is indexed with
 // address bits above the 4 KiB page, so where the system placed each page decides which pages
@@ -73,7 +72,7 @@ bool deriveCacheLevelsFromLatency(const CurveCopy& dcache, const CurveCopy& late
 // so its edge is sharp, and a rise before it is interference.)
 struct L2Edge {
   u32 point;
-  EdgeSource source;
+  FigureSource source;
 };
 L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels);
 

@@ -73,12 +73,6 @@ bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
   return l2ProbeSize != L2_PROBE_SIZE_UNSET && l1Size != 0;
 }
 
-LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
-  LevelsForFigures result{CACHE_LEVELS_UNSET, EdgeSource::None};
-  result.source = deriveLevels(dcache, latency, result.levels);
-  return result;
-}
-
 u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size) {
   if (l1Size == 0) return 0;
   // Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
@@ -103,17 +97,13 @@ u32 l2EdgeByThreshold(const CurveCopy& dcache, u32 l2Speed) {
 
 }  // namespace
 
-u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size) {
-  return l2SizeAtPointKiB(l2EdgeByThreshold(dcache, l2Speed), cpuClass, l1Size);
-}
-
 L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass,
                   const CacheLevels& levels) {
-  if (levels.l1Size == 0) return {0, EdgeSource::None};
+  if (levels.l1Size == 0) return {0, FigureSource::SweepEnd};
   if (!latencyMeasured(latency)) {
     const u32 p = l2EdgeByThreshold(dcache, levels.l2Speed);
     return {l2SizeAtPointKiB(p, cpuClass, levels.l1Size),
-            p < CACHE_POINTS ? EdgeSource::Bandwidth : EdgeSource::None};
+            p < CACHE_POINTS ? FigureSource::Bandwidth : FigureSource::SweepEnd};
   }
   const L2Edge edge = findL2Edge(dcache, latency, levels);
   return {l2SizeAtPointKiB(edge.point, cpuClass, levels.l1Size), edge.source};
@@ -123,26 +113,6 @@ u32 installedMemoryMiB(std::uint64_t totalBytes) {
   if (totalBytes == 0) return 0;  // the system did not say
   const std::uint64_t mib = totalBytes >> 20;
   return static_cast<u32>((mib + 8) & ~std::uint64_t{7});
-}
-
-FieldText l2LineText(u32 lineBytes) {
-  return lineBytes <= 8 ? fixedFieldText(FIELD_L2_LINE, "-")
-                        : fieldText(FIELD_L2_LINE, "%3lubyts*", lineBytes);
-}
-
-FieldText ramLineText(u32 lineBytes) {
-  return lineBytes == LINE_PROBE_FAILED ? fixedFieldText(FIELD_RAM_LINE, "-")
-                                        : fieldText(FIELD_RAM_LINE, "%3lubyts", lineBytes);
-}
-
-FieldText ramSpeedText(u32 speedKiBps) { return fieldText(FIELD_RAM_SPEED, " %5lu ", speedKiBps / 1024); }
-
-FieldText l2SizeText(u32 kib) { return fieldText(FIELD_L2_SIZE, " %4luK ", kib); }
-
-FieldText memoryText(u32 mib) {
-  // An unknown total shows nothing rather than a figure nobody measured.
-  if (mib == 0) return fixedFieldText(FIELD_MEMORY_SIZE, "");
-  return fieldText(FIELD_MEMORY_SIZE, " %5luM ", mib);
 }
 
 FieldText fillModeText(u32 fillMode) { return fieldText(FIELD_FILL_MODE, "%8lX", fillMode); }

@@ -1,12 +1,13 @@
 // The decisions behind the figures the cache sweep worker derives after its data sweep: the
-// read-variant choice, the line-size probe, the L2 size, the installed memory, and the page
-// texts that show them. The worker supplies the measurements; everything here is pure.
+// read-variant choice, the line-size probe, the L2 size and the installed memory. The worker
+// supplies the measurements; everything here is pure.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "core/bench_state.h"
+#include "core/figures.h"
 #include "core/pages.h"
 #include "core/text_format.h"
 #include "workers/cache_analysis.h"
@@ -50,31 +51,17 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
 // address would wrap) and the L2 size (which divides by l1Size) must not run before.
 bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size);
 
-// The values the worker's figures build on: the analysis run on the worker's own copy of the
-// finished curves (cache_analysis.h, deriveLevels), never the values a painter left, which may
-// come from a partial curve or an earlier sweep. Unusable (CACHE_LEVELS_UNSET) when the curves
-// do not show them.
-struct LevelsForFigures {
-  CacheLevels levels;
-  EdgeSource source;
-};
-LevelsForFigures cacheLevelsForFigures(const CurveCopy& dcache, const CurveCopy& latency);
-
-// The L2 size in KiB, a power of two: the first point from 8 on that falls to three quarters of
-// l2Speed, less l1Size on class 1 (whose L2 does not hold a copy of L1), rounded to a multiple of
-// l1Size and then to a power of two, switching up at four thirds. 0 when l1Size is 0.
-u32 l2SizeKiB(const CurveCopy& dcache, u8 cpuClass, u32 l2Speed, u32 l1Size);
-
 // The rounding of the L2 size from the point of its edge (160: 4 MiB), as above. The class-1
 // subtraction stops at zero (the figure is then 1), where unsigned arithmetic would wrap.
 u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size);
 
 // The L2 size as the worker shows it. With the latency curve measured, its edge is the one of
 // findL2Edge (cache_edges.h): a fall of the read speed that holds, else a rise of the latency
-// that holds; without it, the rule of l2SizeKiB. kib 0 when l1Size is 0.
+// that holds; without it, the first point from 8 on that falls to three quarters of l2Speed.
+// The point of the edge is then rounded by l2SizeAtPointKiB. kib 0 when l1Size is 0.
 struct L2Figure {
   u32 kib;
-  EdgeSource source;  // None: no edge up to 4 MiB, the size is computed from 4 MiB
+  FigureSource source;  // SweepEnd: no edge up to 4 MiB, the size is computed from 4 MiB
 };
 L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass,
                   const CacheLevels& levels);
@@ -84,13 +71,8 @@ L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass
 // 0 for a total of 0, which is what the platform gives when the memory status call fails.
 u32 installedMemoryMiB(std::uint64_t totalBytes);
 
-// --- Page texts -------------------------------------------------------------------------------
+// --- Fill code -------------------------------------------------------------------------------
 
-FieldText l2LineText(u32 lineBytes);   // 122: "-" for 8 bytes or less, else "%3lubyts*"
-FieldText ramLineText(u32 lineBytes);  // 124: "%3lubyts"; "-" when the probe failed
-FieldText ramSpeedText(u32 speedKiBps);  // 114: " %5lu " in MiB/s
-FieldText l2SizeText(u32 kib);         // 102: " %4luK "
-FieldText memoryText(u32 mib);         // 104: " %5luM ", empty for 0
 FieldText fillModeText(u32 fillMode);  // 130: "%8lX"
 
 }  // namespace vardelo

@@ -7,6 +7,7 @@
 #include "kernels/ram_loop.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
+#include "workers/cache_figures.h"
 #include "workers/cache_geometry.h"
 #include "workers/fill_progress.h"
 #include "workers/sweep_exclusion.h"
@@ -26,9 +27,22 @@ void clearCurves() {
   }
 }
 
-// Stores point i and counts the change; a new maximum (equality counts) rescales the chart.
+// The curve figures from the curves as they stand, over the figures derived so far.
+void publishCurveFigures() {
+  CurveCopy dcache, icache, latency;
+  copyCurve(bench.dcacheCurve, dcache);
+  copyCurve(bench.icacheCurve, icache);
+  copyCurve(bench.latencyCurve, latency);
+  bench.cacheFigures.store(deriveCacheFigures(dcache, icache, latency, bench.cpuClass.load(),
+                                              bench.ramReadSpeed.load(),
+                                              bench.cacheFigures.load()));
+}
+
+// Stores point i, derives the figures anew and counts the change; a new maximum (equality
+// counts) rescales the chart.
 void storePoint(CacheCurve& curve, u32 i, u32 speed) {
   curve[i].store(speed);
+  publishCurveFigures();
   bench.cacheDirty.fetch_add(1);
   if (speed >= bench.cacheMax.load()) {
     bench.cacheMax.store(speed);
@@ -44,9 +58,8 @@ void sweepCurve(const CacheOps& ops, u32 kind, CacheCurve& curve) {
 // The latency of each block size of the data curve: the lowest of LATENCY_PASSES passes over
 // all sizes, upwards and downwards in turn. Whatever else runs on the core (or on its
 // other hardware thread, sharing its caches) only ever lengthens a load, and it comes and goes:
-// passes in turns meet it at different sizes. The curve is not drawn, but one change is counted
-// at the end, so that the painter runs the analysis with it now rather than only once the code
-// sweep's points arrive, after the fill search.
+// passes in turns meet it at different sizes. The curve is not drawn; the figures are derived
+// with it at the end, and one change is counted so that the page shows them.
 void probeLatencies(const CacheOps& ops) {
   if (ops.latency == nullptr) return;
   for (u32 pass = 0; pass < LATENCY_PASSES; ++pass) {
@@ -56,6 +69,7 @@ void probeLatencies(const CacheOps& ops) {
       if (pass == 0 || latency < bench.latencyCurve[i].load()) bench.latencyCurve[i].store(latency);
     }
   }
+  publishCurveFigures();
   bench.cacheDirty.fetch_add(1);
 }
 
@@ -77,55 +91,47 @@ void chooseReadMode(const CacheOps& ops) {
   bench.cacheMax.store(choice.cacheMax);
 }
 
-// The values of the curve analysis the figures build on, derived here from the finished data
-// and latency curves: what a painter left may come from a partial curve or an earlier sweep, or
-// be missing if the cache page was not on view. They are published as the painter publishes
-// its own, so the page and the worker's figures agree.
-CacheLevels levelsForFigures(const CurveCopy& dcache, const CurveCopy& latency) {
-  const LevelsForFigures derived = cacheLevelsForFigures(dcache, latency);
-  if (derived.source != EdgeSource::None) {
-    bench.l1EdgeSource.store(static_cast<u8>(derived.source));
-    bench.l2Speed.store(derived.levels.l2Speed);
-    bench.l2ProbeSize.store(derived.levels.l2ProbeSize);
-    bench.l1Size.store(derived.levels.l1Size);
-  }
-  return derived.levels;
-}
-
 u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
   return probeLineSizeWith(lengthBytes, bench.cpuClass.load(), ops.linePass, platform::sleepMs);
 }
 
+// The figures measured after the data sweep: the line sizes, the main-memory speed from flushed
+// memory, the L2 size and the installed memory. They build on the L1 edge of the finished data
+// and latency curves, derived here afresh: figures of an earlier sweep must not stand in for
+// it. Without it neither the L2 line probe (its end would wrap) nor the L2 size (it divides by
+// l1Size) can run, and those figures keep their values.
 void deriveFigures(const CacheOps& ops) {
   CurveCopy dcache, latency;
   copyCurve(bench.dcacheCurve, dcache);
   copyCurve(bench.latencyCurve, latency);
-  const CacheLevels levels = levelsForFigures(dcache, latency);
+  CacheLevels levels = CACHE_LEVELS_UNSET;
+  findL1Edge(dcache, latency, levels);
   const bool usable = cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size);
-  // Without the analysis values neither the L2 line probe (its end would wrap) nor the L2 size
-  // (it divides by l1Size) can run; their fields keep their texts.
-  if (usable) sendField(l2LineText(probeLineSize(ops, levels.l2ProbeSize)));
+  const u8 cpuClass = bench.cpuClass.load();
+  CacheFigures f = bench.cacheFigures.load();
+  if (usable) {
+    f.l2Line = figure(probeLineSize(ops, levels.l2ProbeSize), FigureSource::LineProbe);
+  }
 
   // Main memory. Where the caches could hold the first 8 MiB, the probe and the speed use
   // flushed windows of the span instead. A probe that could not time its passes leaves
   // lineSize, which the RAM kernels use, as it was.
   const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
-  const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, bench.cpuClass.load(),
+  const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, cpuClass,
                                      cold ? ops.ramLinePass : ops.linePass, platform::sleepMs);
   if (line != LINE_PROBE_FAILED) bench.lineSize.store(static_cast<i32>(line));
-  sendField(ramLineText(line));
-  if (cold) {
-    const u32 speed = ops.mainMemoryRead();
-    bench.ramReadSpeed.store(speed);
-    if (speed / 1024 != 0) sendField(ramSpeedText(speed));
-  }
+  f.ramLine = figure(line, FigureSource::LineProbe);
+  if (cold) bench.ramReadSpeed.store(ops.mainMemoryRead());
 
   if (usable) {
-    const L2Figure l2 = l2Figure(dcache, latency, bench.cpuClass.load(), levels);
-    bench.l2EdgeSource.store(static_cast<u8>(l2.source));
-    sendField(l2SizeText(l2.kib));
+    const L2Figure l2 = l2Figure(dcache, latency, cpuClass, levels);
+    f.l2Size = figure(l2.kib * 1024, l2.source);
   }
-  sendField(memoryText(installedMemoryMiB(platform::totalPhysicalMemoryBytes())));
+  f.installedMemory =
+      figure(installedMemoryMiB(platform::totalPhysicalMemoryBytes()), FigureSource::System);
+  bench.cacheFigures.store(f);
+  publishCurveFigures();  // the main-memory speed, where it was measured just now
+  bench.cacheDirty.fetch_add(1);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "core/pages.h"
 #include "platform/platform.h"
+#include "workers/ram_stats.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
@@ -15,8 +16,10 @@ constexpr u32 SWEPT_BYTES = 10240;  // points per curve: 10240 / block
 constexpr int ENTRIES_PER_STORE = 8;
 
 void clearCurves(RamCurveSet& curves) {
-  for (RamCurve& curve : curves)
+  for (RamCurve& curve : curves) {
     for (AtomicU32& entry : curve) entry.store(NO_POINT, relaxed);
+    publishRamStats(curve);
+  }
 }
 
 // Block 32 measures gap 0 and the odd multiples of 32 only; a skipped entry keeps the value that
@@ -75,6 +78,7 @@ void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind k
     // measured, so the curve drawn mid-sweep runs on a little past the latest point.
     for (int e = entry; e < entry + ENTRIES_PER_STORE && e < RAM_CURVE_ENTRIES; ++e)
       curve[e].store(value, relaxed);
+    publishRamStats(curve);
 
     if (read) {
       bench.readDirty.fetch_add(1);

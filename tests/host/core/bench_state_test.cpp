@@ -15,7 +15,9 @@ TEST(BenchState, StartsWithTheValuesTheThreadsRelyOn) {
   BenchState s;
   EXPECT_EQ(s.cacheBusy.load(), 1);
   EXPECT_EQ(s.lineSize.load(), 32);
-  EXPECT_EQ(s.l2ProbeSize.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(s.cacheFigures.load().l2ProbeSize, 0xFFFFFFFFu);
+  EXPECT_FALSE(s.cacheFigures.load().dcacheSize.isSet());
+  EXPECT_EQ(s.readStats[0].load().points, 0u);
   EXPECT_EQ(s.readFilter.load(), 4);
   EXPECT_EQ(s.writeFilter.load(), 4);
   EXPECT_EQ(s.cacheMax.load(), 10240u);
@@ -40,7 +42,11 @@ TEST(BenchState, ResetBenchGivesEveryFieldItsStartValue) {
   static BenchState fresh;  // statically initialised, as the program's own record
   bench.hInstance = &fresh;
   bench.cacheBusy = 0;
-  bench.l2ProbeSize = 0;
+  CacheFigures figures;
+  figures.l2ProbeSize = 0;
+  figures.dcacheSize = figure(32768, FigureSource::Latency);
+  bench.cacheFigures.store(figures);
+  bench.writeMmxStats[3].store({1, 2, 3, 4, 5});
   bench.progressBar[5] = 'x';
   bench.readCurves[3][323] = 7;
   bench.caches.levels[7].sizeBytes = 1;
@@ -53,7 +59,7 @@ TEST(BenchState, ResetBenchGivesEveryFieldItsStartValue) {
 
   EXPECT_EQ(bench.hInstance.load(), nullptr);
   EXPECT_EQ(bench.cacheBusy.load(), 1);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 0xFFFFFFFFu);
+  EXPECT_EQ(bench.cacheFigures.load(), CacheFigures{});
   EXPECT_EQ(bench.progressBar[5], '|');
   EXPECT_EQ(bench.readCurves[3][323].load(), 0u);
   EXPECT_EQ(bench.filterLabel[31], 0);

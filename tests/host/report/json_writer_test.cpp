@@ -98,7 +98,7 @@ TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {
   }
   JsonWriter json;
   json.beginObject();
-  writeCacheSection(json, {{101, "   32K "}});
+  writeCacheSection(json, CacheFigures{}, {{101, "   32K "}});
   json.endObject();
   const std::string& t = json.text();
   EXPECT_NE(t.find("\"index\": 159,\n        \"blockBytes\": 4063232,\n        \"nominalBytes\": 4063232,"

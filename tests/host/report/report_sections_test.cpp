@@ -13,14 +13,15 @@ namespace {
 // point's load latency in 1/256 ticks and in picoseconds (or the unmeasured marker).
 TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
   bench.readMode = 3;
-  bench.l1EdgeSource = 2;
-  bench.l2EdgeSource = 0;
+  CacheFigures figures;
+  figures.dcacheSize = figure(32768, FigureSource::Latency);
+  figures.l2Size = figure(1 << 20, FigureSource::SweepEnd);
   bench.tscRate = 2441406;  // a 2.5 GHz counter
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.latencyCurve[i] = NO_POINT;
   bench.latencyCurve[159] = 256 * 10;  // ten ticks: 4 ns
   JsonWriter json;
   json.beginObject();
-  writeCacheSection(json, {});
+  writeCacheSection(json, figures, {});
   json.endObject();
   const std::string& t = json.text();
   for (const char* expected :

@@ -5,17 +5,6 @@
 namespace vardelo {
 namespace {
 
-TEST(SizeAgreement, BytesAreReadFromEveryShapeOfText) {
-  EXPECT_EQ(bytesShown(" 512K "), 512u * 1024);
-  EXPECT_EQ(bytesShown("  32K "), 32u * 1024);
-  EXPECT_EQ(bytesShown("  31k:4*"), 31u * 1024);  // unrounded, family 15
-  EXPECT_EQ(bytesShown(" 64byts*"), 64u);
-  EXPECT_EQ(bytesShown("128byts"), 128u);
-  EXPECT_EQ(bytesShown("-"), 0u);
-  EXPECT_EQ(bytesShown(""), 0u);
-  EXPECT_EQ(bytesShown("99999999999K"), 0u);  // no wrap into a small figure
-}
-
 CacheList zen3() {
   CacheList c{};
   c.source = CACHES_FROM_LEAF_8000001D;
@@ -34,7 +23,13 @@ TEST(SizeAgreement, EachDerivedSizeIsSetBesideItsLevel) {
   caches.levels[0].sizeBytes = 48 * 1024;  // a 48 KiB L1D shows as 64K
   const std::map<u32, std::string> fields{
       {100, "  16K "}, {101, "  64K "}, {102, " 512K "}, {122, "-"}, {124, "128byts"}};
-  const auto sizes = compareDerivedSizes(fields, caches);
+  CacheFigures figures;
+  figures.icacheSize = figure(16384, FigureSource::Bandwidth);
+  figures.dcacheSize = figure(65536, FigureSource::Latency);
+  figures.l2Size = figure(524288, FigureSource::Latency);
+  figures.l2Line = figure(8, FigureSource::LineProbe);  // shown as "-": no line
+  figures.ramLine = figure(128, FigureSource::LineProbe);
+  const auto sizes = compareDerivedSizes(figures, fields, caches);
   ASSERT_EQ(sizes.size(), 5u);
   EXPECT_STREQ(sizes[0].name, "icache");
   EXPECT_EQ(sizes[0].expectedBytes, 32768u);
@@ -67,9 +62,12 @@ TEST(SizeAgreement, EachDerivedSizeIsSetBesideItsLevel) {
 
 // An emulator that describes no caches, and a page whose sweep never ran: nothing to compare.
 TEST(SizeAgreement, UnknownOnEitherSideIsNull) {
-  const auto none = compareDerivedSizes({{101, "  32K "}}, CacheList{});
+  CacheFigures figures;
+  figures.dcacheSize = figure(32768, FigureSource::Bandwidth);
+  const auto none = compareDerivedSizes(figures, {{101, "  32K "}}, CacheList{});
   EXPECT_EQ(none[1].expectedBytes, 0u);
-  const auto unshown = compareDerivedSizes({}, zen3());
+  EXPECT_EQ(none[1].derivedBytes, 32768u);
+  const auto unshown = compareDerivedSizes(CacheFigures{}, {}, zen3());
   JsonWriter json;
   json.beginObject();
   writeDerivedSizes(json, none);

@@ -142,6 +142,9 @@ class CachePaint : public ::testing::Test {
     bench.cacheMax = 40960000;
     bench.cacheScale = chartScaleFor(10240);
     bench.faceColor = rgb(192, 192, 192);
+    CacheFigures figures;  // as the cache worker derived them from the curve
+    figures.dataSpeed = figure(40960000, FigureSource::Bandwidth);
+    bench.cacheFigures.store(figures);
   }
   void TearDown() override {
     fake::reset();
@@ -176,7 +179,7 @@ TEST_F(CachePaint, FrameRuleAndPause) {
     for (AtomicU8* m : {&bench.cacheTick, &bench.cacheNewMax, &bench.cacheRedraw,
                         &bench.cachePosted})
       EXPECT_EQ(m->load(), 0);
-    // The analysis ran: the data peak (40000 MiB/s) is on the page.
+    // The page shows the figures the worker derived: the data peak (40000 MiB/s).
     bool peakShown = false;
     for (const fake::PageText& t : fake::platformLog().texts)
       peakShown |= t.page == 0 && t.controlId == FIELD_DCACHE_SPEED && t.text == "  40000 ";

@@ -9,6 +9,7 @@
 #include "core/text_1251.h"
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/frame_rule.h"
+#include "workers/ram_stats.h"
 #include "tests/support/bench_reset.h"
 #include "tests/support/display_list_text.h"
 
@@ -180,7 +181,7 @@ TEST(RamCharts, CurveStatistics) {
     fillCurve(curve, c.measured, rising);
     u32 averages[RAM_BLOCK_KINDS] = {};
     FieldUpdates fields;
-    curveStats(Chart::Read, c.block, curve, averages, fields);
+    curveStats(Chart::Read, c.block, ramCurveStats(curve), averages, fields);
     EXPECT_EQ(describe(fields), c.fields) << c.name;
     EXPECT_EQ(averages[c.block], c.average) << c.name;
   }
@@ -213,7 +214,7 @@ TEST(RamCharts, StatisticsWriteOnlyNonzeroNumbers) {
     curve[97] = 2 * c.level - c.linear;
     u32 averages[RAM_BLOCK_KINDS] = {77, 66, 55, 44};
     FieldUpdates fields;
-    curveStats(Chart::Write, 0, curve, averages, fields);
+    curveStats(Chart::Write, 0, ramCurveStats(curve), averages, fields);
     EXPECT_EQ(describe(fields), c.fields) << c.name;
     EXPECT_EQ(averages[0], c.average) << c.name;
   }
@@ -224,7 +225,7 @@ TEST(RamCharts, UnstartedCurveHasNoStatistics) {
   setCurve(curve, {});
   u32 averages[RAM_BLOCK_KINDS] = {5000, 4000, 3000, 2000};
   FieldUpdates fields;
-  curveStats(Chart::Read, 2, curve, averages, fields);
+  curveStats(Chart::Read, 2, ramCurveStats(curve), averages, fields);
   EXPECT_EQ(fields.count, 0);
   EXPECT_EQ(averages[2], 3000u);
 }
@@ -235,7 +236,7 @@ TEST(RamCharts, SumOfFastCurveDoesNotWrap) {
   fillCurve(curve, RAM_POINTS, [](int) { return 20000000u; });
   u32 averages[RAM_BLOCK_KINDS] = {};
   FieldUpdates fields;
-  curveStats(Chart::Read, 0, curve, averages, fields);
+  curveStats(Chart::Read, 0, ramCurveStats(curve), averages, fields);
   EXPECT_EQ(averages[0], 19531u);
   EXPECT_EQ(describe(fields),
             "201:\" 19531 \" 200:\" 19531 \" 202:\" 19531 \" 203:\" 19531 \" 204:\"100%\" "
@@ -261,7 +262,7 @@ TEST(RamCharts, CombinedFigure) {
   fillCurve(curve, RAM_POINTS, [](int) { return 5000u * 1024; });
   u32 averages[RAM_BLOCK_KINDS] = {0, 4000, 3000, 2000};
   FieldUpdates fields;
-  curveStats(Chart::Read, 0, curve, averages, fields);
+  curveStats(Chart::Read, 0, ramCurveStats(curve), averages, fields);
   ASSERT_GT(fields.count, 0);
   EXPECT_STREQ(fields.items[fields.count - 1].text, " 3968MB/s");
 }
@@ -279,6 +280,7 @@ RamChartSnapshot snapshot(Chart chart, bool full, u32 paintCount) {
   for (int c = 0; c < s.curveCount; ++c) {
     // Curve c of block b: 2 points at (c + 1) MiB/s.
     setCurve(s.curves[c], {1024u * (c + 1), 1024u * (c + 1)});
+    s.stats[c] = ramCurveStats(s.curves[c]);
   }
   return s;
 }
@@ -396,6 +398,10 @@ class RamPaintRun : public ::testing::Test {
         bench.writeCurves[b][k] = measured ? 1024000u : NO_POINT;
         bench.writeMmxCurves[b][k] = measured ? 3072000u : NO_POINT;
       }
+      // The statistics the RAM worker derives as it stores the points.
+      publishRamStats(bench.readCurves[b]);
+      publishRamStats(bench.writeCurves[b]);
+      publishRamStats(bench.writeMmxCurves[b]);
     }
     bench.readMax = bench.writeMax = 3072000;
     bench.readScale = bench.writeScale = chartScaleFor(10240);

@@ -6,9 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "tests/host/fakes/platform_fake.h"
+#include "ui/cache_fields.h"
 #include "workers/cache_geometry.h"
-#include "tests/support/bench_reset.h"
 
 namespace vardelo {
 namespace {
@@ -52,6 +51,38 @@ std::string textOf(const FieldUpdates& fields, u32 id) {
 
 constexpr CacheLevels EARLIER{123456, 99999, 65536};  // values of some earlier run
 
+// The figures of an earlier run whose levels were `levels`.
+CacheFigures figuresWith(const CacheLevels& levels) {
+  CacheFigures f;
+  if (levels.l1Size == 0) return f;
+  f.dcacheSize = figure(levels.l1Size, FigureSource::Bandwidth);
+  f.l2Speed = figure(levels.l2Speed, FigureSource::Bandwidth);
+  f.l2ProbeSize = levels.l2ProbeSize;
+  return f;
+}
+
+// One derivation without a latency curve: the levels it leaves, and the texts of the figures it
+// changed (the page keeps the texts of the others).
+struct Analysis {
+  CacheLevels levels;
+  FieldUpdates fields;
+};
+Analysis analyse(const CurveCopy& d, const CurveCopy& i, u8 cpuClass, const CacheLevels& previous,
+                 u32 mainMemorySpeed = 0) {
+  CurveCopy noLatency;
+  clearCurveCopy(noLatency);
+  const CacheFigures before = figuresWith(previous);
+  const CacheFigures after = deriveCacheFigures(d, i, noLatency, cpuClass, mainMemorySpeed, before);
+  CacheFigures changed = after;
+  Figure CacheFigures::*all[] = {&CacheFigures::codeSpeed, &CacheFigures::dataSpeed,
+                                 &CacheFigures::icacheSize, &CacheFigures::dcacheSize,
+                                 &CacheFigures::l2Speed, &CacheFigures::ramSpeed};
+  for (auto member : all) {
+    if (after.*member == before.*member) changed.*member = Figure{};
+  }
+  return {levelsOf(after), cacheFieldTexts(changed, cpuClass)};
+}
+
 TEST(CacheAnalysis, L1SizeFromTheFirstSlowPoint) {
   const struct {
     u32 firstSlow;
@@ -69,7 +100,7 @@ TEST(CacheAnalysis, L1SizeFromTheFirstSlowPoint) {
   for (const auto& c : cases) {
     Curves curves;
     fillDataCurve(curves.d, c.firstSlow);
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
     const u32 l2Speed = (slowAt(c.j - 1) + slowAt(c.j) + slowAt(c.j + 1) + slowAt(c.j + 2)) / 4;
     EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(c.j)) << "first slow point " << c.firstSlow;
     EXPECT_EQ(a.levels.l1Size, c.l1Size) << "first slow point " << c.firstSlow;
@@ -90,7 +121,7 @@ TEST(CacheAnalysis, APointExactlyAtThreeQuartersOfEntry8IsSlow) {
     Curves curves;
     fillDataCurve(curves.d, 60);
     curves.d[49] = c.valueAt49;
-    EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize,
+    EXPECT_EQ(analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize,
               c.l2ProbeSize)
         << "entry 49 = " << c.valueAt49;
   }
@@ -100,7 +131,7 @@ TEST(CacheAnalysis, WithoutADropTheFiguresComeFromEntries145To148) {
   Curves curves;
   fillDataCurve(curves.d, CACHE_POINTS);
   for (u32 p = 140; p < CACHE_POINTS; ++p) curves.d[p] = FAST - 1000 * p;
-  const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+  const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
   const u32 expected = (curves.d[145] + curves.d[146] + curves.d[147] + curves.d[148]) / 4;
   EXPECT_EQ(a.levels.l2Speed, expected);
   EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(146));
@@ -112,7 +143,7 @@ TEST(CacheAnalysis, UnmeasuredEntry8MakesTheSearchRunToItsEnd) {
   // and the search ends at 136. With 146 unmeasured nothing is derived.
   Curves curves;
   fillDataCurve(curves.d, CACHE_POINTS, 8);
-  CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+  Analysis a = analyse(curves.d, curves.i, 0, EARLIER);
   EXPECT_EQ(a.levels.l2Speed, EARLIER.l2Speed);
   EXPECT_EQ(a.levels.l2ProbeSize, EARLIER.l2ProbeSize);
   EXPECT_EQ(a.levels.l1Size, EARLIER.l1Size);
@@ -123,7 +154,7 @@ TEST(CacheAnalysis, UnmeasuredEntry8MakesTheSearchRunToItsEnd) {
   // the negative threshold, so the figures come from 145..148.
   fillDataCurve(curves.d, 0);
   curves.d[8] = NO_POINT;
-  a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+  a = analyse(curves.d, curves.i, 0, EARLIER);
   EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(146));
 }
 
@@ -140,7 +171,7 @@ TEST(CacheAnalysis, NothingIsDerivedUntilTenPointsPastTheEdgeAreMeasured) {
   for (const auto& c : cases) {
     Curves curves;
     fillDataCurve(curves.d, 49, c.measuredEnd);
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, EARLIER);
+    const Analysis a = analyse(curves.d, curves.i, 0, EARLIER);
     const bool derived = a.levels.l2ProbeSize != EARLIER.l2ProbeSize;
     EXPECT_EQ(derived, c.derived) << "measured to " << c.measuredEnd;
     EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE) != "(none)", c.derived)
@@ -152,12 +183,12 @@ TEST(CacheAnalysis, NothingIsDerivedUntilTenPointsPastTheEdgeAreMeasured) {
     Curves curves;
     fillDataCurve(curves.d, 49, 41);
     curves.d[51] = slowAt(51);
-    EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, EARLIER).levels.l2ProbeSize, curvePointSize(51));
+    EXPECT_EQ(analyse(curves.d, curves.i, 0, EARLIER).levels.l2ProbeSize, curvePointSize(51));
   }
   // With 60 and 61 still unmeasured, each adds -1 to the 32-bit sum; the next run corrects it.
   Curves curves;
   fillDataCurve(curves.d, 49, 60);
-  EXPECT_EQ(analyseCurves(curves.d, curves.i, 0, EARLIER).levels.l2Speed,
+  EXPECT_EQ(analyse(curves.d, curves.i, 0, EARLIER).levels.l2Speed,
             (slowAt(58) + slowAt(59) - 2) / 4);
 }
 
@@ -176,7 +207,7 @@ TEST(CacheAnalysis, MainMemorySpeedNeedsEntry157AndANonzeroFigure) {
     Curves curves;
     fillDataCurve(curves.d, 49, c.measuredEnd);
     for (u32 p = 156; p < c.measuredEnd; ++p) curves.d[p] = c.ram;
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
     EXPECT_EQ(textOf(a.fields, FIELD_RAM_SPEED), c.field114)
         << "measured to " << c.measuredEnd << ", ram " << c.ram;
   }
@@ -198,7 +229,7 @@ TEST(CacheAnalysis, AMeasuredMainMemorySpeedIsTheRamFigure) {
     Curves curves;
     fillDataCurve(curves.d, 49, c.measuredEnd);
     for (u32 p = 156; p < c.measuredEnd; ++p) curves.d[p] = 2048000;
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET, c.mainMemory);
+    const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET, c.mainMemory);
     EXPECT_EQ(textOf(a.fields, FIELD_RAM_SPEED), c.field114)
         << "measured to " << c.measuredEnd << ", main memory " << c.mainMemory;
   }
@@ -219,7 +250,7 @@ TEST(CacheAnalysis, PeakSpeedsBelow1024LeaveTheirFields) {
     curves.d[20] = curves.i[30] = c.peak;
     // Entries past 95 are not searched for the peak.
     curves.d[96] = curves.i[96] = c.peak * 2;
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
     EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SPEED), c.text) << "peak " << c.peak;
     EXPECT_EQ(textOf(a.fields, FIELD_ICACHE_SPEED), c.text) << "peak " << c.peak;
   }
@@ -251,7 +282,7 @@ TEST(CacheAnalysis, CodeCacheSizeByProcessorClass) {
   for (const auto& c : cases) {
     Curves curves;
     if (c.measuredEnd > 0) fillCodeCurve(curves.i, c.lastHigh, c.measuredEnd);
-    const CacheAnalysis a = analyseCurves(curves.d, curves.i, c.cpuClass, CACHE_LEVELS_UNSET);
+    const Analysis a = analyse(curves.d, curves.i, c.cpuClass, CACHE_LEVELS_UNSET);
     EXPECT_EQ(textOf(a.fields, FIELD_ICACHE_SIZE), c.field100)
         << "last high point " << c.lastHigh << ", measured to " << c.measuredEnd << ", class "
         << int(c.cpuClass);
@@ -262,52 +293,11 @@ TEST(CacheAnalysis, FieldsComeInTheOrderOfTheSteps) {
   Curves curves;
   fillDataCurve(curves.d, 49);
   fillCodeCurve(curves.i, 47);
-  const CacheAnalysis a = analyseCurves(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+  const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
   // 112: mean of slowAt(58..61) = 10483712 KiB/s; 114: mean of slowAt(156..159) = 10885120 KiB/s.
   EXPECT_EQ(describe(a.fields),
             "111:\"  40000 \" 112:\"  10238 \" 101:\"   32K \" 114:\" 10630 \" "
             "110:\"  40000 \" 100:\"   32K \" ");
-}
-
-void storeInBench(const Curves& curves) {
-  for (int p = 0; p < CACHE_CURVE_ENTRIES; ++p) {
-    bench.dcacheCurve[p] = curves.d[p];
-    bench.icacheCurve[p] = curves.i[p];
-  }
-}
-
-TEST(CacheAnalysis, ThePainterEntryPublishesTheLevelsAndSendsTheTexts) {
-  Curves curves;
-  fillDataCurve(curves.d, 49);
-  fillCodeCurve(curves.i, 47);
-  storeInBench(curves);
-  bench.cpuClass = 2;
-  fake::reset();
-
-  analyseCacheCurves();
-
-  const CacheAnalysis expected = analyseCurves(curves.d, curves.i, 2, CACHE_LEVELS_UNSET);
-  EXPECT_EQ(bench.l2Speed.load(), expected.levels.l2Speed);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
-  EXPECT_EQ(bench.l1Size.load(), 32768u);
-  const auto& texts = fake::platformLog().texts;
-  ASSERT_EQ(texts.size(), static_cast<std::size_t>(expected.fields.count));
-  for (std::size_t k = 0; k < texts.size(); ++k) {
-    EXPECT_EQ(texts[k].page, 0u);
-    EXPECT_EQ(texts[k].controlId, expected.fields.items[k].controlId) << "update " << k;
-    EXPECT_EQ(texts[k].text, expected.fields.items[k].text) << "update " << k;
-  }
-
-  // An empty curve leaves the published values alone and writes nothing.
-  storeInBench(Curves{});
-  fake::reset();
-  analyseCacheCurves();
-  EXPECT_EQ(bench.l1Size.load(), 32768u);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
-  EXPECT_TRUE(fake::platformLog().texts.empty());
-
-  // Back to the start values for the tests that follow.
-  resetBench();
 }
 
 }  // namespace

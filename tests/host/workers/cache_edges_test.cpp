@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "workers/cache_figures.h"
+#include "ui/cache_fields.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -122,7 +123,7 @@ TEST(CacheEdges, L1LevelsFromTheLatencyRise) {
   };
   for (const auto& c : cases) {
     CacheLevels levels = CACHE_LEVELS_UNSET;
-    EXPECT_EQ(deriveCacheLevelsFromLatency(data.v, c.latency.v, levels), c.derived) << c.what;
+    EXPECT_EQ(l1EdgeByLatency(data.v, c.latency.v, levels), c.derived) << c.what;
     if (!c.derived) {
       EXPECT_EQ(levels.l2ProbeSize, CACHE_LEVELS_UNSET.l2ProbeSize) << c.what << ": untouched";
       continue;
@@ -135,7 +136,7 @@ TEST(CacheEdges, L1LevelsFromTheLatencyRise) {
   // The read curve must reach the probe point.
   Curve partial(49, 40960000, 10240000, {{59, NO_POINT}});
   CacheLevels levels = CACHE_LEVELS_UNSET;
-  EXPECT_FALSE(deriveCacheLevelsFromLatency(partial.v, Curve(49, 400, 1200).v, levels));
+  EXPECT_FALSE(l1EdgeByLatency(partial.v, Curve(49, 400, 1200).v, levels));
 }
 
 TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
@@ -148,29 +149,29 @@ TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
     Curve data;
     const Curve* latency;
     u32 point;
-    EdgeSource source;
+    FigureSource source;
   } cases[] = {
       {"a fall of the read speed", Curve(114, 1000000, 700000), &latencyRise, 114,
-       EdgeSource::Bandwidth},
+       FigureSource::Bandwidth},
       {"a fall before the probe point does not count",
-       Curve(114, 1000000, 700000, {{30, 100}, {58, 100}}), &latencyRise, 114, EdgeSource::Bandwidth},
+       Curve(114, 1000000, 700000, {{30, 100}, {58, 100}}), &latencyRise, 114, FigureSource::Bandwidth},
       {"a dip that recovers", Curve(160, 1000000, 0, {{90, 600000}, {91, 600000}}), &latencyRise,
-       118, EdgeSource::Latency},
-      {"no fall: the latency rise", Curve(160, 1000000, 0), &latencyRise, 118, EdgeSource::Latency},
-      {"no fall, no rise", Curve(160, 1000000, 0), &flatLatency, 160, EdgeSource::None},
-      {"no fall, latency not probed", Curve(160, 1000000, 0), &unprobed, 160, EdgeSource::None},
+       118, FigureSource::Latency},
+      {"no fall: the latency rise", Curve(160, 1000000, 0), &latencyRise, 118, FigureSource::Latency},
+      {"no fall, no rise", Curve(160, 1000000, 0), &flatLatency, 160, FigureSource::SweepEnd},
+      {"no fall, latency not probed", Curve(160, 1000000, 0), &unprobed, 160, FigureSource::SweepEnd},
       {"a fall, latency not probed", Curve(114, 1000000, 700000), &unprobed, 114,
-       EdgeSource::Bandwidth},
+       FigureSource::Bandwidth},
       {"a next level more than three quarters as fast: the latency decides",
-       Curve(114, 1000000, 760000), &latencyRise, 118, EdgeSource::Latency},
+       Curve(114, 1000000, 760000), &latencyRise, 118, FigureSource::Latency},
       {"a slow fall: halfway from 1000000 to 600000",
        Curve(120, 1000000, 600000,
              {{114, 900000}, {115, 850000}, {116, 800000}, {117, 750000}, {118, 700000},
               {119, 650000}}),
-       &latencyRise, 116, EdgeSource::Bandwidth},
+       &latencyRise, 116, FigureSource::Bandwidth},
       {"the best of the last octave is the next level's speed",
        Curve(114, 1000000, 500000, {{150, 740000}, {120, 600000}}), &latencyRise, 114,
-       EdgeSource::Bandwidth},
+       FigureSource::Bandwidth},
   };
   for (const auto& c : cases) {
     const L2Edge edge = findL2Edge(c.data.v, c.latency->v, levels);
@@ -201,7 +202,7 @@ TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
   }
   // Levels that were never derived lead nowhere.
   EXPECT_EQ(findL2Edge(Curve(114, 1000000, 700000).v, latencyRise.v, CACHE_LEVELS_UNSET).source,
-            EdgeSource::None);
+            FigureSource::SweepEnd);
 }
 
 // On curves of the shape the rules were first made for (clean steps), the latency-led analysis
@@ -218,20 +219,25 @@ TEST(CacheEdges, OldShapedCurvesGiveTheSameFiguresWithTheLatencyCurve) {
       Curve code(48, 30000000, 20000000);
       const std::string what = "L1 step " + std::to_string(l1Step) + ", L2 step " + std::to_string(l2Step);
       for (u8 cpuClass : {u8{0}, u8{1}, u8{2}}) {
-        const CacheAnalysis old = analyseCurves(withL2.v, code.v, cpuClass, CACHE_LEVELS_UNSET);
-        const CacheAnalysis now =
-            analyseCurves(withL2.v, code.v, latency.v, cpuClass, CACHE_LEVELS_UNSET);
-        EXPECT_EQ(now.l1Source, EdgeSource::Latency) << what;
-        EXPECT_EQ(now.levels.l1Size, old.levels.l1Size) << what;
-        EXPECT_EQ(now.levels.l2ProbeSize, old.levels.l2ProbeSize) << what;
-        EXPECT_EQ(now.levels.l2Speed, old.levels.l2Speed) << what;
-        ASSERT_EQ(now.fields.count, old.fields.count) << what;
-        for (int k = 0; k < old.fields.count; ++k) {
-          EXPECT_STREQ(now.fields.items[k].text, old.fields.items[k].text) << what << ", field " << k;
+        CurveCopy unprobed;
+        clearCurveCopy(unprobed);
+        const CacheFigures old =
+            deriveCacheFigures(withL2.v, code.v, unprobed, cpuClass, 0, CacheFigures{});
+        const CacheFigures now =
+            deriveCacheFigures(withL2.v, code.v, latency.v, cpuClass, 0, CacheFigures{});
+        EXPECT_EQ(now.dcacheSize.source, FigureSource::Latency) << what;
+        const CacheLevels oldLevels = levelsOf(old), nowLevels = levelsOf(now);
+        EXPECT_EQ(nowLevels.l1Size, oldLevels.l1Size) << what;
+        EXPECT_EQ(nowLevels.l2ProbeSize, oldLevels.l2ProbeSize) << what;
+        EXPECT_EQ(nowLevels.l2Speed, oldLevels.l2Speed) << what;
+        const FieldUpdates oldTexts = cacheFieldTexts(old, cpuClass);
+        const FieldUpdates nowTexts = cacheFieldTexts(now, cpuClass);
+        ASSERT_EQ(nowTexts.count, oldTexts.count) << what;
+        for (int k = 0; k < oldTexts.count; ++k) {
+          EXPECT_STREQ(nowTexts.items[k].text, oldTexts.items[k].text) << what << ", field " << k;
         }
-        const u32 classic =
-            l2SizeKiB(withL2.v, cpuClass, old.levels.l2Speed, old.levels.l1Size);
-        EXPECT_EQ(l2Figure(withL2.v, latency.v, cpuClass, now.levels).kib, classic)
+        EXPECT_EQ(l2Figure(withL2.v, latency.v, cpuClass, nowLevels).kib,
+                  l2Figure(withL2.v, unprobed, cpuClass, oldLevels).kib)
             << what << ", class " << int(cpuClass);
       }
     }

@@ -210,26 +210,33 @@ TEST(CacheFigures, LevelsComeFromTheFinishedCurves) {
   std::fill(std::begin(latency), std::end(latency), NO_POINT);
   for (u32 p = 0; p < CACHE_POINTS; ++p) latency[p] = p < 38 ? 400 : 1200;
 
-  LevelsForFigures got = cacheLevelsForFigures(d, noLatency);
-  EXPECT_EQ(got.source, EdgeSource::Bandwidth);
-  EXPECT_EQ(got.levels.l2Speed, 10240000u);
-  EXPECT_EQ(got.levels.l2ProbeSize, 55296u);
-  EXPECT_EQ(got.levels.l1Size, 32768u);
+  CacheLevels got = CACHE_LEVELS_UNSET;
+  EXPECT_EQ(findL1Edge(d, noLatency, got), FigureSource::Bandwidth);
+  EXPECT_EQ(got.l2Speed, 10240000u);
+  EXPECT_EQ(got.l2ProbeSize, 55296u);
+  EXPECT_EQ(got.l1Size, 32768u);
 
-  got = cacheLevelsForFigures(d, latency);
-  EXPECT_EQ(got.source, EdgeSource::Latency);
-  EXPECT_EQ(got.levels.l2ProbeSize, curvePointSize(48));
-  EXPECT_EQ(got.levels.l1Size, 32768u);
-  EXPECT_EQ(got.levels.l2Speed, 25600000u) << "read speeds of points 47 to 50, two on each side";
+  got = CACHE_LEVELS_UNSET;
+  EXPECT_EQ(findL1Edge(d, latency, got), FigureSource::Latency);
+  EXPECT_EQ(got.l2ProbeSize, curvePointSize(48));
+  EXPECT_EQ(got.l1Size, 32768u);
+  EXPECT_EQ(got.l2Speed, 25600000u) << "read speeds of points 47 to 50, two on each side";
 
   // A curve that does not reach past its edge gives nothing usable.
   std::fill(std::begin(d), std::end(d), NO_POINT);
-  got = cacheLevelsForFigures(d, noLatency);
-  EXPECT_EQ(got.source, EdgeSource::None);
-  EXPECT_FALSE(cacheLevelsUsable(got.levels.l2ProbeSize, got.levels.l1Size));
+  got = CACHE_LEVELS_UNSET;
+  EXPECT_EQ(findL1Edge(d, noLatency, got), FigureSource::Unset);
+  EXPECT_FALSE(cacheLevelsUsable(got.l2ProbeSize, got.l1Size));
 }
 
 // --- L2 size and installed memory -------------------------------------------------------------
+
+// The L2 size where no latency curve was measured: the first fall to three quarters of l2Speed.
+u32 l2SizeKiB(const CurveCopy& d, u8 cpuClass, u32 l2Speed, u32 l1Size) {
+  CurveCopy unprobed;
+  clearCurveCopy(unprobed);
+  return l2Figure(d, unprobed, cpuClass, {l2Speed, 0, l1Size}).kib;
+}
 
 TEST(CacheFigures, L2SizeRule) {
   constexpr u32 L2 = 1000000;  // l2Speed; three quarters of it is 750000
@@ -304,36 +311,12 @@ TEST(CacheFigures, InstalledMemoryRoundsUpToTheNextMultipleOf8MiB) {
   }
 }
 
-// --- Page texts -------------------------------------------------------------------------------
+// --- Fill code ---------------------------------------------------------------------------------
 
-TEST(CacheFigures, FieldTexts) {
-  const struct {
-    FieldText got;
-    u32 id;
-    const char* text;
-  } cases[] = {
-      {l2LineText(8), 122, "-"},  // 8 bytes or less: no line size shown
-      {l2LineText(16), 122, " 16byts*"},
-      {ramLineText(64), 124, " 64byts"},
-      {ramLineText(LINE_PROBE_FAILED), 124, "-"},  // the probe gave up
-      {l2SizeText(512), 102, "  512K "},
-      {memoryText(24584), 104, " 24584M "},
-      {fillModeText(0x1A2B), 130, "    1A2B"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.got.controlId, c.id) << "expected \"" << c.text << "\"";
-    EXPECT_EQ(std::string(c.got.text), c.text) << "field " << c.id;
-  }
-}
-
-// The platform gives a total of 0 when the memory status call fails; rounded up like a real
-// total it would read "8M".
-TEST(CacheFigures, AFailedMemoryStatusShowsNoFigure) {
-  EXPECT_EQ(installedMemoryMiB(0), 0u);
-  const FieldText shown = memoryText(installedMemoryMiB(0));
-  EXPECT_EQ(shown.controlId, 104u);
-  EXPECT_STREQ(shown.text, "");
-  EXPECT_STREQ(memoryText(installedMemoryMiB(1)).text, "     8M ");  // any real total shows
+TEST(CacheFigures, FillModeText) {
+  const FieldText shown = fillModeText(0x1A2B);
+  EXPECT_EQ(shown.controlId, 130u);
+  EXPECT_STREQ(shown.text, "    1A2B");
 }
 
 }  // namespace

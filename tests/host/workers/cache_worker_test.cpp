@@ -9,6 +9,7 @@
 
 #include "core/constants.h"
 #include "tests/host/fakes/platform_fake.h"
+#include "ui/cache_fields.h"
 #include "workers/cache_analysis.h"
 #include "workers/cache_geometry.h"
 #include "workers/sweep_exclusion.h"
@@ -87,13 +88,16 @@ class CacheWorker : public ::testing::Test {
     resetBench();
   }
 
-  // The last text sent to each field of the cache page.
+  // What the cache page shows: the last text the worker sent to each field, and each figure it
+  // derived as the page formats it.
   static std::map<u32, std::string> fields() {
     std::map<u32, std::string> last;
     for (const auto& t : fake::platformLog().texts) {
       EXPECT_EQ(t.page, 0u);
       last[t.controlId] = t.text;
     }
+    const FieldUpdates shown = cacheFieldTexts(bench.cacheFigures.load(), bench.cpuClass.load());
+    for (int k = 0; k < shown.count; ++k) last[shown.items[k].controlId] = shown.items[k].text;
     return last;
   }
 };
@@ -118,10 +122,10 @@ TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
   EXPECT_EQ(bench.cacheBusy.load(), 0);
   EXPECT_EQ(bench.cacheMax.load(), L1_SPEED);
 
-  // No painter ran: the worker derived the analysis values itself and published them.
-  EXPECT_EQ(bench.l1Size.load(), 32768u);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
-  EXPECT_EQ(bench.l2Speed.load(), L2_SPEED);
+  // The worker derived the figures and published them.
+  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 55296u);
+  EXPECT_EQ(bench.cacheFigures.load().l2Speed.value, L2_SPEED);
 
   const auto f = fields();
   EXPECT_EQ(f.at(122), " 64byts*");
@@ -166,17 +170,20 @@ TEST_F(CacheWorker, TheFillSearchShowsItsProgressOnTheCachePage) {
 TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {
   cacheSweep(OPS);
   // 320 points; the maximum (seeded with the best variant, 45,000,000) is met again by each of the
-  // 49 data points at or below 32 KiB, and equality counts as a new maximum.
+  // 49 data points at or below 32 KiB, and equality counts as a new maximum; once more for the
+  // figures measured after the data sweep.
   EXPECT_EQ(bench.cacheNewMax.load(), 49);
-  EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u);
+  EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u + 1u);
 }
 
-// What a painter left (here from some earlier, different curve) neither survives the sweep nor
-// enters the worker's figures: they come from the finished curve.
+// What an earlier sweep left (here from a different curve) neither survives the sweep nor enters
+// the worker's figures: they come from the finished curve.
 TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValues) {
-  bench.l2Speed = 16'000'000;
-  bench.l2ProbeSize = 110592;  // 108 KiB: a painter saw a 64 KiB cache
-  bench.l1Size = 65536;
+  CacheFigures earlier;  // an earlier sweep saw a 64 KiB cache
+  earlier.l2Speed = figure(16'000'000, FigureSource::Bandwidth);
+  earlier.l2ProbeSize = 110592;
+  earlier.dcacheSize = figure(65536, FigureSource::Bandwidth);
+  bench.cacheFigures.store(earlier);
   std::vector<u32> lengths;
   static std::vector<u32>* seen;
   seen = &lengths;
@@ -185,9 +192,9 @@ TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValue
                               return fakeLinePass(length, stride);
                             }};
   cacheSweep(ops);
-  EXPECT_EQ(bench.l1Size.load(), 32768u);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 55296u);
-  EXPECT_EQ(bench.l2Speed.load(), L2_SPEED);
+  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 55296u);
+  EXPECT_EQ(bench.cacheFigures.load().l2Speed.value, L2_SPEED);
   ASSERT_FALSE(lengths.empty());
   EXPECT_EQ(lengths.front(), 55296u) << "the L2 line probe reads the worker's own probe size";
   // limit 15,000,000 first reached past 512 KiB: 557056 rounds to 557056 in 32 KiB steps.
@@ -296,8 +303,9 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
     for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
       EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
     }
-    // Every point and new maximum (as without the probe), and once more for the latency curve.
-    EXPECT_EQ(bench.cacheDirty.load(), (sweep + 1) * (320u + 49u + 1u)) << "sweep " << sweep;
+    // Every point and new maximum and the figures after the data sweep (as without the probe),
+    // and once more for the latency curve.
+    EXPECT_EQ(bench.cacheDirty.load(), (sweep + 1) * (320u + 49u + 2u)) << "sweep " << sweep;
   }
 }
 
@@ -331,9 +339,9 @@ TEST_F(CacheWorker, AFlatReadCurveTakesItsEdgesFromTheLatency) {
       [](u32 block) { return block <= 32768 ? 370u : block <= 524288 ? 740u : 2600u; }};
   bench.cpuClass = 1;
   cacheSweep(ops);
-  EXPECT_EQ(bench.l1Size.load(), 32768u);
-  EXPECT_EQ(bench.l1EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
-  EXPECT_EQ(bench.l2EdgeSource.load(), static_cast<u8>(EdgeSource::Latency));
+  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.source, FigureSource::Latency);
+  EXPECT_EQ(bench.cacheFigures.load().l2Size.source, FigureSource::Latency);
   EXPECT_EQ(fields().at(102), "  512K ");
 }
 
@@ -381,7 +389,7 @@ TEST_F(CacheWorker, LargeCachesProbeAndReadMainMemoryFromColdWindows) {
   EXPECT_EQ(f.at(114), " 12056 ");
   EXPECT_EQ(coldProbeLengths, std::vector<u32>(coldProbeLengths.size(), RAM_PROBE_BYTES));
   EXPECT_GE(coldProbeLengths.size(), 20u);
-  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.l2ProbeSize.load()) << "only the L2 probe";
+  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.cacheFigures.load().l2ProbeSize) << "only the L2 probe";
 }
 
 // Caches of 2 MiB or less: the same operations at hand change nothing of today's figures.
@@ -391,7 +399,8 @@ TEST_F(CacheWorker, SmallCachesKeepTheProbeInPlaceAndTheCurvesRamSpeed) {
   EXPECT_EQ(mainMemoryReads, 0);
   EXPECT_TRUE(coldProbeLengths.empty());
   EXPECT_EQ(bench.ramReadSpeed.load(), 0u);
-  EXPECT_EQ(fields().count(114), 0u) << "field 114 is the analysis' own";
+  EXPECT_EQ(bench.cacheFigures.load().ramSpeed, figure(RAM_SPEED, FigureSource::Bandwidth))
+      << "the curve's last points";
   EXPECT_NE(std::find(warmProbeLengths.begin(), warmProbeLengths.end(), RAM_PROBE_BYTES),
             warmProbeLengths.end());
 }
@@ -402,7 +411,7 @@ TEST_F(CacheWorker, NoUsableAnalysisLeavesTheL2FieldsAlone) {
   static const CacheOps flat{[](u32, u32) { return 100u; }, fakeSearch, fakeLinePass};
   // A flat curve: the L1 search runs to its end (136), and the values come from points 146-149.
   cacheSweep(flat);
-  EXPECT_EQ(bench.l2ProbeSize.load(), curvePointSize(146));
+  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, curvePointSize(146));
   const auto f = fields();
   EXPECT_EQ(f.count(122), 1u);
 
@@ -414,8 +423,8 @@ TEST_F(CacheWorker, NoUsableAnalysisLeavesTheL2FieldsAlone) {
                             },
                             fakeSearch, fakeLinePass};
   cacheSweep(cut);
-  EXPECT_EQ(bench.l2ProbeSize.load(), 0xFFFFFFFFu);
-  EXPECT_EQ(bench.l1Size.load(), 0u);
+  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 0xFFFFFFFFu);
+  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 0u);
   const auto g = fields();
   EXPECT_EQ(g.count(122), 0u);
   EXPECT_EQ(g.count(102), 0u);

@@ -145,20 +145,21 @@ void xeonSse(CurveCopy& curve) {
 
 struct Sizes {
   u32 l1KiB, l2KiB;
-  EdgeSource l1Source, l2Source;
+  FigureSource l1Source, l2Source;
 };
 
 // The figures the program derives from finished curves: the analysis' D-cache size (field 101)
 // and the worker's L2 size (field 102).
 Sizes derive(const CurveCopy& data, const CurveCopy& latency, u8 cpuClass) {
-  const LevelsForFigures levels = cacheLevelsForFigures(data, latency);
-  const L2Figure l2 = l2Figure(data, latency, cpuClass, levels.levels);
-  return {levels.levels.l1Size / 1024, l2.kib, levels.source, l2.source};
+  CacheLevels levels = CACHE_LEVELS_UNSET;
+  const FigureSource l1 = findL1Edge(data, latency, levels);
+  const L2Figure l2 = l2Figure(data, latency, cpuClass, levels);
+  return {levels.l1Size / 1024, l2.kib, l1, l2.source};
 }
 
 std::string describe(const Sizes& s) {
-  return "L1 " + std::to_string(s.l1KiB) + "K by " + edgeSourceName(s.l1Source) + ", L2 " +
-         std::to_string(s.l2KiB) + "K by " + edgeSourceName(s.l2Source);
+  return "L1 " + std::to_string(s.l1KiB) + "K by " + figureSourceName(s.l1Source) + ", L2 " +
+         std::to_string(s.l2KiB) + "K by " + figureSourceName(s.l2Source);
 }
 
 // With pages of its own under the test area the read curve steps at the L1 (about 200 GB/s to
@@ -178,8 +179,9 @@ TEST(MeasuredCurves, Zen3With256BitLoadsAndLatency) {
     fillUnmeasured(noLatency);
     EXPECT_EQ(derive(m.data, noLatency, m.cpuClass).l1KiB, 32u) << file;
     // The page shows the same D-cache size as the worker derives.
-    const CacheAnalysis a = analyseCurves(m.data, m.code, m.latency, m.cpuClass, CACHE_LEVELS_UNSET);
-    EXPECT_EQ(a.levels.l1Size, 32768u) << file;
+    const CacheFigures f =
+        deriveCacheFigures(m.data, m.code, m.latency, m.cpuClass, 0, CacheFigures{});
+    EXPECT_EQ(f.dcacheSize.value, 32768u) << file;
   }
 }
 
@@ -196,8 +198,8 @@ TEST(MeasuredCurves, Zen4FlatCurveOf128BitLoads) {
   const Sizes s = derive(m.data, m.latency, m.cpuClass);
   EXPECT_EQ(s.l1KiB, 32u) << describe(s);
   EXPECT_EQ(s.l2KiB, 1024u) << describe(s);
-  EXPECT_EQ(s.l1Source, EdgeSource::Latency);
-  EXPECT_EQ(s.l2Source, EdgeSource::Latency);
+  EXPECT_EQ(s.l1Source, FigureSource::Latency);
+  EXPECT_EQ(s.l2Source, FigureSource::Latency);
 }
 
 TEST(MeasuredCurves, Zen4LikwidCurvesOfEveryWidthWithLatency) {
@@ -210,7 +212,7 @@ TEST(MeasuredCurves, Zen4LikwidCurvesOfEveryWidthWithLatency) {
     EXPECT_EQ(s.l1KiB, 32u) << name << ": " << describe(s);
     EXPECT_EQ(s.l2KiB, 1024u) << name << ": " << describe(s);
     // L3 reads only 10-15 % slower than L2 here: no read-speed rule can see the L2 edge.
-    EXPECT_EQ(s.l2Source, EdgeSource::Latency) << name;
+    EXPECT_EQ(s.l2Source, FigureSource::Latency) << name;
   }
 }
 
@@ -222,12 +224,13 @@ TEST(MeasuredCurves, IntelXeon128BitCurveByTheReadSpeedRules) {
   const Sizes s = derive(data, noLatency, 0);
   EXPECT_EQ(s.l1KiB, 64u) << describe(s);
   EXPECT_EQ(s.l2KiB, 2048u) << describe(s);
-  EXPECT_EQ(s.l1Source, EdgeSource::Bandwidth);
+  EXPECT_EQ(s.l1Source, FigureSource::Bandwidth);
   // The holding fall of the L2 rule that runs beside a latency curve finds the same edge.
-  const LevelsForFigures levels = cacheLevelsForFigures(data, noLatency);
-  const L2Edge edge = findL2Edge(data, noLatency, levels.levels);
-  EXPECT_EQ(edge.source, EdgeSource::Bandwidth);
-  EXPECT_EQ(l2SizeAtPointKiB(edge.point, 0, levels.levels.l1Size), 2048u) << "point " << edge.point;
+  CacheLevels levels = CACHE_LEVELS_UNSET;
+  findL1Edge(data, noLatency, levels);
+  const L2Edge edge = findL2Edge(data, noLatency, levels);
+  EXPECT_EQ(edge.source, FigureSource::Bandwidth);
+  EXPECT_EQ(l2SizeAtPointKiB(edge.point, 0, levels.l1Size), 2048u) << "point " << edge.point;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/host/fakes/platform_fake.h"
+#include "workers/ram_stats.h"
 #include "workers/sweep_exclusion.h"
 #include "tests/support/bench_reset.h"
 
@@ -257,7 +258,9 @@ TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
   valueOf = [](Kind kind, i32 gap, u32 block) {
     return kind == MMX && block == 128 && gap == 0 ? 7000u : (kind == WRITE ? 1000u : 2000u);
   };
+  bench.writeStats[1].store({320, 1, 2, 3, 4});  // of the previous pass
   onSettle = [] {
+    EXPECT_EQ(bench.writeStats[1].load(), RamCurveStats{}) << "cleared with its curve";
     EXPECT_EQ(bench.writeMax.load(), 5000u);
     EXPECT_EQ(bench.writeNewMax.load(), 1);
     EXPECT_EQ(bench.ramBusy.load(), RAM_WRITE_BIT);
@@ -280,7 +283,15 @@ TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
     EXPECT_EQ(bench.writeMmxCurves[c][c == 2 ? 100 : 96].load(), c == 2 ? 7000u : 2000u)
         << "curve " << c;
     EXPECT_EQ(bench.writeMmxCurves[c][320].load(), NO_POINT) << "curve " << c;
+    // Each curve's statistics, derived as its points arrived, are those of the whole curve.
+    RamCurveCopy plain, mmx;
+    copyRamCurve(bench.writeCurves[c], plain);
+    copyRamCurve(bench.writeMmxCurves[c], mmx);
+    EXPECT_EQ(bench.writeStats[c].load(), ramCurveStats(plain)) << "curve " << c;
+    EXPECT_EQ(bench.writeMmxStats[c].load(), ramCurveStats(mmx)) << "curve " << c;
+    EXPECT_EQ(bench.writeStats[c].load().points, 320u) << "curve " << c;
   }
+  EXPECT_EQ(bench.writeMmxStats[2].load().maxKiBps, 7000u);
   EXPECT_EQ(bench.writeMax.load(), 7000u);
   EXPECT_EQ(bench.writeNewMax.load(), 1) << "the seed only";
   EXPECT_EQ(bench.writeDirty.load(), 2 * PASS_POINTS + 1 + 1) << "points, one new maximum, end";

@@ -1,0 +1,112 @@
+// The figures the sweeps derive, as numbers: the "Cache Speed " page's sizes, lines and speeds,
+// and the statistics of each RAM curve. The workers derive them (workers/cache_analysis.h,
+// workers/ram_stats.h) and are their only writers; the pages and the console report format them.
+//
+// Each figure says where it came from; a figure not derived yet is Unset, which is not the same
+// as a derived 0 (a line probe that found no line, a system that did not say its memory).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/constants.h"
+
+namespace vardelo {
+
+enum class FigureSource : std::uint8_t {
+  Unset = 0,
+  Bandwidth = 1,  // the data or code curve (read or execution speed)
+  Latency = 2,    // the dependent-load latency curve
+  Cpuid = 3,      // what the processor describes
+  LineProbe = 4,  // reads with growing strides
+  System = 5,     // the operating system
+  SweepEnd = 6,   // no edge up to the last point: the size stands at the end of the sweep
+};
+
+// "unset", "bandwidth", "latency", "cpuid", "lineProbe", "system", "sweepEnd".
+const char* figureSourceName(FigureSource source);
+
+struct Figure {
+  std::uint32_t value = 0;
+  FigureSource source = FigureSource::Unset;
+
+  constexpr bool isSet() const { return source != FigureSource::Unset; }
+  friend constexpr bool operator==(const Figure&, const Figure&) = default;
+};
+
+constexpr Figure figure(std::uint32_t value, FigureSource source) { return {value, source}; }
+
+// The "Cache Speed " page's figures. Sizes and lines in bytes, speeds in KiB/s, memory in MiB.
+struct CacheFigures {
+  Figure codeSpeed;        // peak of the code curve
+  Figure dataSpeed;        // peak of the data curve
+  Figure icacheSize;       // where the code curve falls off
+  Figure dcacheSize;       // the L1 edge of the data (or latency) curve, a power of two
+  Figure l2Size;           // the L2 edge, rounded from multiples of the D-cache size
+  Figure l2Speed;          // read speed just past the L1 edge
+  Figure ramSpeed;         // the last points of the data curve, or flushed memory
+  Figure l2Line;           // 0: no line shows (8 bytes or less)
+  Figure ramLine;          // 0: the probe could not time its passes
+  Figure installedMemory;  // MiB as shown; 0: the system did not say
+  // Not shown: the block size on the L2 plateau the L2 line probe reads (L2_PROBE_SIZE_UNSET
+  // until derived), the value the RAM walks and the L2 size build on.
+  std::uint32_t l2ProbeSize = L2_PROBE_SIZE_UNSET;
+
+  friend constexpr bool operator==(const CacheFigures&, const CacheFigures&) = default;
+};
+
+// Statistics of one RAM curve over its measured entries, in KiB/s.
+struct RamCurveStats {
+  std::uint32_t points = 0;       // entries measured; 0: the curve has not started
+  std::uint32_t minKiBps = 0;
+  std::uint32_t maxKiBps = 0;     // compared as signed, as the curves are
+  std::uint32_t averageKiBps = 0;
+  std::uint32_t linearKiBps = NO_POINT;  // entry RAM_LINEAR_ENTRY; NO_POINT until measured
+
+  friend constexpr bool operator==(const RamCurveStats&, const RamCurveStats&) = default;
+};
+
+// The average as a percentage of linear access, rounded; 0 where linear access is not measured
+// or read 0.
+std::uint32_t ratioPercent(const RamCurveStats& stats);
+
+// Lock-free homes of the figures in the shared record: one writer (the worker that derives
+// them), any number of readers. A reader may see a figure of the previous derivation beside one
+// of the new, never a torn value.
+class SharedFigure {
+ public:
+  void store(Figure f) {
+    value_.store(f.value, std::memory_order_relaxed);
+    source_.store(static_cast<std::uint8_t>(f.source), std::memory_order_release);
+  }
+  Figure load() const {
+    const auto source = static_cast<FigureSource>(source_.load(std::memory_order_acquire));
+    return {value_.load(std::memory_order_relaxed), source};
+  }
+
+ private:
+  std::atomic<std::uint32_t> value_{0};
+  std::atomic<std::uint8_t> source_{0};
+};
+
+class SharedCacheFigures {
+ public:
+  void store(const CacheFigures& f);
+  CacheFigures load() const;
+
+ private:
+  SharedFigure codeSpeed_, dataSpeed_, icacheSize_, dcacheSize_, l2Size_, l2Speed_, ramSpeed_,
+      l2Line_, ramLine_, installedMemory_;
+  std::atomic<std::uint32_t> l2ProbeSize_{L2_PROBE_SIZE_UNSET};
+};
+
+class SharedRamStats {
+ public:
+  void store(const RamCurveStats& s);
+  RamCurveStats load() const;
+
+ private:
+  std::atomic<std::uint32_t> points_{0}, min_{0}, max_{0}, average_{0}, linear_{NO_POINT};
+};
+
+}  // namespace vardelo

@@ -1,0 +1,60 @@
+#include "ui/cache_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/pages.h"
+
+namespace vardelo {
+namespace {
+
+// The text of field `id`, or "(none)" when the figures leave it alone.
+std::string textOf(const FieldUpdates& fields, std::uint32_t id) {
+  for (int k = 0; k < fields.count; ++k) {
+    if (fields.items[k].controlId == id) return fields.items[k].text;
+  }
+  return "(none)";
+}
+
+TEST(CacheFields, EachFigureInTheFormatOfItsField) {
+  using S = FigureSource;
+  const struct {
+    Figure CacheFigures::*member;
+    Figure value;
+    std::uint8_t cpuClass;
+    std::uint32_t id;
+    const char* text;
+  } cases[] = {
+      {&CacheFigures::l2Line, figure(8, S::LineProbe), 0, FIELD_L2_LINE, "-"},  // 8 bytes or less
+      {&CacheFigures::l2Line, figure(16, S::LineProbe), 0, FIELD_L2_LINE, " 16byts*"},
+      {&CacheFigures::ramLine, figure(64, S::LineProbe), 0, FIELD_RAM_LINE, " 64byts"},
+      {&CacheFigures::ramLine, figure(0, S::LineProbe), 0, FIELD_RAM_LINE, "-"},  // probe gave up
+      {&CacheFigures::l2Size, figure(512 << 10, S::Latency), 0, FIELD_L2_SIZE, "  512K "},
+      {&CacheFigures::installedMemory, figure(24584, S::System), 0, FIELD_MEMORY_SIZE, " 24584M "},
+      // The system did not say: an empty field, not a figure nobody measured.
+      {&CacheFigures::installedMemory, figure(0, S::System), 0, FIELD_MEMORY_SIZE, ""},
+      {&CacheFigures::dcacheSize, figure(32768, S::Bandwidth), 0, FIELD_DCACHE_SIZE, "   32K "},
+      {&CacheFigures::icacheSize, figure(32768, S::Bandwidth), 0, FIELD_ICACHE_SIZE, "   32K "},
+      {&CacheFigures::icacheSize, figure(31744, S::Bandwidth), 2, FIELD_ICACHE_SIZE, "  31k:4*"},
+      {&CacheFigures::dataSpeed, figure(40960000, S::Bandwidth), 0, FIELD_DCACHE_SPEED, "  40000 "},
+      {&CacheFigures::codeSpeed, figure(1024, S::Bandwidth), 0, FIELD_ICACHE_SPEED, "      1 "},
+      {&CacheFigures::l2Speed, figure(10483712, S::Latency), 0, FIELD_L2_SPEED, "  10238 "},
+      {&CacheFigures::ramSpeed, figure(12345678, S::Bandwidth), 0, FIELD_RAM_SPEED, " 12056 "},
+      // Below 1 MiB/s a speed leaves its field alone, as does a figure not derived yet.
+      {&CacheFigures::ramSpeed, figure(1023, S::Bandwidth), 0, FIELD_RAM_SPEED, "(none)"},
+      {&CacheFigures::dataSpeed, Figure{}, 0, FIELD_DCACHE_SPEED, "(none)"},
+      {&CacheFigures::l2Line, Figure{}, 0, FIELD_L2_LINE, "(none)"},
+      {&CacheFigures::installedMemory, Figure{}, 0, FIELD_MEMORY_SIZE, "(none)"},
+  };
+  for (const auto& c : cases) {
+    CacheFigures f;
+    f.*c.member = c.value;
+    const FieldUpdates fields = cacheFieldTexts(f, c.cpuClass);
+    EXPECT_EQ(textOf(fields, c.id), c.text) << "field " << c.id << ", value " << c.value.value;
+    EXPECT_EQ(fields.count, textOf(fields, c.id) == "(none)" ? 0 : 1) << "field " << c.id;
+  }
+}
+
+}  // namespace
+}  // namespace vardelo
