@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/bench_state.h"
+#include "core/figures.h"
 #include "report/json_writer.h"
 
 namespace vardelo {
@@ -15,14 +16,20 @@ int blockIndex(u32 block);
 // Points 0..159 of a cache curve measured so far (stops at the first NO_POINT).
 u32 measuredPoints(const CacheCurve& curve);
 
-// "cache": readMode and its load width in bits, fillMode, lineSize, cacheMax, the analysis
-// values and which curve showed the L1 and the L2 edge, the 160 points with their block sizes,
-// speeds and load latency (1/256 ticks and picoseconds), the four unmeasured slots, and the
-// texts of the cache page's fields.
-void writeCacheSection(JsonWriter& json, const std::map<u32, std::string>& fields);
+// "cache": readMode and its load width in bits, fillMode, lineSize, cacheMax, the values the
+// figures build on and which curve showed the L1 and the L2 edge, the 160 points with their
+// block sizes, speeds and load latency (1/256 ticks and picoseconds), the four unmeasured slots,
+// the texts of the cache page's fields and "figures", each figure as a number with its source.
+void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
+                       const std::map<u32, std::string>& fields);
+
+// "figures": per figure {"bytes"|"kibps"|"mib": n, "source": name}, null while unset.
+void writeFigures(JsonWriter& json, const CacheFigures& figures);
 
 // "ram": readMax, writeMax and the measured curves, 324 entries each, by block size; a block
-// size that was not measured is null.
+// size that was not measured is null; then "stats", each measured curve's statistics (null for
+// a block size not measured), and "combinedMiBps", each kind's combined figure as its page
+// weighs it.
 void writeRamSection(JsonWriter& json, bool read, bool write,
                      const bool (&blocks)[RAM_BLOCK_KINDS]);
 
@@ -35,7 +42,7 @@ void writeCaches(JsonWriter& json, const CacheList& caches);
 // window (KiB/s, 0 where not measured).
 void writeRamSpan(JsonWriter& json);
 
-// Target only (report_sections_win.cpp): the processor and clock, and the strided walks.
+// Target only (report_sections_x86.cpp): the processor and clock, and the strided walks.
 void writeProcessor(JsonWriter& json, const char* brand, bool emulated);
 void writeStrideWalks(JsonWriter& json);
 
