@@ -12,7 +12,7 @@ pass brings its page up. Checked along the way:
 - the fill search's progress bar grows from "<>" to 25 bars, the best code beside it in "%8lX",
   and the label reads "mode" again before the code sweep starts;
 - every readout of the cache page in its format once the sweep is done;
-- the read and write statistics: each column as the curves in memory give it, minimum <= average
+- the read and write statistics: each column the RAM worker's number for it, minimum <= average
   <= maximum, the percentage, the combined figure from the four averages;
 - the curves reach the right edge of the charts, the charts' grid, marker and legend colours;
 - a read restart pressed during the write pass runs one read pass after it, and no more;
@@ -138,27 +138,17 @@ def check_fill_search(monitor, t_from, t_to, final_code):
 
 # ---- Curves and statistics -------------------------------------------------------------------
 
-def curve(kind, b):
-    return [int(v) for v in probe_out("curve", kind, b).split()]
-
-
-def expected_stats(c):
-    """Columns 0..4 of one curve as the page shows them (None where a field is left alone)."""
-    if c[0] == NO_POINT:
+def expected_stats(kind, b):
+    """Columns 0..4 of one curve's statistics as the RAM worker derived them, in the units the
+    page shows (None where a field is left alone, and for a curve not started)."""
+    points, lo, hi, average, linear, percent = (int(v) for v in probe_out("stats", kind, b).split())
+    if points == 0:
         return None
-    taken = []
-    for v in c[:F.RAM_POINTS]:
-        if v == NO_POINT:
-            break
-        taken.append(v)
-    signed = [v - (1 << 32) if v >= 1 << 31 else v for v in taken]
-    average = sum(taken) // len(taken)
-    cols = {0: min(taken) // 1024, 1: (max(signed) & 0xFFFFFFFF) // 1024, 2: average // 1024}
-    linear = c[F.RAM_LINEAR_ENTRY]
+    cols = {0: lo // 1024, 1: hi // 1024, 2: average // 1024}
     if linear != NO_POINT:
         cols[3] = linear // 1024
-        if linear:
-            cols[4] = (average * 100 + linear // 2) // linear
+        if percent:
+            cols[4] = percent
     return cols
 
 
@@ -204,7 +194,7 @@ def check_stats(page, kinds):
         check.eq("%s combined figure from the four averages" % name, weighted, combined)
     matches = []
     for kind in kinds:
-        expected = [expected_stats(curve(kind, b)) for b in range(len(BLOCKS))]
+        expected = [expected_stats(kind, b) for b in range(len(BLOCKS))]
         if all(e is not None and all(rows[b][c] == e[c] for c in e) for b, e in enumerate(expected)):
             matches.append(kind)
     check.ok("%s statistics are those of the measured %s curves" % (name, " or ".join(kinds)),

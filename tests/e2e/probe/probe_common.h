@@ -172,6 +172,12 @@ class BenchReader {
   }
   std::uint8_t byte(std::size_t offset) const { return read<std::uint8_t>(offset); }
 
+  // Copies `bytes` bytes of the record from `offset`; zeros without a copy.
+  void copy(std::size_t offset, void* out, std::size_t bytes) const {
+    if (ok_) std::memcpy(out, bytes_.data() + offset, bytes);
+    else std::memset(out, 0, bytes);
+  }
+
   // Copies `count` 32-bit entries starting at `offset`; NO_POINT each without a copy.
   void entries(std::size_t offset, std::uint32_t* out, std::size_t count) const {
     if (!ok_) {

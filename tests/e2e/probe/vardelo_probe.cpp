@@ -38,6 +38,8 @@
 //   curves                         measured points of every curve, read from BenchState
 //   curve KIND B                   the entries of one curve: KIND dcache, icache (B 0), read,
 //                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
+//   stats KIND B                   the statistics of one RAM curve (KIND read, write or mmx):
+//                                  points, minimum, maximum, average, linear (KiB/s), percent
 //   area                           the address of the program's test area, in hexadecimal
 //   monitor SECONDS STOPFILE       waits up to SECONDS for the main window, then every 50 ms
 //                                  writes one line per change of the selected tab, the visible
@@ -298,6 +300,25 @@ int run(int argc, char** argv) {
     bench.entries(offset, curve, entries);
     for (int i = 0; i < entries; ++i) std::printf("%s%lu", i ? " " : "", static_cast<unsigned long>(curve[i]));
     std::printf("\n");
+  } else if (cmd == "stats" && argc > 3) {
+    // The statistics the RAM worker derived for one curve, as numbers.
+    using vardelo::BenchState;
+    const std::string kind = argv[2];
+    const int b = std::atoi(argv[3]);
+    if (b < 0 || b >= vardelo::RAM_BLOCK_KINDS) return 2;
+    std::size_t offset = 0;
+    if (kind == "read") offset = offsetof(BenchState, readStats);
+    else if (kind == "write") offset = offsetof(BenchState, writeStats);
+    else if (kind == "mmx") offset = offsetof(BenchState, writeMmxStats);
+    else return 2;
+    BenchReader bench(main);
+    vardelo::SharedRamStats shared;
+    bench.copy(offset + static_cast<std::size_t>(b) * sizeof shared, &shared, sizeof shared);
+    const vardelo::RamCurveStats s = shared.load();
+    std::printf("%lu %lu %lu %lu %lu %lu\n", static_cast<unsigned long>(s.points),
+                static_cast<unsigned long>(s.minKiBps), static_cast<unsigned long>(s.maxKiBps),
+                static_cast<unsigned long>(s.averageKiBps), static_cast<unsigned long>(s.linearKiBps),
+                static_cast<unsigned long>(vardelo::ratioPercent(s)));
   } else if (cmd == "area") {
     BenchReader bench(main);
     std::printf("0x%lx %lu\n",
