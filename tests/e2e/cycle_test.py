@@ -64,43 +64,56 @@ def texts(page, ids):
     return out
 
 
-def in_format(text, fmt, pattern):
-    """The text is a number shown with the printf-style `fmt`; returns the number or None."""
-    m = re.fullmatch(pattern, text)
-    if not m:
-        return None
-    n = int(m.group(1), 16 if fmt.endswith("X") else 10)
-    return n if fmt % n == text else None
+def cache_figures():
+    """The figures the cache worker derived, as numbers: {name: (value, source)}, and the
+    processor's timing class."""
+    figures = {}
+    for line in probe_out("figures").split("\n"):
+        name, value, *source = line.split()
+        figures[name] = (int(value), source[0] if source else "")
+    return figures, figures.pop("cpuClass")[0]
+
+
+def figure_texts(figures, cpu_class):
+    """{field: text} of the cache page's figures, each number as its field formats it."""
+    def value(name):
+        v, source = figures[name]
+        return None if source == "unset" else v
+    out = {}
+    for field, name, fmt in ((DCACHE_SPEED, "dataSpeed", " %6d "), (ICACHE_SPEED, "codeSpeed", " %6d "),
+                             (L2_SPEED, "l2Speed", " %6d "), (RAM_SPEED, "ramSpeed", " %5d "),
+                             (DCACHE_SIZE, "dcache", " %4dK "), (L2_SIZE, "l2", " %4dK "),
+                             (ICACHE_SIZE, "icache", "%4dk:4*" if cpu_class == 2 else " %4dK ")):
+        v = value(name)
+        out[field] = None if v is None or v < 1024 else fmt % (v // 1024)
+    line = value("l2Line")
+    out[L2_LINE] = None if line is None else "-" if line <= 8 else "%3dbyts*" % line
+    line = value("ramLine")
+    out[RAM_LINE] = None if line is None else "-" if line == 0 else "%3dbyts" % line
+    memory = value("installedMemory")
+    out[MEMORY_SIZE] = None if memory is None else "" if memory == 0 else " %5dM " % memory
+    return out
 
 
 def check_cache_readouts():
     t = texts(CACHE, [ICACHE_SIZE, DCACHE_SIZE, L2_SIZE, MEMORY_SIZE, ICACHE_SPEED, DCACHE_SPEED,
                       L2_SPEED, RAM_SPEED, L2_LINE, RAM_LINE, FILL_MODE, FILL_LABEL])
     check.note("cache readouts: " + ", ".join("%d=%r" % kv for kv in sorted(t.items())))
-    size_k = lambda s: in_format(s, " %4dK ", r" *(\d+)K ")  # noqa: E731
-    check.ok("I-cache size \" %4luK \" or \"%4luk:4*\"", size_k(t[ICACHE_SIZE]) is not None or
-             in_format(t[ICACHE_SIZE], "%4dk:4*", r" *(\d+)k:4\*") is not None,
-             repr(t[ICACHE_SIZE]))
-    check.ok("D-cache size \" %4luK \"", size_k(t[DCACHE_SIZE]) is not None, repr(t[DCACHE_SIZE]))
-    check.ok("L2 size \" %4luK \", a power of two",
-             size_k(t[L2_SIZE]) is not None and size_k(t[L2_SIZE]) & (size_k(t[L2_SIZE]) - 1) == 0,
-             repr(t[L2_SIZE]))
-    memory = in_format(t[MEMORY_SIZE], " %5dM ", r" *(\d+)M ")
-    check.ok("installed memory \" %5luM \", a multiple of 8", memory is not None and
-             memory % 8 == 0, repr(t[MEMORY_SIZE]))
-    for field, what in ((ICACHE_SPEED, "I-cache speed"), (DCACHE_SPEED, "D-cache speed"),
-                        (L2_SPEED, "L2 speed")):
-        speed = in_format(t[field], " %6d ", r" *(\d+) ")
-        check.ok("%s \" %%6lu \"" % what, speed is not None and speed > 0, repr(t[field]))
-    check.ok("RAM speed \" %5lu \"", in_format(t[RAM_SPEED], " %5d ", r" *(\d+) ") is not None,
-             repr(t[RAM_SPEED]))
-    check.ok("L2 line \"-\" or \"%3lubyts*\"", t[L2_LINE] == "-" or
-             in_format(t[L2_LINE], "%3dbyts*", r" *(\d+)byts\*") is not None, repr(t[L2_LINE]))
-    line = in_format(t[RAM_LINE], "%3dbyts", r" *(\d+)byts")
-    check.ok("RAM line \"%3lubyts\", a power of two from 4 to 256",
-             line in (4, 8, 16, 32, 64, 128, 256), repr(t[RAM_LINE]))
-    check.ok("fill mode \"%8lX\"", in_format(t[FILL_MODE], "%8X", r" *([0-9A-F]+)") is not None,
-             repr(t[FILL_MODE]))
+    figures, cpu_class = cache_figures()
+    check.note("cache figures: " + ", ".join("%s=%d (%s)" % (k, v, s) for k, (v, s) in figures.items()))
+    for field, text in sorted(figure_texts(figures, cpu_class).items()):
+        check.ok("field %d shows its figure" % field, text is not None and t[field] == text,
+                 "shown %r, figure %r" % (t[field], text))
+    value = lambda name: figures[name][0]  # noqa: E731
+    check.ok("L2 size a power of two", value("l2") & (value("l2") - 1) == 0, value("l2"))
+    check.ok("installed memory a multiple of 8 MiB", value("installedMemory") % 8 == 0,
+             value("installedMemory"))
+    check.ok("speeds above zero", all(value(n) >= 1024 for n in
+                                      ("dataSpeed", "codeSpeed", "l2Speed", "ramSpeed")))
+    check.ok("RAM line a power of two from 4 to 256",
+             value("ramLine") in (4, 8, 16, 32, 64, 128, 256), value("ramLine"))
+    check.ok("fill mode \"%8lX\"", re.fullmatch(r" *[0-9A-F]{1,8}", t[FILL_MODE]) is not None
+             and len(t[FILL_MODE]) == 8, repr(t[FILL_MODE]))
     check.eq("the fill label reads \"mode\"", "mode", t[FILL_LABEL])
     return t
 
@@ -126,7 +139,7 @@ def check_fill_search(monitor, t_from, t_to, final_code):
              bars and labels[-1][0] > bars[-1][0], labels[-2:])
     during = [v for t, v in codes if bars and bars[0][0] <= t <= bars[-1][0]]
     check.ok("the best code so far in \"%8lX\" during the search",
-             during and all(in_format(v, "%8X", r" *([0-9A-F]+)") is not None for v in during),
+             during and all(re.fullmatch(r" *[0-9A-F]{1,8}", v) and len(v) == 8 for v in during),
              during[:3])
     check.ok("the code shown after the search is the last best code",
              during and during[-1] == final_code, (during[-1:], final_code))
@@ -138,67 +151,54 @@ def check_fill_search(monitor, t_from, t_to, final_code):
 
 # ---- Curves and statistics -------------------------------------------------------------------
 
-def expected_stats(kind, b):
-    """Columns 0..4 of one curve's statistics as the RAM worker derived them, in the units the
-    page shows (None where a field is left alone, and for a curve not started)."""
-    points, lo, hi, average, linear, percent = (int(v) for v in probe_out("stats", kind, b).split())
-    if points == 0:
-        return None
-    cols = {0: lo // 1024, 1: hi // 1024, 2: average // 1024}
-    if linear != NO_POINT:
-        cols[3] = linear // 1024
-        if percent:
-            cols[4] = percent
-    return cols
+def curve_stats(kind, b):
+    """(points, minimum, maximum, average, linear, percent) of one RAM curve, as the RAM worker
+    derived them (KiB/s)."""
+    return tuple(int(v) for v in probe_out("stats", kind, b).split())
 
 
-def shown_stats(page):
+def stats_texts(page, kind):
+    """{field: text} of the statistics of `kind`'s four curves as `page` formats them (a field
+    whose number is 0 is left alone), with the combined figure of their averages; None while a
+    curve has not started."""
     base = F.READ_FIELDS_BASE if page == READ else F.WRITE_FIELDS_BASE
-    combined_id = base + F.COMBINED_FIELD_OFFSET
-    ids = [base + 10 * b + col for b in range(len(BLOCKS)) for col in range(5)] + [combined_id]
-    t = texts(page, ids)
-    rows = []
+    out, averages = {}, []
     for b in range(len(BLOCKS)):
-        row = {}
-        for col in range(4):
-            row[col] = in_format(t[base + 10 * b + col], " %5d ", r" *(\d+) ")
-        row[4] = in_format(t[base + 10 * b + 4], "%3d%%", r" *(\d+)%")
-        rows.append(row)
-    combined = in_format(t[combined_id], "%5dMB/s", r" *(\d+)MB/s")
-    return rows, combined, t
+        points, lo, hi, average, linear, percent = curve_stats(kind, b)
+        if points == 0:
+            return None
+        check.ok("%s block %d: minimum <= average <= maximum, linear within them" % (kind, BLOCKS[b]),
+                 lo <= average <= hi and (linear == NO_POINT or lo <= linear <= hi),
+                 (lo, average, hi, linear))
+        cols = {0: lo // 1024, 1: hi // 1024, 2: average // 1024}
+        if linear != NO_POINT:
+            cols[3] = linear // 1024
+            cols[4] = percent
+        for col, v in cols.items():
+            if v:
+                out[base + 10 * b + col] = ("%3d%%" if col == 4 else " %5d ") % v
+        averages.append(average // 1024)
+    combined = (13 * averages[0] + 9 * averages[1] + 6 * averages[2] + 4 * averages[3]) // 32
+    if combined:
+        out[base + F.COMBINED_FIELD_OFFSET] = "%5dMB/s" % combined
+    return out
 
 
 def check_stats(page, kinds):
-    """The statistics on `page` against the curves in memory of one of `kinds` (the write page
+    """The statistics on `page` are the RAM worker's numbers of one of `kinds` (the write page
     shows the plain and the MMX write curves on alternate paints)."""
-    rows, combined, raw = shown_stats(page)
     name = "read" if page == READ else "write"
-    check.note("%s statistics: %s" % (name, " | ".join(
-        " ".join(str(r[c]) for c in range(5)) for r in rows) + " | %s" % combined))
-    check.ok("%s statistics: every field in its format" % name,
-             all(v is not None for r in rows for v in r.values()) and combined is not None,
-             raw)
-    for b, r in enumerate(rows):
-        if None in r.values():
-            continue
-        check.ok("%s block %d: minimum <= average <= maximum, linear within them" % (name, BLOCKS[b]),
-                 r[0] <= r[2] <= r[1] and r[0] <= r[3] <= r[1], r)
-        # The percentage is computed from the unrounded KiB/s figures; the shown MiB/s
-        # figures bound it.
-        lo = 100 * r[2] / (r[3] + 1) if r[3] + 1 else 0
-        hi = 100 * (r[2] + 1) / r[3] if r[3] else 1e9
-        check.ok("%s block %d: percentage %d%% of average to linear" % (name, BLOCKS[b], r[4]),
-                 lo - 1 <= r[4] <= hi + 1, "between %.1f and %.1f" % (lo, hi))
-    if all(r[2] is not None for r in rows):
-        weighted = (13 * rows[0][2] + 9 * rows[1][2] + 6 * rows[2][2] + 4 * rows[3][2]) // 32
-        check.eq("%s combined figure from the four averages" % name, weighted, combined)
+    base = F.READ_FIELDS_BASE if page == READ else F.WRITE_FIELDS_BASE
+    ids = [base + 10 * b + col for b in range(len(BLOCKS)) for col in range(5)]
+    shown = texts(page, ids + [base + F.COMBINED_FIELD_OFFSET])
+    check.note("%s statistics: %s" % (name, " | ".join(shown[i] for i in sorted(shown))))
     matches = []
     for kind in kinds:
-        expected = [expected_stats(kind, b) for b in range(len(BLOCKS))]
-        if all(e is not None and all(rows[b][c] == e[c] for c in e) for b, e in enumerate(expected)):
+        expected = stats_texts(page, kind)
+        if expected and all(shown.get(field) == text for field, text in expected.items()):
             matches.append(kind)
-    check.ok("%s statistics are those of the measured %s curves" % (name, " or ".join(kinds)),
-             matches, "shown %s" % rows)
+    check.ok("%s statistics are the numbers of the measured %s curves" % (name, " or ".join(kinds)),
+             matches, "shown %s" % shown)
 
 
 def check_curves_complete(what):

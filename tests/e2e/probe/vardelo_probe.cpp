@@ -38,6 +38,8 @@
 //   curves                         measured points of every curve, read from BenchState
 //   curve KIND B                   the entries of one curve: KIND dcache, icache (B 0), read,
 //                                  write or mmx (B 0..3 for blocks of 32..256 bytes)
+//   figures                        the cache page's figures as numbers: "name value source" lines,
+//                                  then "cpuClass N"
 //   stats KIND B                   the statistics of one RAM curve (KIND read, write or mmx):
 //                                  points, minimum, maximum, average, linear (KiB/s), percent
 //   area                           the address of the program's test area, in hexadecimal
@@ -319,6 +321,24 @@ int run(int argc, char** argv) {
                 static_cast<unsigned long>(s.minKiBps), static_cast<unsigned long>(s.maxKiBps),
                 static_cast<unsigned long>(s.averageKiBps), static_cast<unsigned long>(s.linearKiBps),
                 static_cast<unsigned long>(vardelo::ratioPercent(s)));
+  } else if (cmd == "figures") {
+    // The figures the cache worker derived, as numbers: one "name value source" line each.
+    BenchReader bench(main);
+    vardelo::SharedCacheFigures shared;
+    bench.copy(offsetof(vardelo::BenchState, cacheFigures), &shared, sizeof shared);
+    const vardelo::CacheFigures f = shared.load();
+    const struct {
+      const char* name;
+      vardelo::Figure value;
+    } rows[] = {{"icache", f.icacheSize},  {"dcache", f.dcacheSize},     {"l2", f.l2Size},
+                {"l2Line", f.l2Line},      {"ramLine", f.ramLine},       {"dataSpeed", f.dataSpeed},
+                {"codeSpeed", f.codeSpeed}, {"l2Speed", f.l2Speed},      {"ramSpeed", f.ramSpeed},
+                {"installedMemory", f.installedMemory}};
+    for (const auto& row : rows) {
+      std::printf("%s %lu %s\n", row.name, static_cast<unsigned long>(row.value.value),
+                  vardelo::figureSourceName(row.value.source));
+    }
+    std::printf("cpuClass %u\n", bench.byte(offsetof(vardelo::BenchState, cpuClass)));
   } else if (cmd == "area") {
     BenchReader bench(main);
     std::printf("0x%lx %lu\n",
