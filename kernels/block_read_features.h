@@ -1,6 +1,6 @@
 // Which block-read variants (load widths) the processor and the system allow, and the decision
 // from the raw CPUID and XCR0 bits behind the two wide ones. Platform-free: the bits are read by
-// readWideLoadBits (kernels/block_read_win.cpp) and can be made up by a test.
+// readWideLoadBits (kernels/block_read_x86.cpp) and can be made up by a test.
 //
 // A wide load needs the instruction set (CPUID) and the system's consent: the registers are
 // usable only if the system saves and restores their state on a thread switch, which it says in
@@ -54,7 +54,7 @@ bool readVariantAvailable(u8 readMode);
 u32 readWidthBits(u8 readMode);
 
 #ifdef _WIN32
-// Target only (kernels/block_read_win.cpp): the bits of this processor and system, and the
+// Target only (kernels/block_read_x86.cpp): the bits of this processor and system, and the
 // verdict stored in bench. Needs CPUID (the start-up's processor check comes first).
 WideLoadBits readWideLoadBits();
 void detectWideLoads();

@@ -3,7 +3,7 @@
 // speed in KiB/s. Data reads move their block through the test area 4 KiB at a time.
 //
 // The loop is platform-free with its kernels as parameters; measureCacheSpeed binds the real
-// ones (kernels/cache_loop_win.cpp). Only the cache sweep worker calls it.
+// ones (kernels/cache_loop_x86.cpp). Only the cache sweep worker calls it.
 #pragma once
 
 #include "core/bench_state.h"

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "startup/startup.h"
+#include "startup/threads_win.h"
 #include "workers/cache_worker.h"
 #include "workers/ram_worker.h"
 #include "workers/refresh.h"

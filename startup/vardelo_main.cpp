@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "startup/startup.h"
-#include "ui/ui.h"
+#include "ui/ui_win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   vardelo::startupThroughBuffer();

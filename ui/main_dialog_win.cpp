@@ -13,7 +13,7 @@
 #include "ui/gdi_player_win.h"
 #include "ui/main_dialog_logic.h"
 #include "ui/painters.h"
-#include "ui/ui.h"
+#include "ui/ui_win.h"
 
 namespace vardelo {
 

@@ -6,7 +6,7 @@
 #include "core/text_1251.h"
 #include "platform/platform.h"
 #include "ui/main_dialog_logic.h"
-#include "ui/ui.h"
+#include "ui/ui_win.h"
 
 namespace vardelo {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/startup.h"
+#include "startup/threads_win.h"
 
 namespace vardelo {
 namespace {

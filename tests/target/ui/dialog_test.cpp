@@ -23,7 +23,7 @@
 #include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/main_dialog_logic.h"
-#include "ui/ui.h"
+#include "ui/ui_win.h"
 #include "tests/support/bench_reset.h"
 #include "ui/resources/caption.h"
 #include "vardelo_version.h"
