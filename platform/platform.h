@@ -14,6 +14,13 @@ namespace vardelo::platform {
 // Suspends the calling thread; 0 gives up the rest of its time slice.
 void sleepMs(std::uint32_t ms);
 
+// Milliseconds since the system started, wrapping after about 49.7 days: differences of two
+// readings in u32 arithmetic are right across the wrap.
+std::uint32_t millisecondsNow();
+
+// Ends the process at once with `exitCode`, without running static destructors first.
+[[noreturn]] void exitProcess(unsigned exitCode);
+
 // Sets the text of control `controlId` on page `page` (PAGE_CACHE .. PAGE_ABOUT).
 // The text is 8-bit, code page 1251. The call waits until the user-interface thread has taken
 // it. Where no window exists (the console companion, or before the dialog is up) the text goes

@@ -17,6 +17,10 @@ std::atomic<PageTextSink> textSink{nullptr};
 
 void sleepMs(std::uint32_t ms) { Sleep(ms); }
 
+std::uint32_t millisecondsNow() { return GetTickCount(); }
+
+void exitProcess(unsigned exitCode) { ExitProcess(exitCode); }
+
 void setThreadAffinity(std::uint32_t mask) { SetThreadAffinityMask(GetCurrentThread(), mask); }
 
 void selectTab(std::uint32_t index) {
