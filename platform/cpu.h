@@ -1,5 +1,5 @@
 // The processor instructions the start-up and calibration need: CPUID, the EFLAGS ID bit and
-// RDTSC, for 32-bit x86 only (the implementations are in cpu_win.cpp).
+// RDTSC, for 32-bit x86 only (the implementations are in cpu_x86.cpp).
 //
 // Nothing here serialises execution: readTsc is a plain RDTSC, so out-of-order execution may
 // move it by a few instructions relative to its neighbours. Callers that time short stretches
@@ -19,6 +19,8 @@ using u64 = std::uint64_t;
 struct CpuidRegs {
   u32 eax, ebx, ecx, edx;
 };
+
+inline constexpr u32 LEAF_EXT_RANGE = 0x80000000u;  // EAX: the highest extended leaf
 
 // CPUID with EAX = leaf and ECX = 0. Only valid once idFlagToggles() has said CPUID exists.
 CpuidRegs cpuid(u32 leaf);

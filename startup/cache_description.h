@@ -22,7 +22,6 @@ namespace vardelo {
 using CpuidFn = CpuidRegs (*)(u32 leaf, u32 subleaf);
 
 inline constexpr u32 LEAF_CACHE_PARAMETERS = 4;
-inline constexpr u32 LEAF_EXT_RANGE = 0x80000000u;  // EAX: the highest extended leaf
 inline constexpr u32 LEAF_EXT_FEATURES = 0x80000001u;
 inline constexpr u32 LEAF_AMD_L1 = 0x80000005u;
 inline constexpr u32 LEAF_AMD_L2_L3 = 0x80000006u;

@@ -5,7 +5,6 @@ namespace vardelo {
 
 namespace {
 constexpr u32 EFLAGS_ID = 0x200000;  // bit 21: writable only where CPUID exists
-constexpr u32 LEAF_EXT_MAX = 0x80000000u;
 constexpr u32 LEAF_BRAND_FIRST = 0x80000002u;
 constexpr u32 LEAF_BRAND_LAST = 0x80000004u;
 }  // namespace
@@ -39,10 +38,11 @@ bool idFlagToggles() {
   return after != before;
 }
 
+// EDX:EAX as two outputs: "=A" would mean RAX alone on x86-64.
 u64 readTsc() {
-  u64 ticks;
-  asm volatile("rdtsc" : "=A"(ticks));
-  return ticks;
+  u32 low, high;
+  asm volatile("rdtsc" : "=a"(low), "=d"(high));
+  return (u64{high} << 32) | low;
 }
 
 u32 tscPairTicks() {
@@ -76,7 +76,7 @@ void spinTsc(u32 rounds) {
 void vendorString(char out[13]) { vendorFromLeaf0(cpuid(0), out); }
 
 void brandString(char out[49]) {
-  if (cpuid(LEAF_EXT_MAX).eax < LEAF_BRAND_LAST) {
+  if (cpuid(LEAF_EXT_RANGE).eax < LEAF_BRAND_LAST) {
     out[0] = '\0';
     return;
   }
