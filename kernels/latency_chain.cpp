@@ -22,13 +22,13 @@ void shuffle(T* items, u32 n, u32& state) {
   for (u32 i = n; i > 1; --i) std::swap(items[i - 1], items[randomBelow(state, i)]);
 }
 
-void storeAddress(u8* area, u32 offset, u32 address) {
+void storeAddress(u8* area, u32 offset, std::uintptr_t address) {
   std::memcpy(area + offset, &address, sizeof address);
 }
 
 }  // namespace
 
-u32 buildChaseChain(u8* area, u32 areaAddress, u32 blockBytes) {
+u32 buildChaseChain(u8* area, std::uintptr_t areaAddress, u32 blockBytes) {
   // Outside the contract; kept inside the page table below and the chain's own lines.
   if (blockBytes > CHASE_MAX_BLOCK_BYTES) blockBytes = CHASE_MAX_BLOCK_BYTES;
   if (blockBytes < CHASE_LINE_BYTES) blockBytes = CHASE_LINE_BYTES;
@@ -64,12 +64,6 @@ u32 buildChaseChain(u8* area, u32 areaAddress, u32 blockBytes) {
   }
   storeAddress(area, previous, areaAddress + first);
   return first;
-}
-
-u32 chaseNextOffset(const u8* area, u32 areaAddress, u32 offset) {
-  u32 address;
-  std::memcpy(&address, area + offset, sizeof address);
-  return address - areaAddress;
 }
 
 }  // namespace vardelo

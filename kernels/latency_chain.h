@@ -1,7 +1,7 @@
 // The pointer chain behind the dependent-load latency probe, as plain C++.
 //
 // A block of the test area becomes one closed chain through all of its 64-byte lines: the first
-// four bytes of each line hold the 32-bit address of the next line to visit. The latency kernel
+// pointer-sized word of each line holds the address of the next line to visit. The latency kernel
 // (latency_chase.S) follows the chain, so every load waits for the one before it and the time
 // per load is the latency of the level that holds the block.
 //
@@ -25,18 +25,17 @@ inline constexpr u32 CHASE_PAGE_BYTES = 4096;
 inline constexpr u32 CHASE_LINES_PER_PAGE = CHASE_PAGE_BYTES / CHASE_LINE_BYTES;
 // The largest block the chain can cover: the cache sweep's blocks stay below 4 MiB.
 inline constexpr u32 CHASE_MAX_BLOCK_BYTES = 4u << 20;
+// The bytes at the start of each line that hold the link: an address.
+inline constexpr u32 CHASE_LINK_BYTES = sizeof(std::uintptr_t);
 
 // Lines in a block of `blockBytes` (whole lines only; a remainder below 64 bytes is not used).
 constexpr u32 chaseLines(u32 blockBytes) { return blockBytes / CHASE_LINE_BYTES; }
 
 // Writes the chain for a block of `blockBytes` (at least 64, at most CHASE_MAX_BLOCK_BYTES) at
-// `area`, whose first byte has the 32-bit address `areaAddress`, and returns the byte offset of
-// the line the chain starts with (any line of a closed chain would do; this is the first one
-// visited). Writes only the first four bytes of each line.
-u32 buildChaseChain(u8* area, u32 areaAddress, u32 blockBytes);
-
-// The offset of the line after the one at `offset`, read back from the chain in `area`.
-u32 chaseNextOffset(const u8* area, u32 areaAddress, u32 offset);
+// `area`, whose first byte has the address `areaAddress`, and returns the byte offset of the
+// line the chain starts with (any line of a closed chain would do; this is the first one
+// visited). Writes only the first CHASE_LINK_BYTES of each line.
+u32 buildChaseChain(u8* area, std::uintptr_t areaAddress, u32 blockBytes);
 
 // The pseudo-random sequence of the shuffle (xorshift32): the next state after `state` (never 0).
 constexpr u32 chaseRandomNext(u32 state) {

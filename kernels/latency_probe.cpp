@@ -16,9 +16,9 @@ u32 latencyRounds(u32 blockBytes) {
   return roundsFor(std::max(chaseLines(blockBytes), LATENCY_MIN_LOADS));
 }
 
-u32 measureLatencyWith(u32 blockBytes, u8* area, u32 areaAddress, u32 rdtscOverhead,
+u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
                        ChaseTicksFn chase) {
-  u32 cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
+  std::uintptr_t cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
   chase(cursor, std::max(roundsFor(chaseLines(blockBytes)), 1u));  // one lap, into the caches
 
   const u32 rounds = latencyRounds(blockBytes);

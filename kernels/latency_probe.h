@@ -4,7 +4,7 @@
 // of the second-level cache where the read-speed curve may not.
 //
 // The loop is platform-free with its kernel as a parameter; measureLatency binds the real one
-// (kernels/latency_probe_win.cpp) and the test area. Only the cache sweep worker calls it.
+// (kernels/latency_probe_x86.cpp) and the test area. Only the cache sweep worker calls it.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace vardelo {
 
 // Follows the chain from the address in `cursor` for 16 × rounds loads, leaves the address
 // reached in `cursor`, and returns the 64-bit counter difference (vardelo_latency_chase).
-using ChaseTicksFn = std::uint64_t (*)(u32& cursor, u32 rounds);
+using ChaseTicksFn = std::uint64_t (*)(std::uintptr_t& cursor, u32 rounds);
 
 inline constexpr u32 LATENCY_LOADS_PER_ROUND = 16;
 // Each timed walk makes at least this many loads (and at least one lap of the chain), so that
@@ -33,7 +33,7 @@ u32 latencyRounds(u32 blockBytes);
 // Builds the chain for `blockBytes` at `area` (address `areaAddress`), walks it once to bring
 // it into the caches, then times LATENCY_WALKS walks and returns the fastest, less
 // `rdtscOverhead`, per load in 1/256 ticks. NO_POINT if no walk fitted 32 bits.
-u32 measureLatencyWith(u32 blockBytes, u8* area, u32 areaAddress, u32 rdtscOverhead,
+u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
                        ChaseTicksFn chase);
 
 // The same at the start of the test area with the real kernel (target only).

@@ -5,10 +5,13 @@
 #include <set>
 #include <vector>
 
+#include "tests/support/chase_chain.h"
+
 namespace vardelo {
 namespace {
 
-constexpr u32 AREA_ADDRESS = 0x01230000;  // where the area would sit in a 32-bit process
+// Above 4 GiB, where a 64-bit process may have it: a link cut to 32 bits leaves the area.
+constexpr std::uintptr_t AREA_ADDRESS = 0x7F0001230000;
 constexpr u8 SENTINEL = 0xA5;
 
 struct Walk {
@@ -85,7 +88,7 @@ TEST(LatencyChain, WritesOnlyTheFirstWordOfEachLineAndTheSameChainEveryTime) {
   std::vector<u8> first(block + 4096, SENTINEL), second(block + 4096, 0);
   const u32 startA = buildChaseChain(first.data(), AREA_ADDRESS, block);
   for (u32 i = 0; i < first.size(); ++i) {
-    const bool linkWord = i < chaseLines(block) * CHASE_LINE_BYTES && i % CHASE_LINE_BYTES < 4;
+    const bool linkWord = i < chaseLines(block) * CHASE_LINE_BYTES && i % CHASE_LINE_BYTES < CHASE_LINK_BYTES;
     if (!linkWord) {
       ASSERT_EQ(first[i], SENTINEL) << "byte " << i << " written";
     }

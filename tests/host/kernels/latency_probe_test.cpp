@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "kernels/latency_chain.h"
+#include "tests/support/chase_chain.h"
 
 namespace vardelo {
 namespace {
 
-constexpr u32 AREA_ADDRESS = 0x00400000;
+constexpr std::uintptr_t AREA_ADDRESS = 0x7F0000400000;  // above 4 GiB: no address cut to 32 bits
 
 TEST(LatencyProbe, RoundsCoverALapAndTheMinimumLoads) {
   const struct {
@@ -27,17 +28,17 @@ TEST(LatencyProbe, RoundsCoverALapAndTheMinimumLoads) {
 struct ChaseScript {
   std::vector<u8>* area = nullptr;
   std::vector<u32> rounds;
-  std::vector<u32> cursors;  // where each call started
+  std::vector<std::uintptr_t> cursors;  // where each call started
   std::vector<std::uint64_t> ticks;  // returned in turn
   std::size_t next = 0;
   u32 loads = 0;
 };
 ChaseScript script;
 
-std::uint64_t scriptedChase(u32& cursor, u32 rounds) {
+std::uint64_t scriptedChase(std::uintptr_t& cursor, u32 rounds) {
   script.rounds.push_back(rounds);
   script.cursors.push_back(cursor);
-  u32 offset = cursor - AREA_ADDRESS;
+  u32 offset = static_cast<u32>(cursor - AREA_ADDRESS);
   for (u32 k = 0; k < rounds * LATENCY_LOADS_PER_ROUND; ++k) {
     offset = chaseNextOffset(script.area->data(), AREA_ADDRESS, offset);
   }

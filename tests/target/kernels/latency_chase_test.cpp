@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "kernels/latency_chain.h"
+#include "tests/support/chase_chain.h"
 
 extern "C" std::uint64_t vardelo_latency_chase(const void** cursor, std::uint32_t rounds);
 
@@ -15,7 +16,7 @@ namespace {
 
 constexpr u32 PAGE = 4096;
 
-u32 addressOf(const void* p) { return static_cast<u32>(reinterpret_cast<std::uintptr_t>(p)); }
+std::uintptr_t addressOf(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 // A block with an unreadable page on each side: a load outside it faults.
 class LatencyChase : public ::testing::Test {
@@ -44,7 +45,7 @@ TEST_F(LatencyChase, FollowsTheChainSixteenLoadsPerRound) {
   } cases[] = {{4608, 1}, {4608, 5}, {4608, 1000}, {65536, 300}, {1048576, 2000}};
   for (const auto& c : cases) {
     makeBlock(c.block);
-    const u32 base = addressOf(block_);
+    const std::uintptr_t base = addressOf(block_);
     const u32 start = buildChaseChain(block_, base, c.block);
     u32 expected = start;
     for (u32 k = 0; k < c.rounds * 16; ++k) expected = chaseNextOffset(block_, base, expected);

@@ -5,10 +5,10 @@ extern "C" std::uint64_t vardelo_latency_chase(const void** cursor, std::uint32_
 namespace vardelo {
 namespace {
 
-std::uint64_t chaseAtAddress(u32& cursor, u32 rounds) {
-  const void* p = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(cursor));
+std::uint64_t chaseAtAddress(std::uintptr_t& cursor, u32 rounds) {
+  const void* p = reinterpret_cast<const void*>(cursor);
   const std::uint64_t ticks = vardelo_latency_chase(&p, rounds);
-  cursor = static_cast<u32>(reinterpret_cast<std::uintptr_t>(p));
+  cursor = reinterpret_cast<std::uintptr_t>(p);
   return ticks;
 }
 
@@ -16,7 +16,7 @@ std::uint64_t chaseAtAddress(u32& cursor, u32 rounds) {
 
 u32 measureLatency(u32 blockBytes) {
   u8* area = bench.testArea.load(std::memory_order_relaxed);
-  return measureLatencyWith(blockBytes, area, static_cast<u32>(reinterpret_cast<std::uintptr_t>(area)),
+  return measureLatencyWith(blockBytes, area, reinterpret_cast<std::uintptr_t>(area),
                             bench.rdtscOverhead.load(std::memory_order_relaxed), chaseAtAddress);
 }
 
