@@ -27,16 +27,4 @@ using StrideTicksFn = u32 (*)(u32 offset, i32 gap, u32 block);
 // no CLFLUSH (bench.clflushBytes 0). Not timed: callers flush before they read the counter.
 void flushTestArea(u32 offset, u32 bytes);
 
-// The four kernels and what each touches.
-struct StrideKernel {
-  const char* name;
-  StrideFamily family;  // pattern table the kernel walks
-  bool stores;          // writes the bytes it touches
-  bool needsSse;        // runs only where the processor has SSE (and so MMX)
-  StrideTicksFn ticks;
-};
-
-inline constexpr int STRIDE_KERNEL_COUNT = 4;
-extern const StrideKernel STRIDE_KERNELS[STRIDE_KERNEL_COUNT];
-
 }  // namespace vardelo

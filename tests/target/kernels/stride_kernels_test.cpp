@@ -104,6 +104,23 @@ class StrideKernels : public ::testing::Test {
 
 const char* familyName(StrideFamily f) { return f == StrideFamily::Words32 ? "Words32" : "Runs64"; }
 
+// The four kernels and what each touches.
+struct StrideKernel {
+  const char* name;
+  StrideFamily family;  // pattern table the kernel walks
+  bool stores;          // writes the bytes it touches
+  bool needsSse;        // runs only where the processor has SSE (and so MMX)
+  StrideTicksFn ticks;
+};
+
+constexpr int STRIDE_KERNEL_COUNT = 4;
+const StrideKernel STRIDE_KERNELS[STRIDE_KERNEL_COUNT] = {
+    {"read32", StrideFamily::Words32, false, false, strideReadTicks},
+    {"write32", StrideFamily::Words32, true, false, strideWriteIntKernel},
+    {"writeNt64", StrideFamily::Runs64, true, true, strideWriteStreamKernel},
+    {"write64", StrideFamily::Runs64, true, true, strideWriteMmxKernel},
+};
+
 // The write kernels, one test each; a kernel that needs SSE is skipped without it.
 class EachWriteKernel : public StrideKernels, public ::testing::WithParamInterface<int> {
  protected:

@@ -66,11 +66,4 @@ void flushTestArea(u32 offset, u32 bytes) {
   vardelo_stride_flush(bench.testArea.load(std::memory_order_relaxed) + offset, bytes, line);
 }
 
-const StrideKernel STRIDE_KERNELS[STRIDE_KERNEL_COUNT] = {
-    {"read32", StrideFamily::Words32, false, false, strideReadTicks},
-    {"write32", StrideFamily::Words32, true, false, strideWriteIntKernel},
-    {"writeNt64", StrideFamily::Runs64, true, true, strideWriteStreamKernel},
-    {"write64", StrideFamily::Runs64, true, true, strideWriteMmxKernel},
-};
-
 }  // namespace vardelo
