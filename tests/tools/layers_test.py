@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""tools/layers, which CI runs to keep the layers' includes pointing down: what it lists on a
-small tree of its own, and what it leaves alone."""
+"""tools/layers, which CI runs to keep the layers' includes pointing down and the files named for
+what they need: what it lists on a small tree of its own, and what it leaves alone."""
 
 import importlib.machinery
 import importlib.util
@@ -46,6 +46,49 @@ class UpwardIncludes(unittest.TestCase):
             "tools/t.cpp": '#include "report/r.h"\n',
         })
         self.assertEqual([], layers.upward_includes(top))
+
+
+class MisnamedFiles(unittest.TestCase):
+    # (case, {path: text}, [(path, line, what)] expected)
+    WIN32 = "uses Win32 but is not *_win.*"
+    ASM = "has inline assembly but is neither *_x86.* nor *_win.*"
+    CASES = [
+        ("Win32 headers, a *_win.h header and calling conventions outside *_win.*", {
+            "ui/a.h": "#pragma once\n\n#include <Windows.h>\n",
+            "platform/b.cpp": '#include "platform/b.h"\n#include <commctrl.h>\n',
+            "ui/c.cpp": '#include "ui/ui_win.h"\n',
+            "workers/d.h": "unsigned long __stdcall entry(void*);\n",
+            "kernels/e_x86.cpp": "int WINAPI f();\n",
+        }, [("kernels/e_x86.cpp", 1, WIN32), ("platform/b.cpp", 2, WIN32), ("ui/a.h", 3, WIN32),
+            ("ui/c.cpp", 1, WIN32), ("workers/d.h", 1, WIN32)]),
+        ("inline assembly outside *_x86.* and *_win.*, once per file", {
+            "platform/cpu.cpp": 'void f() {\n  asm volatile("pause");\n  __asm__("nop");\n}\n',
+            "core/g.h": "#pragma once\ninline void g() { __asm__ __volatile__ (\"\"); }\n",
+        }, [("core/g.h", 2, ASM), ("platform/cpu.cpp", 2, ASM)]),
+        ("a *_win.* file that uses nothing of Win32", {
+            "report/sections_win.cpp": '#include "report/r.h"\n// CALLBACK, WINAPI\n',
+        }, [("report/sections_win.cpp", 0, "is *_win.* but uses nothing of Win32")]),
+        ("each kind in a file named for it, guarded declarations, comments, entries, tests", {
+            "platform/cpu_x86.cpp": 'void f() { asm volatile("rdtsc"); }\n',
+            "kernels/k.S": "  rdtsc\n",
+            "platform/p_win.cpp": "#include <windows.h>\nvoid f() { __asm__(\"pause\"); }\n",
+            "ui/ui_win.h": "#pragma once\nusing P = long(__stdcall*)(void*);\n",
+            "workers/w.h": ("#pragma once\n#ifdef _WIN32\n// a DWORD WINAPI routine\n"
+                            "unsigned long __stdcall run(void*);\n#endif\n"
+                            "#if defined(_WIN32) && 1\n#if 1\nint CALLBACK g();\n#endif\n#endif\n"),
+            "core/notes.h": "// asm(\"nop\") and <windows.h> and __stdcall, in words only\nint disasm(int);\n",
+            "startup/vardelo_main.cpp": "#include <windows.h>\nint WINAPI WinMain();\n",
+            "tests/host/t.cpp": '#include <windows.h>\nvoid f() { asm("nop"); }\n',
+        }, []),
+        ("a calling convention after an #else of _WIN32 is not guarded", {
+            "workers/x.h": "#ifdef _WIN32\nint a;\n#else\nint __stdcall b();\n#endif\n",
+        }, [("workers/x.h", 4, WIN32)]),
+    ]
+
+    def test_lists_each_file_whose_name_does_not_say_what_it_needs(self):
+        for case, files, expected in self.CASES:
+            with self.subTest(case):
+                self.assertEqual(expected, layers.misnamed_files(tree(files)))
 
 
 if __name__ == "__main__":
