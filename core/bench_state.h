@@ -6,6 +6,10 @@
 // accesses the protocol relies on, and make that protocol defined behaviour in C++. Fields that
 // only one thread ever touches (the UI's scratch and scales) are plain.
 //
+// It is grouped by role: what start-up found (machine), the measurements' own state
+// (measuring), what the workers measured and derived (results), the worker-to-window protocol
+// (protocol) and what belongs to the window alone (window).
+//
 // The record is statically initialised; the initial values are the ones the threads rely on
 // (cacheBusy 1 holds the RAM worker back until the first cache sweep is done).
 #pragma once
@@ -80,14 +84,18 @@ struct CacheList {
   CacheLevelInfo levels[MAX_CACHE_LEVELS] = {};
 };
 
-struct BenchState {
-  // Start-up.
+// What start-up finds out about the machine and the process, set before the workers exist and
+// only read afterwards.
+struct Machine {
   AtomicHandle hInstance{nullptr};
-  AtomicU8 mmx{0};  // processor has MMX
-  AtomicU8 sse{0};  // processor has SSE
+  AtomicU8 mmx{0};     // processor has MMX
+  AtomicU8 sse{0};     // processor has SSE
+  AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
+  AtomicU8 avx512{0};  // 512-bit loads usable: AVX-512F, the system saves ZMM state
   AtomicU32 faceColor{0};
   AtomicHandle bufferHandle{nullptr};
-  std::atomic<u8*> testArea{nullptr};  // first 4 KiB boundary in the test buffer
+  std::atomic<u8*> testArea{nullptr};        // first 4 KiB boundary in the test buffer
+  AtomicU32 testAreaBytes{TEST_AREA_BYTES};  // usable bytes from testArea
   AtomicHandle hCacheThread{nullptr};
   AtomicHandle hRamThread{nullptr};
 
@@ -101,36 +109,60 @@ struct BenchState {
   AtomicU32 cpuStepping{0};
   AtomicU8 cpuClass{0};  // timing class, CLASS_* (core/processor.h)
 
-  // Kernels and measurement loops.
+  // The caches CPUID describes, and the span of the test area the RAM walks rotate through
+  // (startup/cache_description.h). With a span of 8 MiB every walk stays at offset 0 and
+  // nothing is flushed.
+  CacheList caches{};
+  AtomicU32 clflushBytes{0};                 // bytes one CLFLUSH covers; 0: no CLFLUSH
+  AtomicU32 ramSpanBytes{RAM_WINDOW_BYTES};
+};
+
+// The state of the measurements themselves: the choices the kernels run with and what the
+// workers carry from one measurement to the next. Written by whichever worker holds the right to
+// measure (workers/sweep_exclusion.h).
+struct Measuring {
   AtomicU8 readMode{0};  // block-read load width: 0 32-bit, 1 MMX, 2 SSE, 3 AVX, 4 AVX-512
   AtomicU16 fillMode{0};
   AtomicU32 blockOffset{0};
   AtomicU32 cacheStableCount{0};
   AtomicU32 ramStableCount{0};
+  AtomicI32 lineSize{32};        // the RAM line the RAM kernels step by
+  AtomicU32 ramSpanOffset{0};    // window of the next cold walk
+  AtomicU32 ramReadSpeed{0};     // KiB/s of cold reads of a window; 0: not measured
   char progressBar[50] = "<||||||||||||||||||||||||||||||||||||||||||||||||";
+};
 
-  // Cache sweep worker.
+// What the workers measure and derive, each written by one worker and read by the painters and
+// the console report.
+struct Results {
+  // Cache sweep worker: the data-read and code-execution curves, and the dependent-load latency
+  // per point (block sizes as dcacheCurve) in 1/256 counter ticks per load; NO_POINT where not
+  // measured. Cleared at the start of each sweep.
   CacheCurve dcacheCurve{};
   CacheCurve icacheCurve{};
+  CacheCurve latencyCurve{};
   AtomicU32 cacheMax{10240};
-  AtomicI32 lineSize{32};
-  AtomicU8 cacheBusy{1};
-  AtomicU8 cacheRestart{0};
+  SharedCacheFigures cacheFigures{};
 
-  // RAM sweep worker.
+  // RAM sweep worker: the curves and the statistics of each (by block index).
   RamCurveSet readCurves{};
   RamCurveSet writeCurves{};
   RamCurveSet writeMmxCurves{};
   AtomicU32 readMax{10240};
   AtomicU32 writeMax{10240};
-  AtomicU8 ramBusy{0};
-  AtomicU8 ramRestart{0};
-  // The statistics of each RAM curve (by block index), as the RAM worker measures it.
   SharedRamStats readStats[RAM_BLOCK_KINDS]{};
   SharedRamStats writeStats[RAM_BLOCK_KINDS]{};
   SharedRamStats writeMmxStats[RAM_BLOCK_KINDS]{};
+};
 
-  // Refresh protocol: change counters and marks.
+// Between the workers and the window: which sweep runs and which is asked for, and the refresh
+// protocol's change counters and marks (workers/refresh.h, ui/frame_rule.h).
+struct Protocol {
+  AtomicU8 cacheBusy{1};
+  AtomicU8 cacheRestart{0};
+  AtomicU8 ramBusy{0};
+  AtomicU8 ramRestart{0};
+
   AtomicU32 cacheDirty{0};
   AtomicU32 readDirty{0};
   AtomicU32 writeDirty{0};
@@ -146,28 +178,11 @@ struct BenchState {
   AtomicU8 cacheRedraw{0};
   AtomicU8 readRedraw{0};
   AtomicU8 writeRedraw{0};
+};
 
-  // The figures derived from the curves, as numbers; the cache worker writes them.
-  SharedCacheFigures cacheFigures{};
-
-  // Wide loads and the latency probe (cache worker).
-  AtomicU8 avx{0};     // 256-bit loads usable: processor has AVX, the system saves YMM state
-  AtomicU8 avx512{0};  // 512-bit loads usable: AVX-512F, the system saves ZMM state
-  // Dependent-load latency per point of the cache curves (block sizes as dcacheCurve), in 1/256
-  // counter ticks per load; NO_POINT where not measured. Cleared at the start of each sweep.
-  CacheCurve latencyCurve{};
-
-  // Caches and the span of the test area the RAM walks use. Set at start-up before the threads
-  // exist; ramSpanOffset and ramReadSpeed are then written by whichever sweep holds the right to
-  // measure. With a span of 8 MiB every walk stays at offset 0 and nothing is flushed.
-  CacheList caches{};
-  AtomicU32 clflushBytes{0};                    // bytes one CLFLUSH covers; 0: no CLFLUSH
-  AtomicU32 testAreaBytes{TEST_AREA_BYTES};     // usable bytes from testArea
-  AtomicU32 ramSpanBytes{RAM_WINDOW_BYTES};     // the span the RAM walks rotate through
-  AtomicU32 ramSpanOffset{0};                   // window of the next cold walk
-  AtomicU32 ramReadSpeed{0};                    // KiB/s of cold reads of a window; 0: not measured
-
-  // Main dialog.
+// The window's own: its handles, its settings and the painters' scratch. The user-interface
+// thread writes all of it; the plain fields only it reads.
+struct WindowState {
   AtomicHandle hMainDlg{nullptr};
   AtomicHandle hTab{nullptr};
   AtomicHandle hPages[PAGE_COUNT]{};
@@ -179,7 +194,6 @@ struct BenchState {
   AtomicU8 readFilter{FILTER_LEVEL_START};
   AtomicU8 writeFilter{FILTER_LEVEL_START};
 
-  // Charts (user-interface thread only).
   ChartScale cacheScale{};
   ChartScale readScale{};
   ChartScale writeScale{};
@@ -188,6 +202,14 @@ struct BenchState {
   u32 readAverages[RAM_BLOCK_KINDS] = {};
   u32 writeAverages[RAM_BLOCK_KINDS] = {};
   u32 writePaintCount = 0;
+};
+
+struct BenchState {
+  Machine machine;
+  Measuring measuring;
+  Results results;
+  Protocol protocol;
+  WindowState window;
 };
 
 // The record itself, defined in core/bench_state.cpp.

@@ -8,7 +8,7 @@
 
 namespace vardelo {
 
-// Pages in tab order; the index is also the page's slot in bench.hPages.
+// Pages in tab order; the index is also the page's slot in bench.window.hPages.
 inline constexpr std::uint32_t PAGE_CACHE = 0;
 inline constexpr std::uint32_t PAGE_READ = 1;
 inline constexpr std::uint32_t PAGE_WRITE = 2;

@@ -11,17 +11,17 @@ WideLoads wideLoadsFrom(const WideLoadBits& bits) {
 }
 
 void applyWideLoads(const WideLoads& loads) {
-  bench.avx.store(loads.avx, std::memory_order_relaxed);
-  bench.avx512.store(loads.avx512, std::memory_order_relaxed);
+  bench.machine.avx.store(loads.avx, std::memory_order_relaxed);
+  bench.machine.avx512.store(loads.avx512, std::memory_order_relaxed);
 }
 
 bool readVariantAvailable(u8 readMode) {
   switch (readMode) {
     case READ_INT32: return true;
-    case READ_MMX64: return bench.mmx.load(std::memory_order_relaxed) != 0;
-    case READ_SSE128: return bench.sse.load(std::memory_order_relaxed) != 0;
-    case READ_AVX256: return bench.avx.load(std::memory_order_relaxed) != 0;
-    case READ_AVX512: return bench.avx512.load(std::memory_order_relaxed) != 0;
+    case READ_MMX64: return bench.machine.mmx.load(std::memory_order_relaxed) != 0;
+    case READ_SSE128: return bench.machine.sse.load(std::memory_order_relaxed) != 0;
+    case READ_AVX256: return bench.machine.avx.load(std::memory_order_relaxed) != 0;
+    case READ_AVX512: return bench.machine.avx512.load(std::memory_order_relaxed) != 0;
     default: return false;
   }
 }

@@ -43,7 +43,7 @@ struct WideLoads {
 // must exist), XCR0 bits 1, 2, 5, 6 and 7. Without OSXSAVE the XCR0 value is ignored.
 WideLoads wideLoadsFrom(const WideLoadBits& bits);
 
-// Stores the verdict in bench.avx and bench.avx512.
+// Stores the verdict in bench.machine.avx and bench.machine.avx512.
 void applyWideLoads(const WideLoads& loads);
 
 // Whether the variant of `readMode` can run here, by the flags in bench: 0 always, 1 MMX, 2 SSE,

@@ -27,9 +27,9 @@ u32 readXcr0() {
   return low;
 }
 
-// The variant of bench.readMode, or null when it names none or the processor lacks it.
+// The variant of bench.measuring.readMode, or null when it names none or the processor lacks it.
 const BlockReadVariant* currentVariant() {
-  const u8 mode = bench.readMode.load(std::memory_order_relaxed);
+  const u8 mode = bench.measuring.readMode.load(std::memory_order_relaxed);
   return readVariantAvailable(mode) ? &BLOCK_READ_VARIANTS[mode] : nullptr;
 }
 
@@ -49,9 +49,9 @@ void detectWideLoads() { applyWideLoads(wideLoadsFrom(readWideLoadBits())); }
 u32 blockReadTicks(u32 offset, u32 length) {
   const BlockReadVariant* v = currentVariant();
   if (v == nullptr) return BAD_SAMPLE;
-  const std::uint8_t* p = bench.testArea.load(std::memory_order_relaxed) + offset;
+  const std::uint8_t* p = bench.machine.testArea.load(std::memory_order_relaxed) + offset;
   const std::uint64_t diff = v->read(p, length >> 8);
-  return blockTicksFromDiff(diff, bench.rdtscOverhead.load(std::memory_order_relaxed));
+  return blockTicksFromDiff(diff, bench.machine.rdtscOverhead.load(std::memory_order_relaxed));
 }
 
 u32 blockReadPassTicks(u32 offset, u32 size) {
@@ -59,9 +59,9 @@ u32 blockReadPassTicks(u32 offset, u32 size) {
   if (v == nullptr) return BAD_SAMPLE;
   if (v->readPasses == nullptr) return blockReadPassTicksWith(offset, size, blockReadTicks);
   const u32 passes = blockReadPasses(size);
-  const std::uint8_t* p = bench.testArea.load(std::memory_order_relaxed) + offset;
+  const std::uint8_t* p = bench.machine.testArea.load(std::memory_order_relaxed) + offset;
   const std::uint64_t diff = v->readPasses(p, size >> 8, passes);
-  return meanPassTicksFromDiff(diff, bench.rdtscOverhead.load(std::memory_order_relaxed), passes);
+  return meanPassTicksFromDiff(diff, bench.machine.rdtscOverhead.load(std::memory_order_relaxed), passes);
 }
 
 }  // namespace vardelo

@@ -33,9 +33,9 @@ u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels) {
   const bool data = kind == CACHE_KIND_DATA;
   const u32 tolerance = data ? CACHE_DATA_TOLERANCE : CACHE_CODE_TOLERANCE;
   const u32 stableToFinish = data ? CACHE_DATA_STABLE : CACHE_CODE_STABLE;
-  const u32 tscRate = bench.tscRate.load(std::memory_order_relaxed);
+  const u32 tscRate = bench.machine.tscRate.load(std::memory_order_relaxed);
 
-  u32 offset = wrapOffset(bench.blockOffset.load(std::memory_order_relaxed), size);
+  u32 offset = wrapOffset(bench.measuring.blockOffset.load(std::memory_order_relaxed), size);
   u32 phase = CACHE_MOVE_PERIOD - 1;
   auto measure = [&]() {
     return data ? kernels.dataPassTicks(offset, size) : kernels.codeFetchTicks(size);
@@ -45,7 +45,7 @@ u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels) {
   for (u32 i = 0; i < (data ? CACHE_DATA_WARMUPS : CACHE_CODE_WARMUPS); ++i) best = measure();
 
   u64 budget = 0;  // 64 bits: below tscRate plus one step, which may pass 2^32
-  bench.cacheStableCount.store(0, std::memory_order_relaxed);
+  bench.measuring.cacheStableCount.store(0, std::memory_order_relaxed);
   for (;;) {
     // Every try is a measurement and counts towards moving the block, the code-fetch ones too.
     u32 t = 0;
@@ -59,8 +59,8 @@ u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels) {
     }
 
     if (deviationPerMille(t, best) <= tolerance) {
-      const u32 stable = bench.cacheStableCount.load(std::memory_order_relaxed) + 1;
-      bench.cacheStableCount.store(stable, std::memory_order_relaxed);
+      const u32 stable = bench.measuring.cacheStableCount.load(std::memory_order_relaxed) + 1;
+      bench.measuring.cacheStableCount.store(stable, std::memory_order_relaxed);
       if (stable >= stableToFinish) break;  // this last result does not join the best
     }
     if (t < best) best = t;
@@ -69,7 +69,7 @@ u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels) {
     if (budget >= tscRate) break;
   }
 
-  bench.blockOffset.store(offset, std::memory_order_relaxed);
+  bench.measuring.blockOffset.store(offset, std::memory_order_relaxed);
   const u64 speed = u64{tscRate} * size / (best == 0 ? 1 : best);
   return speed > MAX_SPEED ? MAX_SPEED : static_cast<u32>(speed);
 }

@@ -6,10 +6,10 @@
 namespace vardelo {
 
 u32 codeFetchTicks(u32 size) {
-  const u16 code = bench.fillMode.load(std::memory_order_relaxed);
+  const u16 code = bench.measuring.fillMode.load(std::memory_order_relaxed);
   if (!fillCodeAccepted(code)) return BAD_SAMPLE;
   const u32 passes = fetchPasses(size);
-  u8* const area = bench.testArea.load(std::memory_order_relaxed);
+  u8* const area = bench.machine.testArea.load(std::memory_order_relaxed);
 
   // x86 keeps instruction fetch coherent with stores to the same addresses, so the fresh code
   // runs as written without a flush.

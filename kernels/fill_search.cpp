@@ -9,7 +9,7 @@ void searchFillModeWith(u32 (*fetchTicks)(u32 size), const FillProgress& progres
   u32 bestTicks = BAD_SAMPLE;
   u16 bestCode = 0;
   for (u32 tried = 1; tried <= FILL_CODES; ++tried) {
-    bench.fillMode.store(code, std::memory_order_relaxed);
+    bench.measuring.fillMode.store(code, std::memory_order_relaxed);
     const u32 ticks = fetchTicks(FILL_SEARCH_BYTES);
     if (ticks <= bestTicks) {
       bestTicks = ticks;
@@ -18,7 +18,7 @@ void searchFillModeWith(u32 (*fetchTicks)(u32 size), const FillProgress& progres
     code = static_cast<u16>(code + 1);
     if (tried % FILL_PROGRESS_EVERY == 0) progress.step(tried, bestCode);
   }
-  bench.fillMode.store(bestCode, std::memory_order_relaxed);
+  bench.measuring.fillMode.store(bestCode, std::memory_order_relaxed);
   progress.done();
 }
 

@@ -4,15 +4,15 @@
 // The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
 // lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a
 // sixteenth of a second for cold walks, below), and returns tscRate * 8 MiB / best ticks in
-// KiB/s. bench.ramStableCount counts the stable results of the current call.
+// KiB/s. bench.measuring.ramStableCount counts the stable results of the current call.
 //
-// Where the walks run follows bench.ramSpanBytes. While the span is the window itself (caches of
+// Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself (caches of
 // 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area, as the
 // program always did. A larger span holds several windows, at least four times the largest cache
 // in all: each walk then takes the next window round the span, flushed out of the caches first,
 // so that it starts from main memory whatever the caches could hold. The walk itself, its
 // statistics and its speed stay the same. The place of the next window is the one thing kept
-// between calls (bench.ramSpanOffset), so that successive walks never meet a window that an
+// between calls (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an
 // earlier one has just left in the caches.
 #pragma once
 
@@ -29,7 +29,7 @@ using RamFlushFn = void (*)(u32 offset, u32 bytes);
 // True when the span holds more than one window: walks rotate and start cold.
 bool ramWalksAreCold();
 
-// The offset of the window the next walk uses, advancing bench.ramSpanOffset: always 0 while the
+// The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0 while the
 // span is the window itself, else the windows of the span in turn, from the first again after the
 // last. With `flush`, the window and the bytes a walk may touch beyond it are flushed first.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
@@ -54,8 +54,8 @@ inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 6;
 inline constexpr u32 RAM_SPEED_CEILING = NO_POINT - 1;
 
 // The loop, with the kernel and the flush as parameters: every walk, the warm-up and the retries
-// too, runs in the window takeRamWindow(flush) gives. Reads bench.tscRate, writes
-// bench.ramStableCount.
+// too, runs in the window takeRamWindow(flush) gives. Reads bench.machine.tscRate, writes
+// bench.measuring.ramStableCount.
 u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush = nullptr);
 
 // tscRate * 8 MiB / bestTicks in KiB/s, with a 64-bit product, saturated at RAM_SPEED_CEILING.
@@ -69,7 +69,7 @@ u32 measureRamWrite(i32 gap, u32 block);     // strideWriteTicks
 u32 measureRamWriteMmx(i32 gap, u32 block);  // strideWriteMmxTicks
 
 // Main-memory read speed for the cache page where the walks are cold: the same loop over linear
-// reads of whole windows with the block-read kernel in the chosen variant (bench.readMode).
+// reads of whole windows with the block-read kernel in the chosen variant (bench.measuring.readMode).
 // Target build only.
 u32 measureMainMemoryRead();
 

@@ -1,6 +1,6 @@
 // Strided RAM kernels: timed walks over the RAM window (the first 8 MiB of testArea + offset)
-// in blocks of 32, 64, 128 or 256 bytes, gap bytes apart. They read bench.testArea,
-// bench.lineSize and (the dispatchers) bench.sse.
+// in blocks of 32, 64, 128 or 256 bytes, gap bytes apart. They read bench.machine.testArea,
+// bench.measuring.lineSize and (the dispatchers) bench.machine.sse.
 //
 // Each returns the ticks of one walk, rdtscOverhead not subtracted, or BAD_SAMPLE when the walk
 // took 2^32 ticks or more. The counter reads are not serialising. Callers keep offset + 8 MiB +
@@ -22,9 +22,9 @@ u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block);      // MOVQ with SSE, 
 
 using StrideTicksFn = u32 (*)(u32 offset, i32 gap, u32 block);
 
-// Flushes `bytes` from testArea + offset (a multiple of bench.clflushBytes) out of every cache
+// Flushes `bytes` from testArea + offset (a multiple of bench.machine.clflushBytes) out of every cache
 // level, dirty lines written back, and waits until that is done; nothing where the processor has
-// no CLFLUSH (bench.clflushBytes 0). Not timed: callers flush before they read the counter.
+// no CLFLUSH (bench.machine.clflushBytes 0). Not timed: callers flush before they read the counter.
 void flushTestArea(u32 offset, u32 bytes);
 
 }  // namespace vardelo

@@ -23,8 +23,8 @@ namespace {
 using AsmKernel = u64 (*)(u8*, u32, u32, i32);
 
 u64 runKernel(AsmKernel kernel, u32 offset, i32 gap, u32 block) {
-  u8* window = bench.testArea.load(std::memory_order_relaxed) + offset;
-  const i32 lineSize = bench.lineSize.load(std::memory_order_relaxed);
+  u8* window = bench.machine.testArea.load(std::memory_order_relaxed) + offset;
+  const i32 lineSize = bench.measuring.lineSize.load(std::memory_order_relaxed);
   return kernel(window, strideStepBytes(gap, block), block, lineSize);
 }
 
@@ -51,19 +51,19 @@ u32 strideWriteMmxKernel(u32 offset, i32 gap, u32 block) {
 }
 
 u32 strideWriteTicks(u32 offset, i32 gap, u32 block) {
-  if (bench.sse.load(std::memory_order_relaxed) != 0) return strideWriteStreamKernel(offset, gap, block);
+  if (bench.machine.sse.load(std::memory_order_relaxed) != 0) return strideWriteStreamKernel(offset, gap, block);
   return strideWriteIntKernel(offset, gap, block);
 }
 
 u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block) {
-  if (bench.sse.load(std::memory_order_relaxed) == 0) return BAD_SAMPLE;
+  if (bench.machine.sse.load(std::memory_order_relaxed) == 0) return BAD_SAMPLE;
   return strideWriteMmxKernel(offset, gap, block);
 }
 
 void flushTestArea(u32 offset, u32 bytes) {
-  const u32 line = bench.clflushBytes.load(std::memory_order_relaxed);
+  const u32 line = bench.machine.clflushBytes.load(std::memory_order_relaxed);
   if (line == 0) return;
-  vardelo_stride_flush(bench.testArea.load(std::memory_order_relaxed) + offset, bytes, line);
+  vardelo_stride_flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes, line);
 }
 
 }  // namespace vardelo

@@ -24,11 +24,11 @@ void exitProcess(unsigned exitCode) { ExitProcess(exitCode); }
 void setThreadAffinity(std::uint32_t mask) { SetThreadAffinityMask(GetCurrentThread(), mask); }
 
 void selectTab(std::uint32_t index) {
-  if (HWND tab = static_cast<HWND>(bench.hTab.load())) SendMessageA(tab, TCM_SETCURSEL, index, 0);
+  if (HWND tab = static_cast<HWND>(bench.window.hTab.load())) SendMessageA(tab, TCM_SETCURSEL, index, 0);
 }
 
 void postToMainDialog(std::uint32_t message) {
-  if (HWND dlg = static_cast<HWND>(bench.hMainDlg.load())) PostMessageA(dlg, message, 0, 0);
+  if (HWND dlg = static_cast<HWND>(bench.window.hMainDlg.load())) PostMessageA(dlg, message, 0, 0);
 }
 
 std::uint64_t totalPhysicalMemoryBytes() {
@@ -39,7 +39,7 @@ std::uint64_t totalPhysicalMemoryBytes() {
 }
 
 void callReturnAtTestArea() {
-  std::uint8_t* area = bench.testArea.load();
+  std::uint8_t* area = bench.machine.testArea.load();
   area[0] = 0xC3;  // ret
   reinterpret_cast<void (*)()>(area)();
 }
@@ -47,7 +47,7 @@ void callReturnAtTestArea() {
 void setPageTextSink(PageTextSink sink) { textSink.store(sink); }
 
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) {
-  HWND pageWindow = page < PAGE_COUNT ? static_cast<HWND>(bench.hPages[page].load()) : nullptr;
+  HWND pageWindow = page < PAGE_COUNT ? static_cast<HWND>(bench.window.hPages[page].load()) : nullptr;
   if (pageWindow == nullptr) {
     if (PageTextSink sink = textSink.load()) sink(page, controlId, text);
     return;

@@ -20,7 +20,7 @@ void settle() {
   const u64 c0 = readTsc();
   Sleep(SETTLE_MEASURE_MS);
   const auto span = static_cast<std::int64_t>(readTsc() - c0);
-  const i32 rounds = settleRounds(span, bench.cpuClass);
+  const i32 rounds = settleRounds(span, bench.machine.cpuClass);
   if (rounds > 0) spinTsc(static_cast<u32>(rounds));
 
   Sleep(SETTLE_AFTER_MS);

@@ -60,7 +60,7 @@ void recordPageText(u32 page, u32 controlId, const char* text) {
 // The cache page's texts: the worker's own, and each figure as the page formats it.
 std::map<u32, std::string> cachePageTexts(const CacheFigures& figures) {
   std::map<u32, std::string> fields = pageTexts.page(PAGE_CACHE);
-  const FieldUpdates shown = cacheFieldTexts(figures, bench.cpuClass.load());
+  const FieldUpdates shown = cacheFieldTexts(figures, bench.machine.cpuClass.load());
   for (int i = 0; i < shown.count; ++i) fields[shown.items[i].controlId] = shown.items[i].text;
   return fields;
 }
@@ -89,8 +89,8 @@ void runCacheSweep() {
   const u32 started = platform::millisecondsNow();
   for (;;) {
     platform::sleepMs(REFRESH_PERIOD_MS);
-    const u32 data = measuredPoints(bench.dcacheCurve), code = measuredPoints(bench.icacheCurve);
-    const u32 latency = measuredPoints(bench.latencyCurve);
+    const u32 data = measuredPoints(bench.results.dcacheCurve), code = measuredPoints(bench.results.icacheCurve);
+    const u32 latency = measuredPoints(bench.results.latencyCurve);
     if (data == CACHE_POINTS && phases.data == 0) phases.data = secondsSince(started);
     if (phases.data != 0 && latency == CACHE_POINTS && phases.latency == 0) {
       phases.latency = secondsSince(started) - phases.data;
@@ -102,7 +102,7 @@ void runCacheSweep() {
       std::fprintf(stderr, "cache sweep: data point %u of 160, code point %u of 160\n", data, code);
       shown = data + code;
     }
-    if (code == CACHE_POINTS && bench.cacheBusy.load() == 0) break;
+    if (code == CACHE_POINTS && bench.protocol.cacheBusy.load() == 0) break;
   }
   phases.code = secondsSince(started) - phases.data - phases.latency - phases.probesAndSearch;
   std::fprintf(stderr, "cache sweep done in %.1f s\n", secondsSince(started));
@@ -127,8 +127,8 @@ u32 reportWriteMmx(i32 gap, u32 block) {
 // under the claim the RAM worker takes.
 void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
-  bench.cacheBusy.store(0);  // without a cache sweep nothing else clears it
-  bench.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
+  bench.protocol.cacheBusy.store(0);  // without a cache sweep nothing else clears it
+  bench.protocol.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
                                          (options.writePass ? RAM_WRITE_BIT : 0)));
   if (!awaitRamTurn()) return;
   u32 started = platform::millisecondsNow();
@@ -180,10 +180,10 @@ int run(int argc, char** argv) {
   }
   if (options.cache) {
     runCacheSweep();
-    const CacheFigures figures = bench.cacheFigures.load();
+    const CacheFigures figures = bench.results.cacheFigures.load();
     const std::map<u32, std::string> fields = cachePageTexts(figures);
     writeCacheSection(json, figures, fields);
-    writeDerivedSizes(json, compareDerivedSizes(figures, fields, bench.caches));
+    writeDerivedSizes(json, compareDerivedSizes(figures, fields, bench.machine.caches));
   }
   if (options.readPass || options.writePass) {
     runRamPasses();

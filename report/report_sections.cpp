@@ -119,11 +119,11 @@ void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
                        const std::map<u32, std::string>& fields) {
   const CacheLevels levels = levelsOf(figures);
   json.beginObject("cache")
-      .value("readMode", u32{bench.readMode})
-      .value("readWidthBits", readWidthBits(bench.readMode))
-      .value("fillMode", u32{bench.fillMode})
-      .value("lineSize", std::int64_t{bench.lineSize})
-      .value("cacheMax", bench.cacheMax.load())
+      .value("readMode", u32{bench.measuring.readMode})
+      .value("readWidthBits", readWidthBits(bench.measuring.readMode))
+      .value("fillMode", u32{bench.measuring.fillMode})
+      .value("lineSize", std::int64_t{bench.measuring.lineSize})
+      .value("cacheMax", bench.results.cacheMax.load())
       .value("l1Size", levels.l1Size)
       .value("l2Speed", levels.l2Speed)
       .value("l2ProbeSize", levels.l2ProbeSize)
@@ -135,15 +135,15 @@ void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
         .value("index", i)
         .value("blockBytes", sweepBlockSize(i))
         .value("nominalBytes", curvePointSize(i))
-        .value("dataKiBps", bench.dcacheCurve[i].load())
-        .value("codeKiBps", bench.icacheCurve[i].load())
-        .value("latencyTicksX256", bench.latencyCurve[i].load())
-        .value("latencyPs", latencyPicoseconds(bench.latencyCurve[i].load(), bench.tscRate.load()))
+        .value("dataKiBps", bench.results.dcacheCurve[i].load())
+        .value("codeKiBps", bench.results.icacheCurve[i].load())
+        .value("latencyTicksX256", bench.results.latencyCurve[i].load())
+        .value("latencyPs", latencyPicoseconds(bench.results.latencyCurve[i].load(), bench.machine.tscRate.load()))
         .endObject();
   }
   json.endArray();
-  json.array("dataTail", entries(bench.dcacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
-  json.array("codeTail", entries(bench.icacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
+  json.array("dataTail", entries(bench.results.dcacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
+  json.array("codeTail", entries(bench.results.icacheCurve, CACHE_POINTS, CACHE_CURVE_ENTRIES));
   json.beginObject("fields");
   for (const auto& [id, text] : fields) json.value(std::to_string(id), text);
   json.endObject();
@@ -174,37 +174,37 @@ void writeCaches(JsonWriter& json, const CacheList& caches) {
 }
 
 void writeRamSpan(JsonWriter& json) {
-  const u32 span = bench.ramSpanBytes.load();
+  const u32 span = bench.machine.ramSpanBytes.load();
   json.beginObject("ramSpan")
       .value("spanBytes", span)
-      .value("testAreaBytes", bench.testAreaBytes.load())
+      .value("testAreaBytes", bench.machine.testAreaBytes.load())
       .value("coldWalks", span > RAM_WINDOW_BYTES)
-      .value("clflushBytes", bench.clflushBytes.load())
-      .value("coldReadKiBps", bench.ramReadSpeed.load())
+      .value("clflushBytes", bench.machine.clflushBytes.load())
+      .value("coldReadKiBps", bench.measuring.ramReadSpeed.load())
       .endObject();
 }
 
 void writeRamSection(JsonWriter& json, bool read, bool write,
                      const bool (&blocks)[RAM_BLOCK_KINDS]) {
-  json.beginObject("ram").value("readMax", bench.readMax.load()).value("writeMax",
-                                                                      bench.writeMax.load());
-  if (read) writeCurveSet(json, "read", bench.readCurves, blocks);
+  json.beginObject("ram").value("readMax", bench.results.readMax.load()).value("writeMax",
+                                                                      bench.results.writeMax.load());
+  if (read) writeCurveSet(json, "read", bench.results.readCurves, blocks);
   if (write) {
-    writeCurveSet(json, "write", bench.writeCurves, blocks);
-    writeCurveSet(json, "writeMmx", bench.writeMmxCurves, blocks);
+    writeCurveSet(json, "write", bench.results.writeCurves, blocks);
+    writeCurveSet(json, "writeMmx", bench.results.writeMmxCurves, blocks);
   }
   json.beginObject("stats");
-  if (read) writeStatsSet(json, "read", bench.readStats, blocks);
+  if (read) writeStatsSet(json, "read", bench.results.readStats, blocks);
   if (write) {
-    writeStatsSet(json, "write", bench.writeStats, blocks);
-    writeStatsSet(json, "writeMmx", bench.writeMmxStats, blocks);
+    writeStatsSet(json, "write", bench.results.writeStats, blocks);
+    writeStatsSet(json, "writeMmx", bench.results.writeMmxStats, blocks);
   }
   json.endObject();
   json.beginObject("combinedMiBps");
-  if (read) json.value("read", combinedOf(bench.readStats));
+  if (read) json.value("read", combinedOf(bench.results.readStats));
   if (write) {
-    json.value("write", combinedOf(bench.writeStats));
-    json.value("writeMmx", combinedOf(bench.writeMmxStats));
+    json.value("write", combinedOf(bench.results.writeStats));
+    json.value("writeMmx", combinedOf(bench.results.writeMmxStats));
   }
   json.endObject();
   json.endObject();

@@ -39,20 +39,20 @@ void writeProcessor(JsonWriter& json, const char* brand, bool emulated) {
   vendorString(vendor);
   json.beginObject("processor")
       .value("vendorString", vendor)
-      .value("vendor", vendorName(bench.cpuVendor))
+      .value("vendor", vendorName(bench.machine.cpuVendor))
       .value("brand", brand)
-      .value("signature", bench.cpuSignature.load())
-      .value("family", bench.cpuFamily.load())
-      .value("model", bench.cpuModel.load())
-      .value("stepping", bench.cpuStepping.load())
-      .value("cpuClass", u32{bench.cpuClass})
-      .value("mmx", bench.mmx != 0)
-      .value("sse", bench.sse != 0)
-      .value("mhz", shownMhz(bench.tscRate))
+      .value("signature", bench.machine.cpuSignature.load())
+      .value("family", bench.machine.cpuFamily.load())
+      .value("model", bench.machine.cpuModel.load())
+      .value("stepping", bench.machine.cpuStepping.load())
+      .value("cpuClass", u32{bench.machine.cpuClass})
+      .value("mmx", bench.machine.mmx != 0)
+      .value("sse", bench.machine.sse != 0)
+      .value("mhz", shownMhz(bench.machine.tscRate))
       .value("emulated", emulated);
-  writeCaches(json, bench.caches);
+  writeCaches(json, bench.machine.caches);
   json.endObject();
-  json.value("tscRate", bench.tscRate.load()).value("rdtscOverhead", bench.rdtscOverhead.load());
+  json.value("tscRate", bench.machine.tscRate.load()).value("rdtscOverhead", bench.machine.rdtscOverhead.load());
 }
 
 void writeStrideWalks(JsonWriter& json) {

@@ -24,11 +24,11 @@ void calibrateClock() {
   Sleep(CALIBRATION_MS);
   const u64 c1 = readTsc();
   const DWORD ms = GetTickCount() - t0;
-  bench.tscRate = tscRateFrom(c1 - c0, ms);
+  bench.machine.tscRate = tscRateFrom(c1 - c0, ms);
 
   u32 pairTicks[RDTSC_PAIRS];
   for (u32& ticks : pairTicks) ticks = tscPairTicks();
-  bench.rdtscOverhead = rdtscOverheadFrom(pairTicks);
+  bench.machine.rdtscOverhead = rdtscOverheadFrom(pairTicks);
 
   SetPriorityClass(process, NORMAL_PRIORITY_CLASS);
 }
@@ -42,12 +42,12 @@ void identifyProcessor() {
   const u8 vendor = vendorCode(cpuid(0).ebx);
   const u32 signature = cpuid(1).eax;
   const CpuIdentity id = decodeSignature(signature);
-  bench.cpuVendor = vendor;
-  bench.cpuSignature = signature;
-  bench.cpuFamily = id.family;
-  bench.cpuModel = id.model;
-  bench.cpuStepping = id.stepping;
-  bench.cpuClass = cpuClassOf(vendor, signature);
+  bench.machine.cpuVendor = vendor;
+  bench.machine.cpuSignature = signature;
+  bench.machine.cpuFamily = id.family;
+  bench.machine.cpuModel = id.model;
+  bench.machine.cpuStepping = id.stepping;
+  bench.machine.cpuClass = cpuClassOf(vendor, signature);
 }
 
 }  // namespace vardelo

@@ -45,9 +45,9 @@ bool tscRatePlausible(u32 tscRate) {
 
 std::string calibrateWithRetry(void (*calibrate)()) {
   calibrate();
-  if (tscRatePlausible(bench.tscRate.load())) return {};
+  if (tscRatePlausible(bench.machine.tscRate.load())) return {};
   calibrate();
-  const u32 rate = bench.tscRate.load();
+  const u32 rate = bench.machine.tscRate.load();
   if (tscRatePlausible(rate)) return {};
   return "Vardelo cannot start: the time-stamp counter measured " +
          std::to_string(std::uint64_t{rate} * 1024) +

@@ -54,7 +54,7 @@ void startWorkerThreads();
 // The same with other thread entries, for tests: startThreadsWith in startup/threads_win.h.
 
 // For the console companion: the cache sweep worker alone, made and set going the same way,
-// its handle kept in bench.hCacheThread. A failure ends the process through startupFatal.
+// its handle kept in bench.machine.hCacheThread. A failure ends the process through startupFatal.
 void startCacheWorkerThread();
 
 // Reached only if the main dialog returns: its creation failed, or it ended without ending the
@@ -67,11 +67,11 @@ void mainDialogReturned();
 void pinThreadToProcessor0();
 void pinProcessToProcessor0();
 
-// CPUID and a time-stamp counter present: true, and bench.mmx / bench.sse set, and
-// bench.avx / bench.avx512 where the system also saves the wide registers.
+// CPUID and a time-stamp counter present: true, and bench.machine.mmx / bench.machine.sse set, and
+// bench.machine.avx / bench.machine.avx512 where the system also saves the wide registers.
 bool checkProcessor();
 
-// Sets bench.tscRate and bench.rdtscOverhead. Takes about 1.05 s at real-time priority.
+// Sets bench.machine.tscRate and bench.machine.rdtscOverhead. Takes about 1.05 s at real-time priority.
 void calibrateClock();
 
 // calibrateClock with a check of what it measured: calibrates, and once more when the rate is
@@ -79,10 +79,10 @@ void calibrateClock();
 // through startupFatal (EXIT_BAD_CLOCK) rather than scale every figure by it.
 void calibrateClockChecked();
 
-// Sets bench.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
+// Sets bench.machine.cpuVendor, cpuSignature, cpuFamily, cpuModel, cpuStepping and cpuClass.
 void identifyProcessor();
 
-// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.testArea to 4 KiB,
+// Allocates and locks the test buffer (areaBytes + 4 KiB), aligns bench.machine.testArea to 4 KiB,
 // makes areaBytes from it readable, writable and executable and writes each of its pages once,
 // so that every page has memory of its own. On failure calls startupFatal and, should that
 // return, returns false with bench unchanged.
@@ -90,11 +90,11 @@ bool allocateTestBuffer(u32 areaBytes = TEST_AREA_BYTES);
 
 // The test buffer for a RAM span (startup/cache_description.h): the span's area, or where the
 // system cannot give that much, the area for half the span, and so on down to the 8 MiB window,
-// whose failure is reported as allocateTestBuffer's. Sets bench.ramSpanBytes to the span it got
-// and bench.testAreaBytes to its area.
+// whose failure is reported as allocateTestBuffer's. Sets bench.machine.ramSpanBytes to the span it got
+// and bench.machine.testAreaBytes to its area.
 bool allocateForRamSpan(u32 spanBytes);
 
-// Sets bench.caches from CPUID and bench.clflushBytes from leaf 1.
+// Sets bench.machine.caches from CPUID and bench.machine.clflushBytes from leaf 1.
 void readCacheDescription();
 
 }  // namespace vardelo

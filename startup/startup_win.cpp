@@ -53,8 +53,8 @@ bool checkProcessor() {
   const u32 leaf1Edx = idToggles ? cpuid(1).edx : 0;
   const ProcessorCheck check = checkProcessorFeatures(idToggles, leaf1Edx);
   if (!check.ok) return false;
-  bench.mmx = check.mmx;
-  bench.sse = check.sse;
+  bench.machine.mmx = check.mmx;
+  bench.machine.sse = check.sse;
   detectWideLoads();
   return true;
 }
@@ -91,9 +91,9 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
   }
   // Every page its own memory before any measurement, the RAM span's included (block_read_area.h).
   fillWithOwnPages(area, areaBytes);
-  bench.bufferHandle = handle;
-  bench.testArea = area;
-  bench.testAreaBytes = areaBytes;
+  bench.machine.bufferHandle = handle;
+  bench.machine.testArea = area;
+  bench.machine.testAreaBytes = areaBytes;
   return {nullptr, 0, 0};
 }
 
@@ -110,23 +110,23 @@ bool allocateTestBuffer(u32 areaBytes) {
 bool allocateForRamSpan(u32 spanBytes) {
   for (u32 span = spanBytes; span > RAM_WINDOW_BYTES; span = nextSmallerSpan(span)) {
     if (tryAllocateTestBuffer(testAreaBytesFor(span)).what == nullptr) {
-      bench.ramSpanBytes = span;
+      bench.machine.ramSpanBytes = span;
       return true;
     }
   }
-  bench.ramSpanBytes = RAM_WINDOW_BYTES;
+  bench.machine.ramSpanBytes = RAM_WINDOW_BYTES;
   return allocateTestBuffer(testAreaBytesFor(RAM_WINDOW_BYTES));
 }
 
 void readCacheDescription() {
-  bench.caches = describeCaches(cpuidSub);
+  bench.machine.caches = describeCaches(cpuidSub);
   const CpuidRegs leaf1 = cpuid(1);
-  bench.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
+  bench.machine.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
 }
 
 void startupThroughBuffer() {
   pinThreadToProcessor0();
-  bench.hInstance = GetModuleHandleA(nullptr);
+  bench.machine.hInstance = GetModuleHandleA(nullptr);
   requireProcessor(checkProcessor());
   pinProcessToProcessor0();
   settle();
@@ -134,8 +134,8 @@ void startupThroughBuffer() {
   settle();
   identifyProcessor();
   readCacheDescription();
-  bench.faceColor = GetSysColor(COLOR_BTNFACE);
-  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.caches),
+  bench.machine.faceColor = GetSysColor(COLOR_BTNFACE);
+  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.machine.caches),
                                    platform::totalPhysicalMemoryBytes());
   if (!allocateForRamSpan(span)) return;
   // One access every 32 bytes over the first RAM window before any measurement.

@@ -94,8 +94,8 @@ void startThreadsWith(const ThreadEntry (&entries)[WORKER_THREAD_COUNT], ThreadC
   ThreadStart* starts[WORKER_THREAD_COUNT] = {};
   if (!createSuspended(entries, WORKER_THREAD_COUNT, create, threads, starts)) return;
   if (!resumeAll(threads, starts, WORKER_THREAD_COUNT)) return;
-  bench.hCacheThread = threads[CACHE_THREAD];
-  bench.hRamThread = threads[RAM_THREAD];
+  bench.machine.hCacheThread = threads[CACHE_THREAD];
+  bench.machine.hRamThread = threads[RAM_THREAD];
   // The refresh thread runs on regardless of its handle.
   CloseHandle(threads[REFRESH_THREAD]);
 }
@@ -111,7 +111,7 @@ void startCacheWorkerThread() {
   HANDLE thread = nullptr;
   ThreadStart* start = nullptr;
   if (!createSuspended(&ENTRY, 1, createWin32Thread, &thread, &start)) return;
-  if (resumeAll(&thread, &start, 1)) bench.hCacheThread = thread;
+  if (resumeAll(&thread, &start, 1)) bench.machine.hCacheThread = thread;
 }
 
 void mainDialogReturned() {

@@ -45,11 +45,11 @@ void drawLegend(DisplayList& list, const CurveLook& look) {
 CacheChartSnapshot snapshotCacheChart() {
   CacheChartSnapshot s;
   s.fullFrame = chartWantsFullFrame(Chart::Cache);
-  s.maximum = bench.cacheMax.load(std::memory_order_relaxed);
-  s.storedScale = bench.cacheScale;
-  s.backColor = chartBackColor(bench.faceColor.load(std::memory_order_relaxed));
-  copyCurve(bench.dcacheCurve, s.dcache);
-  copyCurve(bench.icacheCurve, s.icache);
+  s.maximum = bench.results.cacheMax.load(std::memory_order_relaxed);
+  s.storedScale = bench.window.cacheScale;
+  s.backColor = chartBackColor(bench.machine.faceColor.load(std::memory_order_relaxed));
+  copyCurve(bench.results.dcacheCurve, s.dcache);
+  copyCurve(bench.results.icacheCurve, s.icache);
   return s;
 }
 
@@ -79,13 +79,13 @@ ChartPaint buildCachePaint(const CacheChartSnapshot& snapshot) {
 
 ChartPaint prepareCachePaint() {
   ChartPaint paint = buildCachePaint(snapshotCacheChart());
-  bench.cacheScale = paint.scale;
+  bench.window.cacheScale = paint.scale;
   return paint;
 }
 
 void finishCachePaint() {
-  platform::sendFieldUpdates(PAGE_CACHE, cacheFieldTexts(bench.cacheFigures.load(),
-                                                         bench.cpuClass.load(std::memory_order_relaxed)));
+  platform::sendFieldUpdates(PAGE_CACHE, cacheFieldTexts(bench.results.cacheFigures.load(),
+                                                         bench.machine.cpuClass.load(std::memory_order_relaxed)));
   endChartPaint(Chart::Cache);
 }
 

@@ -11,14 +11,14 @@ void raiseRedraw(Chart chart) {
 ChartMarks chartMarks(Chart chart) {
   switch (chart) {
     case Chart::Read:
-      return {&bench.readTick, &bench.writeTick, &bench.readNewMax, &bench.readRedraw,
-              &bench.readPosted};
+      return {&bench.protocol.readTick, &bench.protocol.writeTick, &bench.protocol.readNewMax, &bench.protocol.readRedraw,
+              &bench.protocol.readPosted};
     case Chart::Write:
-      return {&bench.readTick, &bench.readTick, &bench.writeNewMax, &bench.writeRedraw,
-              &bench.writePosted};
+      return {&bench.protocol.readTick, &bench.protocol.readTick, &bench.protocol.writeNewMax, &bench.protocol.writeRedraw,
+              &bench.protocol.writePosted};
     default:
-      return {&bench.cacheTick, &bench.cacheTick, &bench.cacheNewMax, &bench.cacheRedraw,
-              &bench.cachePosted};
+      return {&bench.protocol.cacheTick, &bench.protocol.cacheTick, &bench.protocol.cacheNewMax, &bench.protocol.cacheRedraw,
+              &bench.protocol.cachePosted};
   }
 }
 

@@ -98,9 +98,9 @@ u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model
 }
 
 u32 formatHeaderText() {
-  return formatHeader(bench.headerText, sizeof bench.headerText, bench.cpuVendor.load(),
-                      bench.cpuFamily.load(), bench.cpuModel.load(), bench.cpuStepping.load(),
-                      bench.tscRate.load());
+  return formatHeader(bench.window.headerText, sizeof bench.window.headerText, bench.machine.cpuVendor.load(),
+                      bench.machine.cpuFamily.load(), bench.machine.cpuModel.load(), bench.machine.cpuStepping.load(),
+                      bench.machine.tscRate.load());
 }
 
 void formatFilterCaption(u8 level, char* out, std::size_t cap) {
@@ -122,11 +122,11 @@ PageCommandEffect restart(AtomicU32& dirty, AtomicU8& request, u8 bit) {
 PageCommandEffect filterStep(AtomicU8& level, u32 control, Chart chart, u32 message) {
   const u8 next = nextFilterLevel(level.load());
   level.store(next);
-  formatFilterCaption(next, bench.filterLabel, sizeof bench.filterLabel);
+  formatFilterCaption(next, bench.window.filterLabel, sizeof bench.window.filterLabel);
   raiseRedraw(chart);
   return {.handled = true,
           .captionControl = control,
-          .caption = bench.filterLabel,
+          .caption = bench.window.filterLabel,
           .postMessage = message};
 }
 
@@ -136,19 +136,19 @@ PageCommandEffect pageCommand(u32 page, u32 wParam) {
   switch (page) {
     case PAGE_CACHE:
       if (wParam == ID_CACHE_RESTART)
-        return restart(bench.cacheDirty, bench.cacheRestart, CACHE_RESTART_BIT);
+        return restart(bench.protocol.cacheDirty, bench.protocol.cacheRestart, CACHE_RESTART_BIT);
       break;
     case PAGE_READ:
       if (wParam == ID_READ_RESTART)
-        return restart(bench.readDirty, bench.ramRestart, RAM_READ_BIT);
+        return restart(bench.protocol.readDirty, bench.protocol.ramRestart, RAM_READ_BIT);
       if (wParam == ID_READ_FILTER)
-        return filterStep(bench.readFilter, ID_READ_FILTER, Chart::Read, UM_PAINT_READ);
+        return filterStep(bench.window.readFilter, ID_READ_FILTER, Chart::Read, UM_PAINT_READ);
       break;
     case PAGE_WRITE:
       if (wParam == ID_WRITE_RESTART)
-        return restart(bench.writeDirty, bench.ramRestart, RAM_WRITE_BIT);
+        return restart(bench.protocol.writeDirty, bench.protocol.ramRestart, RAM_WRITE_BIT);
       if (wParam == ID_WRITE_FILTER)
-        return filterStep(bench.writeFilter, ID_WRITE_FILTER, Chart::Write, UM_PAINT_WRITE);
+        return filterStep(bench.window.writeFilter, ID_WRITE_FILTER, Chart::Write, UM_PAINT_WRITE);
       break;
     case PAGE_ABOUT:
       if (wParam == ID_ABOUT_CLOSE) return {.handled = true, .destroyMainDialog = true};
@@ -162,8 +162,8 @@ PageCommandEffect pageCommand(u32 page, u32 wParam) {
 }
 
 PriorityChoice toggleRealtime() {
-  const u8 on = bench.realtimeOn.load() ^ 1;
-  bench.realtimeOn.store(on);
+  const u8 on = bench.window.realtimeOn.load() ^ 1;
+  bench.window.realtimeOn.store(on);
   return on != 0 ? PriorityChoice{PRIORITY_CLASS_REALTIME, THREAD_PRIORITY_TOP}
                  : PriorityChoice{PRIORITY_CLASS_NORMAL, THREAD_PRIORITY_PLAIN};
 }

@@ -82,7 +82,7 @@ const char* headerFormat(u8 cpuVendor);
 // Formats the header into `out` and returns how many of its characters are drawn.
 u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model, u32 stepping,
                  u32 tscRate);
-// The same from the processor fields of `bench`, into bench.headerText.
+// The same from the processor fields of `bench`, into bench.window.headerText.
 u32 formatHeaderText();
 
 // Filter levels run 0..FILTER_LEVEL_MAX and wrap: 4, 5, 6, 0, 1, ... from the start.
@@ -111,7 +111,7 @@ struct PageCommandEffect {
 };
 
 // A command on page `page` with the full wParam: restart requests raise their page's change
-// counter and set their bit; a filter button steps its level, formats bench.filterLabel and asks
+// counter and set their bit; a filter button steps its level, formats bench.window.filterLabel and asks
 // for a full redraw. Anything else is not handled and changes nothing.
 PageCommandEffect pageCommand(u32 page, u32 wParam);
 
@@ -125,7 +125,7 @@ struct PriorityChoice {
   u32 processClass;      // for the process
   i32 workerPriority;    // for the two sweep workers
 };
-// Flips bench.realtimeOn and returns the priorities that go with its new value.
+// Flips bench.window.realtimeOn and returns the priorities that go with its new value.
 PriorityChoice toggleRealtime();
 
 }  // namespace vardelo

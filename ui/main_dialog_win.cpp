@@ -17,7 +17,7 @@
 
 namespace vardelo {
 
-// bench.tabItem is handed to the tab control as its TCITEMA.
+// bench.window.tabItem is handed to the tab control as its TCITEMA.
 static_assert(sizeof(TabItem) == sizeof(TCITEMA));
 static_assert(offsetof(TabItem, text) == offsetof(TCITEMA, pszText));
 static_assert(offsetof(TabItem, textMax) == offsetof(TCITEMA, cchTextMax));
@@ -37,9 +37,9 @@ namespace {
 void exitNow(unsigned exitCode) { ExitProcess(exitCode); }
 
 HWND windowOf(const AtomicHandle& handle) { return static_cast<HWND>(handle.load()); }
-HWND tabControl() { return windowOf(bench.hTab); }
-HWND pageWindow(u32 page) { return page < PAGE_COUNT ? windowOf(bench.hPages[page]) : nullptr; }
-HINSTANCE moduleInstance() { return static_cast<HINSTANCE>(bench.hInstance.load()); }
+HWND tabControl() { return windowOf(bench.window.hTab); }
+HWND pageWindow(u32 page) { return page < PAGE_COUNT ? windowOf(bench.window.hPages[page]) : nullptr; }
+HINSTANCE moduleInstance() { return static_cast<HINSTANCE>(bench.machine.hInstance.load()); }
 
 // Resource names are plain ASCII.
 struct WideName {
@@ -55,7 +55,7 @@ void insertTabs(HWND tab) {
   // push the last tab under the processor header.
   SendMessageA(tab, TCM_SETMINTABWIDTH, 0, 0);
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
-    TabItem& item = bench.tabItem;
+    TabItem& item = bench.window.tabItem;
     item = TabItem{};
     item.mask = TCIF_TEXT;
     item.text = const_cast<char*>(TABS[i].text);  // the control only reads it
@@ -67,19 +67,19 @@ void insertTabs(HWND tab) {
 void createPages(HWND tab) {
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
     const WideName name(TABS[i].pageTemplate);
-    bench.hPages[i] = createDialogWithFace(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i]);
-    fitStaticTexts(windowOf(bench.hPages[i]));
+    bench.window.hPages[i] = createDialogWithFace(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i]);
+    fitStaticTexts(windowOf(bench.window.hPages[i]));
   }
 }
 
 void createMainDialog(HWND dialog) {
-  bench.hMainDlg = dialog;
+  bench.window.hMainDlg = dialog;
   InitCommonControls();
   HWND tab = GetDlgItem(dialog, ID_TAB_CONTROL);
-  bench.hTab = tab;
+  bench.window.hTab = tab;
   insertTabs(tab);
   createPages(tab);
-  bench.curPage = PAGE_CACHE;
+  bench.window.curPage = PAGE_CACHE;
   const WideName icon(ICON_NAME);
   SendMessageW(dialog, WM_SETICON, ICON_BIG,
                reinterpret_cast<LPARAM>(LoadIconW(moduleInstance(), icon.text)));
@@ -108,8 +108,8 @@ void carryOut(const DialogAction& action) {
 void switchRealtime() {
   const PriorityChoice choice = toggleRealtime();
   SetPriorityClass(GetCurrentProcess(), choice.processClass);
-  SetThreadPriority(static_cast<HANDLE>(bench.hCacheThread.load()), choice.workerPriority);
-  SetThreadPriority(static_cast<HANDLE>(bench.hRamThread.load()), choice.workerPriority);
+  SetThreadPriority(static_cast<HANDLE>(bench.machine.hCacheThread.load()), choice.workerPriority);
+  SetThreadPriority(static_cast<HANDLE>(bench.machine.hRamThread.load()), choice.workerPriority);
 }
 
 // A copy for a watching program's window: the record as it stands (the workers go on writing it
@@ -142,11 +142,11 @@ void runMainDialog() {
 }
 
 void showSelectedTab() {
-  const u32 shown = bench.curPage.load();
+  const u32 shown = bench.window.curPage.load();
   ShowWindow(pageWindow(shown), SW_HIDE);
   const auto selection = static_cast<i32>(SendMessageW(tabControl(), TCM_GETCURSEL, 0, 0));
   const u32 page = pageForSelection(selection, shown);
-  bench.curPage = page;
+  bench.window.curPage = page;
   ShowWindow(pageWindow(page), SW_SHOWDEFAULT);
   announceShownPage(page);
 }
@@ -159,7 +159,7 @@ void drawProcessorHeader() {
   HGDIOBJ previous = SelectObject(dc, font);
   const u32 drawn = formatHeaderText();
   wchar_t text[HEADER_DRAWN_CHARS + 1];
-  const std::size_t length = toUtf16From1251(bench.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
+  const std::size_t length = toUtf16From1251(bench.window.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
   RECT client{};
   GetClientRect(tab, &client);
   textOutWithin(dc, HEADER_X, HEADER_Y, text, static_cast<int>(length), client.right - 2);
@@ -189,7 +189,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
   const i32 notifyCode =
       message == WM_NOTIFY ? static_cast<i32>(reinterpret_cast<const NMHDR*>(lParam)->code) : 0;
-  carryOut(mainDialogAction(message, static_cast<u32>(wParam), notifyCode, bench.curPage.load()));
+  carryOut(mainDialogAction(message, static_cast<u32>(wParam), notifyCode, bench.window.curPage.load()));
   return 0;
 }
 

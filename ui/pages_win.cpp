@@ -17,14 +17,14 @@ void openWithShell(const char* address) {
 
 void carryOut(HWND page, const PageCommandEffect& effect) {
   if (effect.captionControl != 0) {
-    wchar_t caption[sizeof bench.filterLabel];
+    wchar_t caption[sizeof bench.window.filterLabel];
     toUtf16From1251(effect.caption, caption, sizeof caption / sizeof *caption);
     SendDlgItemMessageW(page, static_cast<int>(effect.captionControl), WM_SETTEXT, 0,
                         reinterpret_cast<LPARAM>(caption));
   }
   if (effect.postMessage != 0) platform::postToMainDialog(effect.postMessage);
   // The main dialog's WM_DESTROY ends the process.
-  if (effect.destroyMainDialog) DestroyWindow(static_cast<HWND>(bench.hMainDlg.load()));
+  if (effect.destroyMainDialog) DestroyWindow(static_cast<HWND>(bench.window.hMainDlg.load()));
   if (effect.shellAddress != nullptr) shellOpen(effect.shellAddress);
 }
 

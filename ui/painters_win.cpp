@@ -17,7 +17,7 @@ namespace {
 // on, GetDC of no window being the whole screen; the paint then only keeps the protocol going.
 bool openPage(ChartPaintBracket& bracket, Chart chart) {
   const HWND window =
-      static_cast<HWND>(bench.hPages[static_cast<int>(chart)].load(std::memory_order_relaxed));
+      static_cast<HWND>(bench.window.hPages[static_cast<int>(chart)].load(std::memory_order_relaxed));
   if (window == nullptr) return false;
   openChartPaint(bracket, window);
   return true;

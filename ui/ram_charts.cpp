@@ -77,19 +77,19 @@ RamChartSnapshot snapshotRamChart(Chart chart) {
   RamChartSnapshot s;
   s.chart = chart;
   s.fullFrame = chartWantsFullFrame(chart);
-  s.maximum = (write ? bench.writeMax : bench.readMax).load(std::memory_order_relaxed);
-  s.storedScale = write ? bench.writeScale : bench.readScale;
-  s.backColor = chartBackColor(bench.faceColor.load(std::memory_order_relaxed));
-  s.filterLevel = (write ? bench.writeFilter : bench.readFilter).load(std::memory_order_relaxed);
-  s.paintCount = bench.writePaintCount;
-  std::copy_n(write ? bench.writeAverages : bench.readAverages, RAM_BLOCK_KINDS, s.averages);
+  s.maximum = (write ? bench.results.writeMax : bench.results.readMax).load(std::memory_order_relaxed);
+  s.storedScale = write ? bench.window.writeScale : bench.window.readScale;
+  s.backColor = chartBackColor(bench.machine.faceColor.load(std::memory_order_relaxed));
+  s.filterLevel = (write ? bench.window.writeFilter : bench.window.readFilter).load(std::memory_order_relaxed);
+  s.paintCount = bench.window.writePaintCount;
+  std::copy_n(write ? bench.window.writeAverages : bench.window.readAverages, RAM_BLOCK_KINDS, s.averages);
   s.curveCount = write ? RAM_PAGE_CURVES : RAM_BLOCK_KINDS;
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
-    copyRamCurve(write ? bench.writeCurves[b] : bench.readCurves[b], s.curves[b]);
-    s.stats[b] = (write ? bench.writeStats[b] : bench.readStats[b]).load();
+    copyRamCurve(write ? bench.results.writeCurves[b] : bench.results.readCurves[b], s.curves[b]);
+    s.stats[b] = (write ? bench.results.writeStats[b] : bench.results.readStats[b]).load();
     if (write) {
-      copyRamCurve(bench.writeMmxCurves[b], s.curves[RAM_BLOCK_KINDS + b]);
-      s.stats[RAM_BLOCK_KINDS + b] = bench.writeMmxStats[b].load();
+      copyRamCurve(bench.results.writeMmxCurves[b], s.curves[RAM_BLOCK_KINDS + b]);
+      s.stats[RAM_BLOCK_KINDS + b] = bench.results.writeMmxStats[b].load();
     }
   }
   return s;
@@ -178,12 +178,12 @@ RamPaint buildRamPaint(const RamChartSnapshot& s, RamCurveCopy& smoothed) {
 }
 
 RamPaint prepareRamPaint(Chart chart) {
-  if (chart == Chart::Write) ++bench.writePaintCount;
-  RamCurveCopy& smoothed = chart == Chart::Write ? bench.writeSmoothed : bench.readSmoothed;
+  if (chart == Chart::Write) ++bench.window.writePaintCount;
+  RamCurveCopy& smoothed = chart == Chart::Write ? bench.window.writeSmoothed : bench.window.readSmoothed;
   RamPaint paint = buildRamPaint(snapshotRamChart(chart), smoothed);
-  (chart == Chart::Write ? bench.writeScale : bench.readScale) = paint.drawing.scale;
+  (chart == Chart::Write ? bench.window.writeScale : bench.window.readScale) = paint.drawing.scale;
   std::copy_n(paint.averages, RAM_BLOCK_KINDS,
-              chart == Chart::Write ? bench.writeAverages : bench.readAverages);
+              chart == Chart::Write ? bench.window.writeAverages : bench.window.readAverages);
   return paint;
 }
 

@@ -21,21 +21,21 @@ void sendField(const FieldText& field) {
 
 void clearCurves() {
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
-    bench.dcacheCurve[i].store(NO_POINT);
-    bench.icacheCurve[i].store(NO_POINT);
-    bench.latencyCurve[i].store(NO_POINT);
+    bench.results.dcacheCurve[i].store(NO_POINT);
+    bench.results.icacheCurve[i].store(NO_POINT);
+    bench.results.latencyCurve[i].store(NO_POINT);
   }
 }
 
 // The curve figures from the curves as they stand, over the figures derived so far.
 void publishCurveFigures() {
   CurveCopy dcache, icache, latency;
-  copyCurve(bench.dcacheCurve, dcache);
-  copyCurve(bench.icacheCurve, icache);
-  copyCurve(bench.latencyCurve, latency);
-  bench.cacheFigures.store(deriveCacheFigures(dcache, icache, latency, bench.cpuClass.load(),
-                                              bench.ramReadSpeed.load(),
-                                              bench.cacheFigures.load()));
+  copyCurve(bench.results.dcacheCurve, dcache);
+  copyCurve(bench.results.icacheCurve, icache);
+  copyCurve(bench.results.latencyCurve, latency);
+  bench.results.cacheFigures.store(deriveCacheFigures(dcache, icache, latency, bench.machine.cpuClass.load(),
+                                              bench.measuring.ramReadSpeed.load(),
+                                              bench.results.cacheFigures.load()));
 }
 
 // Stores point i, derives the figures anew and counts the change; a new maximum (equality
@@ -43,11 +43,11 @@ void publishCurveFigures() {
 void storePoint(CacheCurve& curve, u32 i, u32 speed) {
   curve[i].store(speed);
   publishCurveFigures();
-  bench.cacheDirty.fetch_add(1);
-  if (speed >= bench.cacheMax.load()) {
-    bench.cacheMax.store(speed);
-    bench.cacheNewMax.fetch_add(1);
-    bench.cacheDirty.fetch_add(1);
+  bench.protocol.cacheDirty.fetch_add(1);
+  if (speed >= bench.results.cacheMax.load()) {
+    bench.results.cacheMax.store(speed);
+    bench.protocol.cacheNewMax.fetch_add(1);
+    bench.protocol.cacheDirty.fetch_add(1);
   }
 }
 
@@ -66,11 +66,11 @@ void probeLatencies(const CacheOps& ops) {
     for (u32 k = 0; k < CACHE_POINTS; ++k) {
       const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
       const u32 latency = ops.latency(sweepBlockSize(i));
-      if (pass == 0 || latency < bench.latencyCurve[i].load()) bench.latencyCurve[i].store(latency);
+      if (pass == 0 || latency < bench.results.latencyCurve[i].load()) bench.results.latencyCurve[i].store(latency);
     }
   }
   publishCurveFigures();
-  bench.cacheDirty.fetch_add(1);
+  bench.protocol.cacheDirty.fetch_add(1);
 }
 
 // The three classic widths are always timed (one the processor lacks times as BAD_SAMPLE and
@@ -83,16 +83,16 @@ void chooseReadMode(const CacheOps& ops) {
       speeds[variant] = NO_POINT;
       continue;
     }
-    bench.readMode.store(variant);
+    bench.measuring.readMode.store(variant);
     speeds[variant] = ops.measure(0, READ_VARIANT_BYTES);
   }
   const ReadVariantChoice choice = chooseReadVariant(speeds);
-  bench.readMode.store(choice.readMode);
-  bench.cacheMax.store(choice.cacheMax);
+  bench.measuring.readMode.store(choice.readMode);
+  bench.results.cacheMax.store(choice.cacheMax);
 }
 
 u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
-  return probeLineSizeWith(lengthBytes, bench.cpuClass.load(), ops.linePass, platform::sleepMs);
+  return probeLineSizeWith(lengthBytes, bench.machine.cpuClass.load(), ops.linePass, platform::sleepMs);
 }
 
 // The figures measured after the data sweep: the line sizes, the main-memory speed from flushed
@@ -102,13 +102,13 @@ u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
 // l1Size) can run, and those figures keep their values.
 void deriveFigures(const CacheOps& ops) {
   CurveCopy dcache, latency;
-  copyCurve(bench.dcacheCurve, dcache);
-  copyCurve(bench.latencyCurve, latency);
+  copyCurve(bench.results.dcacheCurve, dcache);
+  copyCurve(bench.results.latencyCurve, latency);
   CacheLevels levels = CACHE_LEVELS_UNSET;
   findL1Edge(dcache, latency, levels);
   const bool usable = cacheLevelsUsable(levels.l2ProbeSize, levels.l1Size);
-  const u8 cpuClass = bench.cpuClass.load();
-  CacheFigures f = bench.cacheFigures.load();
+  const u8 cpuClass = bench.machine.cpuClass.load();
+  CacheFigures f = bench.results.cacheFigures.load();
   if (usable) {
     f.l2Line = figure(probeLineSize(ops, levels.l2ProbeSize), FigureSource::LineProbe);
   }
@@ -119,9 +119,9 @@ void deriveFigures(const CacheOps& ops) {
   const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
   const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, cpuClass,
                                      cold ? ops.ramLinePass : ops.linePass, platform::sleepMs);
-  if (line != LINE_PROBE_FAILED) bench.lineSize.store(static_cast<i32>(line));
+  if (line != LINE_PROBE_FAILED) bench.measuring.lineSize.store(static_cast<i32>(line));
   f.ramLine = figure(line, FigureSource::LineProbe);
-  if (cold) bench.ramReadSpeed.store(ops.mainMemoryRead());
+  if (cold) bench.measuring.ramReadSpeed.store(ops.mainMemoryRead());
 
   if (usable) {
     const L2Figure l2 = l2Figure(dcache, latency, cpuClass, levels);
@@ -129,43 +129,43 @@ void deriveFigures(const CacheOps& ops) {
   }
   f.installedMemory =
       figure(installedMemoryMiB(platform::totalPhysicalMemoryBytes()), FigureSource::System);
-  bench.cacheFigures.store(f);
+  bench.results.cacheFigures.store(f);
   publishCurveFigures();  // the main-memory speed, where it was measured just now
-  bench.cacheDirty.fetch_add(1);
+  bench.protocol.cacheDirty.fetch_add(1);
 }
 
 }  // namespace
 
 void cacheWorkerStart() {
   platform::setThreadAffinity(PROCESSOR_0_MASK);
-  bench.cacheRedraw.fetch_add(1);
+  bench.protocol.cacheRedraw.fetch_add(1);
 }
 
 void cacheSweep(const CacheOps& ops) {
   while (!tryBeginCacheSweep()) platform::sleepMs(CACHE_WAIT_MS);
   platform::selectTab(PAGE_CACHE);
   platform::postToMainDialog(UM_SHOW_TAB);
-  bench.cacheRestart.store(0);
+  bench.protocol.cacheRestart.store(0);
   clearCurves();
   if (ops.prepareArea != nullptr) ops.prepareArea();
 
   chooseReadMode(ops);
   platform::sleepMs(CACHE_PAUSE_MS);
-  sweepCurve(ops, 0, bench.dcacheCurve);
-  bench.cacheRedraw.fetch_add(1);
+  sweepCurve(ops, 0, bench.results.dcacheCurve);
+  bench.protocol.cacheRedraw.fetch_add(1);
   probeLatencies(ops);
 
   deriveFigures(ops);
   ops.searchFill(FILL_PROGRESS_ON_PAGE);
-  sendField(fillModeText(bench.fillMode.load()));
+  sendField(fillModeText(bench.measuring.fillMode.load()));
   platform::sleepMs(CACHE_PAUSE_MS);
-  sweepCurve(ops, 1, bench.icacheCurve);
+  sweepCurve(ops, 1, bench.results.icacheCurve);
   endCacheSweep();
 }
 
 bool cacheIdleTurn() {
   platform::sleepMs(CACHE_IDLE_MS);
-  return bench.cacheRestart.load() != 0;
+  return bench.protocol.cacheRestart.load() != 0;
 }
 
 void cacheWorkerRun(const CacheOps& ops) {

@@ -25,7 +25,7 @@ inline constexpr u32 LATENCY_PASSES = 5;         // passes of the latency probe 
 
 struct CacheOps {
   u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)
-  void (*searchFill)(const FillProgress&);  // sets bench.fillMode (searchFillMode)
+  void (*searchFill)(const FillProgress&);  // sets bench.measuring.fillMode (searchFillMode)
   LinePassTicks linePass;                   // one timed pass of the line-size probe
   // Dependent-load latency of a block, 1/256 ticks per load (measureLatency); null: no probe.
   u32 (*latency)(u32 blockBytes) = nullptr;

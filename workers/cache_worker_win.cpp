@@ -12,7 +12,7 @@
 namespace vardelo {
 namespace {
 
-void fillTestArea() { fillWithOwnPages(bench.testArea.load(), TEST_AREA_BYTES); }
+void fillTestArea() { fillWithOwnPages(bench.machine.testArea.load(), TEST_AREA_BYTES); }
 
 }  // namespace
 

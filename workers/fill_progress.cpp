@@ -12,7 +12,7 @@ constexpr u32 DONE_PAUSE_MS = 50;
 
 // "<", `bars` times "|", ">". Characters behind the terminator are left as they were.
 void drawProgressBar(u32 bars) {
-  char* bar = bench.progressBar;
+  char* bar = bench.measuring.progressBar;
   bar[0] = '<';
   for (u32 i = 1; i <= bars; ++i) bar[i] = '|';
   bar[bars + 1] = '>';
@@ -23,7 +23,7 @@ void drawProgressBar(u32 bars) {
 
 void showFillProgress(u32 tried, u16 bestCode) {
   drawProgressBar(tried / CODES_PER_BAR);
-  platform::setPageText(PAGE_CACHE, FIELD_FILL_LABEL, bench.progressBar);
+  platform::setPageText(PAGE_CACHE, FIELD_FILL_LABEL, bench.measuring.progressBar);
   const FieldText best = fillModeText(bestCode);
   platform::setPageText(PAGE_CACHE, best.controlId, best.text);
 }

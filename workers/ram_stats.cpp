@@ -28,9 +28,9 @@ RamCurveStats ramCurveStats(const RamCurveCopy& curve) {
 
 SharedRamStats* sharedStatsOf(const RamCurve& curve) {
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
-    if (&curve == &bench.readCurves[b]) return &bench.readStats[b];
-    if (&curve == &bench.writeCurves[b]) return &bench.writeStats[b];
-    if (&curve == &bench.writeMmxCurves[b]) return &bench.writeMmxStats[b];
+    if (&curve == &bench.results.readCurves[b]) return &bench.results.readStats[b];
+    if (&curve == &bench.results.writeCurves[b]) return &bench.results.writeStats[b];
+    if (&curve == &bench.results.writeMmxCurves[b]) return &bench.results.writeMmxStats[b];
   }
   return nullptr;
 }

@@ -32,7 +32,7 @@ void sweepAllBlocks(RamCurveSet& curves, RamMeasureFn measure, RamPassKind kind)
 
 // The start of a pass: mark it running and bring its page to the front.
 void beginPass(u8 bit, u32 tab) {
-  bench.ramBusy.fetch_or(bit);
+  bench.protocol.ramBusy.fetch_or(bit);
   platform::sleepMs(RAM_IDLE_MS);
   platform::selectTab(tab);
   platform::postToMainDialog(UM_SHOW_TAB);
@@ -47,25 +47,25 @@ void prepareMeasuring(const RamOps& ops) {
 // The end of a pass: it no longer runs, then its request is served. A request made while the pass
 // ran is absorbed here.
 void endPass(u8 bit) {
-  bench.ramBusy.fetch_and(static_cast<u8>(~bit));
-  bench.ramRestart.fetch_and(static_cast<u8>(~bit));
+  bench.protocol.ramBusy.fetch_and(static_cast<u8>(~bit));
+  bench.protocol.ramRestart.fetch_and(static_cast<u8>(~bit));
 }
 
 }  // namespace
 
 u32 ramReadSeed() {
   // Where the caches could hold the last points, the main-memory speed measured on its own.
-  if (const u32 mainMemory = bench.ramReadSpeed.load(relaxed)) return mainMemory;
+  if (const u32 mainMemory = bench.measuring.ramReadSpeed.load(relaxed)) return mainMemory;
   // Wraps only past an average of 1 TiB/s, far above any cache this runs on.
   u32 sum = 0;
-  for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i) sum += bench.dcacheCurve[i].load(relaxed);
+  for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i) sum += bench.results.dcacheCurve[i].load(relaxed);
   return sum >> 2;
 }
 
 void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind kind) {
   platform::sleepMs(RAM_SWEEP_PAUSE_MS);
   const bool read = kind == RamPassKind::Read;
-  AtomicU32& max = read ? bench.readMax : bench.writeMax;
+  AtomicU32& max = read ? bench.results.readMax : bench.results.writeMax;
   const u32 points = SWEPT_BYTES / block;
   const int entriesPerPoint = static_cast<int>(block / STEP_BYTES_PER_ENTRY);
   i32 gap = RAM_FIRST_STEP - static_cast<i32>(block);
@@ -81,17 +81,17 @@ void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind k
     publishRamStats(curve);
 
     if (read) {
-      bench.readDirty.fetch_add(1);
-      bench.readRedraw.fetch_add(1);
+      bench.protocol.readDirty.fetch_add(1);
+      bench.protocol.readRedraw.fetch_add(1);
     } else {
-      bench.writeDirty.fetch_add(1);
+      bench.protocol.writeDirty.fetch_add(1);
     }
     if (value >= max.load(relaxed)) {  // equality counts as a new maximum
       max.store(value, relaxed);
       if (read)
-        bench.readNewMax.fetch_add(1);
+        bench.protocol.readNewMax.fetch_add(1);
       else
-        bench.writeDirty.fetch_add(1);
+        bench.protocol.writeDirty.fetch_add(1);
     }
   }
   for (int e = RAM_POINTS; e < RAM_CURVE_ENTRIES; ++e) curve[e].store(NO_POINT, relaxed);
@@ -99,43 +99,43 @@ void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind k
 
 void ramReadPass(const RamOps& ops) {
   beginPass(RAM_READ_BIT, PAGE_READ);
-  clearCurves(bench.readCurves);
-  bench.readMax.store(ramReadSeed(), relaxed);
-  bench.readNewMax.fetch_add(1);
+  clearCurves(bench.results.readCurves);
+  bench.results.readMax.store(ramReadSeed(), relaxed);
+  bench.protocol.readNewMax.fetch_add(1);
   prepareMeasuring(ops);
-  sweepAllBlocks(bench.readCurves, ops.read, RamPassKind::Read);
-  bench.readDirty.fetch_add(1);
-  bench.readRedraw.fetch_add(1);
+  sweepAllBlocks(bench.results.readCurves, ops.read, RamPassKind::Read);
+  bench.protocol.readDirty.fetch_add(1);
+  bench.protocol.readRedraw.fetch_add(1);
   endPass(RAM_READ_BIT);
 }
 
 void ramWritePass(const RamOps& ops) {
   beginPass(RAM_WRITE_BIT, PAGE_WRITE);
-  clearCurves(bench.writeCurves);
-  clearCurves(bench.writeMmxCurves);
+  clearCurves(bench.results.writeCurves);
+  clearCurves(bench.results.writeMmxCurves);
   // The write chart starts at the read scale, so slower writes keep it.
-  bench.writeMax.store(bench.readMax.load(relaxed), relaxed);
-  bench.writeNewMax.fetch_add(1);
+  bench.results.writeMax.store(bench.results.readMax.load(relaxed), relaxed);
+  bench.protocol.writeNewMax.fetch_add(1);
   prepareMeasuring(ops);
-  sweepAllBlocks(bench.writeCurves, ops.write, RamPassKind::Write);
-  sweepAllBlocks(bench.writeMmxCurves, ops.writeMmx, RamPassKind::Write);
-  bench.writeDirty.fetch_add(1);
-  bench.writeRedraw.fetch_add(1);
+  sweepAllBlocks(bench.results.writeCurves, ops.write, RamPassKind::Write);
+  sweepAllBlocks(bench.results.writeMmxCurves, ops.writeMmx, RamPassKind::Write);
+  bench.protocol.writeDirty.fetch_add(1);
+  bench.protocol.writeRedraw.fetch_add(1);
   endPass(RAM_WRITE_BIT);
 }
 
 void ramWorkerStart() {
   platform::setThreadAffinity(PROCESSOR_0_MASK);
-  bench.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
+  bench.protocol.ramRestart.store(RAM_READ_BIT | RAM_WRITE_BIT);
 }
 
 bool awaitRamTurn() {
   // The test of cacheBusy comes 30 ms before the passes; the claim, taken only when a pass is
   // due, closes that window: if the cache worker started in it, the claim fails and we wait.
   for (;;) {
-    if (bench.cacheBusy.load() == 0) {
+    if (bench.protocol.cacheBusy.load() == 0) {
       platform::sleepMs(RAM_IDLE_MS);
-      if ((bench.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return false;
+      if ((bench.protocol.ramRestart.load() & (RAM_READ_BIT | RAM_WRITE_BIT)) == 0) return false;
       if (tryBeginRamPasses()) return true;
     }
     platform::sleepMs(RAM_WAIT_CACHE_MS);
@@ -144,9 +144,9 @@ bool awaitRamTurn() {
 
 void ramWorkerTurn(const RamOps& ops) {
   if (!awaitRamTurn()) return;
-  if (bench.ramRestart.load() & RAM_READ_BIT) ramReadPass(ops);
+  if (bench.protocol.ramRestart.load() & RAM_READ_BIT) ramReadPass(ops);
   // Tested straight after the read pass: a write request made during it is served now.
-  if (bench.ramRestart.load() & RAM_WRITE_BIT) ramWritePass(ops);
+  if (bench.protocol.ramRestart.load() & RAM_WRITE_BIT) ramWritePass(ops);
   endRamPasses();
 }
 

@@ -21,18 +21,18 @@ bool claim(std::uint8_t who) {
 }  // namespace
 
 bool tryBeginCacheSweep() {
-  if (bench.ramBusy.load() != 0 || !claim(CACHE)) return false;
-  bench.cacheBusy.fetch_add(1);
+  if (bench.protocol.ramBusy.load() != 0 || !claim(CACHE)) return false;
+  bench.protocol.cacheBusy.fetch_add(1);
   return true;
 }
 
 void endCacheSweep() {
-  bench.cacheBusy.store(0);
+  bench.protocol.cacheBusy.store(0);
   owner.store(NOBODY, std::memory_order_release);
 }
 
 bool tryBeginRamPasses() {
-  if (bench.cacheBusy.load() != 0 || !claim(RAM)) return false;
+  if (bench.protocol.cacheBusy.load() != 0 || !claim(RAM)) return false;
   // The cache worker may have ended a sweep and started the next between our test and our
   // claim only by claiming first, which made our claim fail; so cacheBusy is still 0 here.
   return true;

@@ -59,23 +59,23 @@ TEST(WorkerExclusion, CacheAndRamWorkersNeverMeasureAtOnce) {
     for (int press = 0; press < 600; ++press) {
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
       switch (random() % 3) {
-        case 0: bench.cacheRestart.fetch_or(1); break;
-        case 1: bench.ramRestart.fetch_or(1); break;
-        default: bench.ramRestart.fetch_or(2); break;
+        case 0: bench.protocol.cacheRestart.fetch_or(1); break;
+        case 1: bench.protocol.ramRestart.fetch_or(1); break;
+        default: bench.protocol.ramRestart.fetch_or(2); break;
       }
     }
   });
   user.join();
   // Let the last requests be served: both request words drain to 0 once nothing is pressed.
   for (int wait = 0; wait < 2000; ++wait) {
-    if (bench.cacheRestart.load() == 0 && bench.ramRestart.load() == 0 &&
-        bench.cacheBusy.load() == 0 && bench.ramBusy.load() == 0) {
+    if (bench.protocol.cacheRestart.load() == 0 && bench.protocol.ramRestart.load() == 0 &&
+        bench.protocol.cacheBusy.load() == 0 && bench.protocol.ramBusy.load() == 0) {
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_EQ(bench.cacheRestart.load(), 0) << "a cache restart was never served";
-  EXPECT_EQ(bench.ramRestart.load(), 0) << "a RAM pass request was never served";
+  EXPECT_EQ(bench.protocol.cacheRestart.load(), 0) << "a cache restart was never served";
+  EXPECT_EQ(bench.protocol.ramRestart.load(), 0) << "a RAM pass request was never served";
   stop = true;
   cache.join();
   ram.join();

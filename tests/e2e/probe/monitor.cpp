@@ -41,13 +41,13 @@ double nowMs(const LARGE_INTEGER& start) {
 
 std::string curvesSummary(const BenchReader& bench) {
   std::uint32_t cache[vardelo::CACHE_CURVE_ENTRIES];
-  bench.entries(offsetof(BenchState, dcacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
+  bench.entries(offsetof(BenchState, results.dcacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
   std::string out = "dcache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
-  bench.entries(offsetof(BenchState, icacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
+  bench.entries(offsetof(BenchState, results.icacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
   out += " icache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
-  out += " read " + ramKind(bench, offsetof(BenchState, readCurves));
-  out += " write " + ramKind(bench, offsetof(BenchState, writeCurves));
-  out += " mmx " + ramKind(bench, offsetof(BenchState, writeMmxCurves));
+  out += " read " + ramKind(bench, offsetof(BenchState, results.readCurves));
+  out += " write " + ramKind(bench, offsetof(BenchState, results.writeCurves));
+  out += " mmx " + ramKind(bench, offsetof(BenchState, results.writeMmxCurves));
   return out;
 }
 
@@ -78,10 +78,10 @@ int monitor(HWND main, double seconds, const char* stopFile) {
     if (!bench.update()) continue;  // the window may be gone: the loop's test says
     char flags[64];
     std::snprintf(flags, sizeof flags, "cacheBusy %u ramBusy %u ramRestart %u cacheRestart %u",
-                  bench.byte(offsetof(BenchState, cacheBusy)),
-                  bench.byte(offsetof(BenchState, ramBusy)),
-                  bench.byte(offsetof(BenchState, ramRestart)),
-                  bench.byte(offsetof(BenchState, cacheRestart)));
+                  bench.byte(offsetof(BenchState, protocol.cacheBusy)),
+                  bench.byte(offsetof(BenchState, protocol.ramBusy)),
+                  bench.byte(offsetof(BenchState, protocol.ramRestart)),
+                  bench.byte(offsetof(BenchState, protocol.cacheRestart)));
     const bool flagsChanged = report(0, "flags", flags, t);
     report(1, "tab", std::to_string(selectedTab(main)), t);
     report(2, "pages", visiblePages(main), t);

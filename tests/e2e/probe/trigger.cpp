@@ -13,10 +13,10 @@ namespace {
 using vardelo::BenchState;
 
 std::size_t flagOffset(const std::string& name) {
-  if (name == "cacheBusy") return offsetof(BenchState, cacheBusy);
-  if (name == "ramBusy") return offsetof(BenchState, ramBusy);
-  if (name == "ramRestart") return offsetof(BenchState, ramRestart);
-  if (name == "cacheRestart") return offsetof(BenchState, cacheRestart);
+  if (name == "cacheBusy") return offsetof(BenchState, protocol.cacheBusy);
+  if (name == "ramBusy") return offsetof(BenchState, protocol.ramBusy);
+  if (name == "ramRestart") return offsetof(BenchState, protocol.ramRestart);
+  if (name == "cacheRestart") return offsetof(BenchState, protocol.cacheRestart);
   return static_cast<std::size_t>(-1);
 }
 
@@ -102,16 +102,16 @@ std::string marks(HWND main, int chart) {
   std::size_t dirty, posted, redraw;
   switch (chart) {
     case 0:
-      dirty = offsetof(BenchState, cacheDirty), posted = offsetof(BenchState, cachePosted);
-      redraw = offsetof(BenchState, cacheRedraw);
+      dirty = offsetof(BenchState, protocol.cacheDirty), posted = offsetof(BenchState, protocol.cachePosted);
+      redraw = offsetof(BenchState, protocol.cacheRedraw);
       break;
     case 1:
-      dirty = offsetof(BenchState, readDirty), posted = offsetof(BenchState, readPosted);
-      redraw = offsetof(BenchState, readRedraw);
+      dirty = offsetof(BenchState, protocol.readDirty), posted = offsetof(BenchState, protocol.readPosted);
+      redraw = offsetof(BenchState, protocol.readRedraw);
       break;
     default:
-      dirty = offsetof(BenchState, writeDirty), posted = offsetof(BenchState, writePosted);
-      redraw = offsetof(BenchState, writeRedraw);
+      dirty = offsetof(BenchState, protocol.writeDirty), posted = offsetof(BenchState, protocol.writePosted);
+      redraw = offsetof(BenchState, protocol.writeRedraw);
       break;
   }
   char text[64];

@@ -83,11 +83,11 @@ bool waitFor(double seconds, Condition condition) {
 std::string cycleState(HWND main) {
   using vardelo::BenchState;
   BenchReader bench(main);
-  const auto cacheBusy = bench.byte(offsetof(BenchState, cacheBusy));
-  const auto ramBusy = bench.byte(offsetof(BenchState, ramBusy));
-  const auto ramRestart = bench.byte(offsetof(BenchState, ramRestart));
+  const auto cacheBusy = bench.byte(offsetof(BenchState, protocol.cacheBusy));
+  const auto ramBusy = bench.byte(offsetof(BenchState, protocol.ramBusy));
+  const auto ramRestart = bench.byte(offsetof(BenchState, protocol.ramRestart));
   const auto last = bench.read<std::uint32_t>(
-      offsetof(BenchState, writeMmxCurves) + ((vardelo::RAM_BLOCK_KINDS - 1) * vardelo::RAM_CURVE_ENTRIES + vardelo::RAM_POINTS - 1) * 4);
+      offsetof(BenchState, results.writeMmxCurves) + ((vardelo::RAM_BLOCK_KINDS - 1) * vardelo::RAM_CURVE_ENTRIES + vardelo::RAM_POINTS - 1) * 4);
   if (!bench.ok()) return "no copy of the program's state";
   if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
     return "done";
@@ -287,12 +287,12 @@ int run(int argc, char** argv) {
     std::size_t offset = 0;
     int entries = vardelo::RAM_CURVE_ENTRIES;
     if (kind == "dcache" || kind == "icache") {
-      offset = kind == "dcache" ? offsetof(BenchState, dcacheCurve) : offsetof(BenchState, icacheCurve);
+      offset = kind == "dcache" ? offsetof(BenchState, results.dcacheCurve) : offsetof(BenchState, results.icacheCurve);
       entries = vardelo::CACHE_CURVE_ENTRIES;
     } else if (kind == "read" || kind == "write" || kind == "mmx") {
-      offset = kind == "read"    ? offsetof(BenchState, readCurves)
-               : kind == "write" ? offsetof(BenchState, writeCurves)
-                                 : offsetof(BenchState, writeMmxCurves);
+      offset = kind == "read"    ? offsetof(BenchState, results.readCurves)
+               : kind == "write" ? offsetof(BenchState, results.writeCurves)
+                                 : offsetof(BenchState, results.writeMmxCurves);
       offset += static_cast<std::size_t>(b) * vardelo::RAM_CURVE_ENTRIES * 4;
     } else {
       return 2;
@@ -309,9 +309,9 @@ int run(int argc, char** argv) {
     const int b = std::atoi(argv[3]);
     if (b < 0 || b >= vardelo::RAM_BLOCK_KINDS) return 2;
     std::size_t offset = 0;
-    if (kind == "read") offset = offsetof(BenchState, readStats);
-    else if (kind == "write") offset = offsetof(BenchState, writeStats);
-    else if (kind == "mmx") offset = offsetof(BenchState, writeMmxStats);
+    if (kind == "read") offset = offsetof(BenchState, results.readStats);
+    else if (kind == "write") offset = offsetof(BenchState, results.writeStats);
+    else if (kind == "mmx") offset = offsetof(BenchState, results.writeMmxStats);
     else return 2;
     BenchReader bench(main);
     vardelo::SharedRamStats shared;
@@ -325,7 +325,7 @@ int run(int argc, char** argv) {
     // The figures the cache worker derived, as numbers: one "name value source" line each.
     BenchReader bench(main);
     vardelo::SharedCacheFigures shared;
-    bench.copy(offsetof(vardelo::BenchState, cacheFigures), &shared, sizeof shared);
+    bench.copy(offsetof(vardelo::BenchState, results.cacheFigures), &shared, sizeof shared);
     const vardelo::CacheFigures f = shared.load();
     const struct {
       const char* name;
@@ -338,14 +338,14 @@ int run(int argc, char** argv) {
       std::printf("%s %lu %s\n", row.name, static_cast<unsigned long>(row.value.value),
                   vardelo::figureSourceName(row.value.source));
     }
-    std::printf("cpuClass %u\n", bench.byte(offsetof(vardelo::BenchState, cpuClass)));
+    std::printf("cpuClass %u\n", bench.byte(offsetof(vardelo::BenchState, machine.cpuClass)));
   } else if (cmd == "area") {
     BenchReader bench(main);
     std::printf("0x%lx %lu\n",
                 static_cast<unsigned long>(
-                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testArea))),
+                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, machine.testArea))),
                 static_cast<unsigned long>(
-                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, testAreaBytes))));
+                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, machine.testAreaBytes))));
   } else if (cmd == "press-during" && argc > 7) {
     return pressDuring(main, arg(2), argv[3], static_cast<unsigned>(arg(4)),
                        static_cast<int>(arg(5)), static_cast<int>(arg(6)), static_cast<int>(arg(7)));

@@ -5,7 +5,7 @@
 namespace vardelo {
 namespace {
 
-// The painters index bench.hPages and the frame marks by the chart; a chart page that mapped to
+// The painters index bench.window.hPages and the frame marks by the chart; a chart page that mapped to
 // another page's chart would paint the wrong window.
 TEST(Pages, EachChartPageShowsItsOwnChartAndTheRestNone) {
   EXPECT_EQ(chartOfPage(PAGE_CACHE), Chart::Cache);

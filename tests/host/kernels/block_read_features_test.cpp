@@ -52,8 +52,8 @@ TEST(WideLoads, VariantsAreAvailableByTheirFlags) {
       {0, 0, 0, 1, {true, false, false, false, true, false}},
   };
   for (const Case& c : cases) {
-    bench.mmx = c.mmx;
-    bench.sse = c.sse;
+    bench.machine.mmx = c.mmx;
+    bench.machine.sse = c.sse;
     applyWideLoads({c.avx, c.avx512});
     for (u8 mode = 0; mode < 6; ++mode) {
       EXPECT_EQ(readVariantAvailable(mode), c.expected[mode])

@@ -55,9 +55,9 @@ class CacheLoop : public ::testing::Test {
   // A new script, with the counter rate and block offset the case starts from.
   static void reset(u32 tscRate, u32 blockOffset) {
     script = Script{};
-    bench.tscRate = tscRate;
-    bench.blockOffset = blockOffset;
-    bench.cacheStableCount = 12345;
+    bench.machine.tscRate = tscRate;
+    bench.measuring.blockOffset = blockOffset;
+    bench.measuring.cacheStableCount = 12345;
   }
 };
 
@@ -113,8 +113,8 @@ TEST_F(CacheLoop, EqualResultsEndTheLoopOnTheStableCount) {
     script.fallback = c.queue.empty() ? 1000 : c.queue.back();
     measureCacheSpeedWith(c.kind, 8192, SCRIPTED);
     EXPECT_EQ(script.calls(), warmupsOf(c.kind) + c.measurements) << "kind " << c.kind;
-    EXPECT_EQ(bench.cacheStableCount.load(), c.kind == 0 ? 51u : 6u) << "kind " << c.kind;
-    EXPECT_EQ(bench.blockOffset.load(), c.blockOffset) << "kind " << c.kind;
+    EXPECT_EQ(bench.measuring.cacheStableCount.load(), c.kind == 0 ? 51u : 6u) << "kind " << c.kind;
+    EXPECT_EQ(bench.measuring.blockOffset.load(), c.blockOffset) << "kind " << c.kind;
     const std::vector<u32>& sizes = c.kind == 0 ? script.dataSizes : script.codeSizes;
     EXPECT_EQ(sizes.size(), script.calls()) << "kind " << c.kind << ": the other kernel ran";
     for (u32 size : sizes) EXPECT_EQ(size, 8192u) << "kind " << c.kind;
@@ -145,7 +145,7 @@ TEST_F(CacheLoop, ToleranceIsPerMilleOfTheLastWarmupTruncated) {
     script.queue.push_back(c.t);
     measureCacheSpeedWith(c.kind, 4608, SCRIPTED);
     EXPECT_EQ(script.calls(), warmupsOf(c.kind) + 1u) << "kind " << c.kind << ", t " << c.t;
-    EXPECT_EQ(bench.cacheStableCount.load(), c.stable ? 1u : 0u)
+    EXPECT_EQ(bench.measuring.cacheStableCount.load(), c.stable ? 1u : 0u)
         << "kind " << c.kind << ", best " << c.best << ", t " << c.t;
   }
 }
@@ -168,11 +168,11 @@ TEST_F(CacheLoop, BadSamplesAreRetriedUpToTenTimesThenUsed) {
     script.queue.insert(script.queue.end(), c.badResults, BAD_SAMPLE);
     const u32 speed = measureCacheSpeedWith(CACHE_KIND_DATA, 4608, SCRIPTED);
     EXPECT_EQ(script.calls(), 3u + c.measurements) << c.badResults << " bad";
-    EXPECT_EQ(bench.cacheStableCount.load(), c.stableCount) << c.badResults << " bad";
+    EXPECT_EQ(bench.measuring.cacheStableCount.load(), c.stableCount) << c.badResults << " bad";
     EXPECT_EQ(speed, 4608u / 1000u) << c.badResults << " bad";
   }
   // Retries are measurements: ten of them move the block three times.
-  EXPECT_EQ(bench.blockOffset.load(), 3u * 4096u);
+  EXPECT_EQ(bench.measuring.blockOffset.load(), 3u * 4096u);
 }
 
 TEST_F(CacheLoop, KernelWithoutAnyValidTimeGivesATinySpeed) {

@@ -30,7 +30,7 @@ struct Script {
 Script script;
 
 u32 scriptedTicks(u32 size) {
-  const u16 code = bench.fillMode.load();
+  const u16 code = bench.measuring.fillMode.load();
   script.codesSeen.push_back(code);
   script.sizesSeen.push_back(size);
   if (!fillCodeAccepted(code)) return BAD_SAMPLE;
@@ -45,7 +45,7 @@ std::string labelAtSleep;
 u16 fillModeAtSleep;
 void noteSleep(u32) {
   labelAtSleep = fake::platformLog().texts.back().text;
-  fillModeAtSleep = bench.fillMode.load();
+  fillModeAtSleep = bench.measuring.fillMode.load();
 }
 
 class FillSearch : public testing::Test {
@@ -68,7 +68,7 @@ class FillSearch : public testing::Test {
     script = Script{};
     script.times = std::move(times);
     searchFillModeWith(scriptedTicks, FILL_PROGRESS_ON_PAGE);
-    return bench.fillMode.load();
+    return bench.measuring.fillMode.load();
   }
 };
 
@@ -96,7 +96,7 @@ void recordStep(u32 tried, u16 bestCode) {
 }
 void recordDone() {
   ++reports.done;
-  reports.fillModeAtDone = bench.fillMode.load();
+  reports.fillModeAtDone = bench.measuring.fillMode.load();
   reports.stepsAtDone = reports.tried.size();
 }
 
@@ -157,7 +157,7 @@ TEST_F(FillSearch, ProgressEvery1024CodesThenDashPauseMode) {
   EXPECT_EQ(fake::platformLog().sleeps, std::vector<u32>{50});
   EXPECT_EQ(labelAtSleep, "-");
   EXPECT_EQ(fillModeAtSleep, 0x0009);
-  EXPECT_EQ(bench.fillMode.load(), 0x0009);
+  EXPECT_EQ(bench.measuring.fillMode.load(), 0x0009);
 }
 
 TEST_F(FillSearch, ValueFieldShowsBestSoFarInUppercaseHex) {

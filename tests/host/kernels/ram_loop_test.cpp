@@ -58,7 +58,7 @@ class RamLoop : public ::testing::Test {
     script = std::move(ticks);
     calls.clear();
     events.clear();
-    bench.tscRate = tscRate;
+    bench.machine.tscRate = tscRate;
     return measureRamWith(scriptedKernel, gap, block, flush);
   }
 };
@@ -67,7 +67,7 @@ TEST_F(RamLoop, AgreeingResultsTakeOneWarmUpAndSevenWalksAtOffsetZero) {
   // The warm-up's own result (1 tick) must not become the best.
   const u32 speed = run(std::vector<u32>{1} + repeat(1000000, 20), 2929687, -3328, 256);
   EXPECT_EQ(calls.size(), 8u) << "1 warm-up + 1 walk against BAD_SAMPLE + 6 stable walks";
-  EXPECT_EQ(bench.ramStableCount.load(), 6u);
+  EXPECT_EQ(bench.measuring.ramStableCount.load(), 6u);
   EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
   for (std::size_t i = 0; i < calls.size(); ++i) {
     EXPECT_EQ(calls[i].offset, 0u) << "call " << i;
@@ -135,7 +135,7 @@ TEST_F(RamLoop, BadSamplesAreRetriedTenTimesAndTheTenthIsUsed) {
   // stable; the count is never reset, so five more stable walks after the first real one end it.
   speed = run(std::vector<u32>{0} + repeat(BAD_SAMPLE, 10) + repeat(1000000, 6));
   EXPECT_EQ(calls.size(), 17u);
-  EXPECT_EQ(bench.ramStableCount.load(), 6u);
+  EXPECT_EQ(bench.measuring.ramStableCount.load(), 6u);
   EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
 }
 
@@ -176,18 +176,18 @@ TEST_F(RamLoop, BudgetAddsTicksShiftedRightBy11) {
 // Caches of 2 MiB or less: the span is the window, every walk stays at offset 0 and nothing is
 // flushed, even with a flush at hand.
 TEST_F(RamLoop, TheWindowAloneIsWalkedInPlaceWithoutFlushing) {
-  bench.ramSpanOffset = 16u << 20;  // left from some earlier span: not used
+  bench.measuring.ramSpanOffset = 16u << 20;  // left from some earlier span: not used
   run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
   EXPECT_EQ(events, std::vector<std::string>(8, "walk 0M"));
-  EXPECT_EQ(bench.ramSpanOffset.load(), 16u << 20);
+  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 16u << 20);
 }
 
 // A 32 MiB span: four windows, each flushed (with the 256 bytes a walk may overrun) just before
 // its walk, the warm-up and the retries too; the rotation goes on from call to call. The walks'
 // statistics and speed are those of the window alone.
 TEST_F(RamLoop, ALargerSpanRotatesFlushedWindowsAcrossCalls) {
-  bench.ramSpanBytes = 32u << 20;
-  bench.ramSpanOffset = 16u << 20;
+  bench.machine.ramSpanBytes = 32u << 20;
+  bench.measuring.ramSpanOffset = 16u << 20;
   const std::string flush = "+" + std::to_string(RAM_WINDOW_BYTES + 256);
   const u32 speed =
       run(std::vector<u32>{0, BAD_SAMPLE} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
@@ -200,7 +200,7 @@ TEST_F(RamLoop, ALargerSpanRotatesFlushedWindowsAcrossCalls) {
       "flush 0M" + flush,  "walk 0M",  "flush 8M" + flush,  "walk 8M",
       "flush 16M" + flush, "walk 16M"};
   EXPECT_EQ(events, expected);
-  EXPECT_EQ(bench.ramSpanOffset.load(), 24u << 20);
+  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 24u << 20);
 
   run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
   EXPECT_EQ(events.front(), "flush 24M" + flush) << "the next call goes on where this one ended";
@@ -214,7 +214,7 @@ TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
   EXPECT_EQ(calls.size(), 4u);
   run(walks, 2801);
   EXPECT_EQ(calls.size(), 5u);
-  bench.ramSpanBytes = 16u << 20;
+  bench.machine.ramSpanBytes = 16u << 20;
   run(walks, 2800 * 32);  // 12800 + 25600 + 51200
   EXPECT_EQ(calls.size(), 4u) << "the same walks against 32 times the rate";
   run(walks, 2800 * 32 + 1);
@@ -222,8 +222,8 @@ TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
 }
 
 TEST_F(RamLoop, AnOffsetOutsideASmallerSpanStartsAgainAtTheFirstWindow) {
-  bench.ramSpanBytes = 16u << 20;
-  bench.ramSpanOffset = 120u << 20;  // left from a larger span
+  bench.machine.ramSpanBytes = 16u << 20;
+  bench.measuring.ramSpanOffset = 120u << 20;  // left from a larger span
   EXPECT_EQ(takeRamWindow(nullptr), 0u);
   EXPECT_EQ(takeRamWindow(nullptr), 8u << 20);
   EXPECT_EQ(takeRamWindow(nullptr), 0u);

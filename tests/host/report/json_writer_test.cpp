@@ -93,8 +93,8 @@ namespace {
 // The cache section lists 160 points with their block sizes and keeps the unmeasured tail.
 TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
-    bench.dcacheCurve[i] = i < CACHE_POINTS ? 1000u + i : NO_POINT;
-    bench.icacheCurve[i] = i < CACHE_POINTS ? 2000u + i : NO_POINT;
+    bench.results.dcacheCurve[i] = i < CACHE_POINTS ? 1000u + i : NO_POINT;
+    bench.results.icacheCurve[i] = i < CACHE_POINTS ? 2000u + i : NO_POINT;
   }
   JsonWriter json;
   json.beginObject();
@@ -108,11 +108,11 @@ TEST(ReportSections, CacheSectionCarriesEveryPointAndTheTail) {
   EXPECT_NE(t.find("\"dataTail\": [4294967295, 4294967295, 4294967295, 4294967295]"),
             std::string::npos);
   EXPECT_NE(t.find("\"101\": \"   32K \""), std::string::npos);
-  EXPECT_EQ(measuredPoints(bench.dcacheCurve), 160u);
-  bench.dcacheCurve[7] = NO_POINT;
-  EXPECT_EQ(measuredPoints(bench.dcacheCurve), 7u);
-  for (auto& e : bench.dcacheCurve) e = 0;
-  for (auto& e : bench.icacheCurve) e = 0;
+  EXPECT_EQ(measuredPoints(bench.results.dcacheCurve), 160u);
+  bench.results.dcacheCurve[7] = NO_POINT;
+  EXPECT_EQ(measuredPoints(bench.results.dcacheCurve), 7u);
+  for (auto& e : bench.results.dcacheCurve) e = 0;
+  for (auto& e : bench.results.icacheCurve) e = 0;
 }
 
 }  // namespace

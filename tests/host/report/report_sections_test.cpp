@@ -12,13 +12,13 @@ namespace {
 // The cache section names the load width and which curve showed each edge, and gives every
 // point's load latency in 1/256 ticks and in picoseconds (or the unmeasured marker).
 TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
-  bench.readMode = 3;
+  bench.measuring.readMode = 3;
   CacheFigures figures;
   figures.dcacheSize = figure(32768, FigureSource::Latency);
   figures.l2Size = figure(1 << 20, FigureSource::SweepEnd);
-  bench.tscRate = 2441406;  // a 2.5 GHz counter
-  for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.latencyCurve[i] = NO_POINT;
-  bench.latencyCurve[159] = 256 * 10;  // ten ticks: 4 ns
+  bench.machine.tscRate = 2441406;  // a 2.5 GHz counter
+  for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.results.latencyCurve[i] = NO_POINT;
+  bench.results.latencyCurve[159] = 256 * 10;  // ten ticks: 4 ns
   JsonWriter json;
   json.beginObject();
   writeCacheSection(json, figures, {});

@@ -141,7 +141,7 @@ TEST(Calibration, PlausibleRatesRunFrom1MHzTo100GHz) {
 // Stand-ins for calibrateClock: each call stores the next of the scripted rates.
 std::vector<u32> scriptedRates;
 int calibrations = 0;
-void scriptedCalibration() { bench.tscRate = scriptedRates.at(calibrations++); }
+void scriptedCalibration() { bench.machine.tscRate = scriptedRates.at(calibrations++); }
 
 TEST(Calibration, AnAbsurdRateIsMeasuredAgainThenRefused) {
   const struct {
@@ -167,7 +167,7 @@ TEST(Calibration, AnAbsurdRateIsMeasuredAgainThenRefused) {
   EXPECT_EQ(calibrateWithRetry(scriptedCalibration),
             "Vardelo cannot start: the time-stamp counter measured 0 ticks per second twice in a "
             "row; a rate outside 1 MHz to 100 GHz would make every figure meaningless.");
-  bench.tscRate = 0;
+  bench.machine.tscRate = 0;
 }
 
 TEST(Calibration, RdtscOverheadIsCheapestPairMinusOne) {

@@ -136,15 +136,15 @@ class CachePaint : public ::testing::Test {
     fake::reset();
     resetBench();
     for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) {
-      bench.dcacheCurve[i] = i < CACHE_POINTS ? 40960000u : NO_POINT;
-      bench.icacheCurve[i] = NO_POINT;
+      bench.results.dcacheCurve[i] = i < CACHE_POINTS ? 40960000u : NO_POINT;
+      bench.results.icacheCurve[i] = NO_POINT;
     }
-    bench.cacheMax = 40960000;
-    bench.cacheScale = chartScaleFor(10240);
-    bench.faceColor = rgb(192, 192, 192);
+    bench.results.cacheMax = 40960000;
+    bench.window.cacheScale = chartScaleFor(10240);
+    bench.machine.faceColor = rgb(192, 192, 192);
     CacheFigures figures;  // as the cache worker derived them from the curve
     figures.dataSpeed = figure(40960000, FigureSource::Bandwidth);
-    bench.cacheFigures.store(figures);
+    bench.results.cacheFigures.store(figures);
   }
   void TearDown() override {
     fake::reset();
@@ -168,16 +168,16 @@ TEST_F(CachePaint, FrameRuleAndPause) {
     SetUp();
     SCOPED_TRACE(testing::Message() << "redraw " << +c.redraw << ", new max " << +c.newMax
                                     << ", tick " << +c.tick);
-    bench.cacheRedraw = c.redraw, bench.cacheNewMax = c.newMax, bench.cacheTick = c.tick;
-    bench.cachePosted = 1;
+    bench.protocol.cacheRedraw = c.redraw, bench.protocol.cacheNewMax = c.newMax, bench.protocol.cacheTick = c.tick;
+    bench.protocol.cachePosted = 1;
     const ChartPaint paint = prepareCachePaint();
     finishCachePaint();
     EXPECT_EQ(paint.fullFrame, c.full);
     // A full frame takes its scale from cacheMax; a curves-only paint keeps the stored one.
-    EXPECT_EQ(bench.cacheScale.top, c.full ? 43520000u : 10880u);
+    EXPECT_EQ(bench.window.cacheScale.top, c.full ? 43520000u : 10880u);
     EXPECT_EQ(fake::platformLog().sleeps, c.sleeps);
-    for (AtomicU8* m : {&bench.cacheTick, &bench.cacheNewMax, &bench.cacheRedraw,
-                        &bench.cachePosted})
+    for (AtomicU8* m : {&bench.protocol.cacheTick, &bench.protocol.cacheNewMax, &bench.protocol.cacheRedraw,
+                        &bench.protocol.cachePosted})
       EXPECT_EQ(m->load(), 0);
     // The page shows the figures the worker derived: the data peak (40000 MiB/s).
     bool peakShown = false;

@@ -47,9 +47,9 @@ TEST_F(MainDialogLogic, SevenFilterPressesCycleTheCaptionBackToFour) {
     u32 message;
   };
   const Button buttons[] = {
-      {PAGE_READ, ID_READ_FILTER, bench.readFilter, bench.readRedraw, bench.writeFilter,
+      {PAGE_READ, ID_READ_FILTER, bench.window.readFilter, bench.protocol.readRedraw, bench.window.writeFilter,
        UM_PAINT_READ},
-      {PAGE_WRITE, ID_WRITE_FILTER, bench.writeFilter, bench.writeRedraw, bench.readFilter,
+      {PAGE_WRITE, ID_WRITE_FILTER, bench.window.writeFilter, bench.protocol.writeRedraw, bench.window.readFilter,
        UM_PAINT_WRITE},
   };
   const std::u16string captions[] = {u"фильтр 5", u"фильтр 6", u"фильтр --", u"фильтр 1",
@@ -84,11 +84,11 @@ TEST_F(MainDialogLogic, RestartButtonsCountAChangeAndSetTheirBitOnly) {
     u8 before, after;
   };
   const Case cases[] = {
-      {PAGE_CACHE, ID_CACHE_RESTART, bench.cacheDirty, bench.cacheRestart, 0, 1},
-      {PAGE_READ, ID_READ_RESTART, bench.readDirty, bench.ramRestart, 2, 3},
-      {PAGE_READ, ID_READ_RESTART, bench.readDirty, bench.ramRestart, 1, 1},
-      {PAGE_WRITE, ID_WRITE_RESTART, bench.writeDirty, bench.ramRestart, 1, 3},
-      {PAGE_WRITE, ID_WRITE_RESTART, bench.writeDirty, bench.ramRestart, 0, 2},
+      {PAGE_CACHE, ID_CACHE_RESTART, bench.protocol.cacheDirty, bench.protocol.cacheRestart, 0, 1},
+      {PAGE_READ, ID_READ_RESTART, bench.protocol.readDirty, bench.protocol.ramRestart, 2, 3},
+      {PAGE_READ, ID_READ_RESTART, bench.protocol.readDirty, bench.protocol.ramRestart, 1, 1},
+      {PAGE_WRITE, ID_WRITE_RESTART, bench.protocol.writeDirty, bench.protocol.ramRestart, 1, 3},
+      {PAGE_WRITE, ID_WRITE_RESTART, bench.protocol.writeDirty, bench.protocol.ramRestart, 0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("page " + std::to_string(c.page) + " id " + std::to_string(c.id) + " bits " +
@@ -103,7 +103,7 @@ TEST_F(MainDialogLogic, RestartButtonsCountAChangeAndSetTheirBitOnly) {
     EXPECT_EQ(e.captionControl, 0u);
     EXPECT_EQ(e.postMessage, 0u);  // the refresh thread announces the change
     EXPECT_FALSE(e.destroyMainDialog);
-    EXPECT_EQ(bench.cacheDirty + bench.readDirty + bench.writeDirty, 6u);
+    EXPECT_EQ(bench.protocol.cacheDirty + bench.protocol.readDirty + bench.protocol.writeDirty, 6u);
   }
 }
 
@@ -136,10 +136,10 @@ TEST_F(MainDialogLogic, AboutButtonsAndForeignCommandsTouchNoCounters) {
     EXPECT_EQ(e.shellAddress, c.address);
     EXPECT_EQ(e.captionControl, 0u);
     EXPECT_EQ(e.postMessage, 0u);
-    EXPECT_EQ(bench.cacheDirty + bench.readDirty + bench.writeDirty, 0u);
-    EXPECT_EQ(bench.cacheRestart.load() | bench.ramRestart.load(), 0);
-    EXPECT_EQ(bench.readFilter.load(), 4);
-    EXPECT_EQ(bench.writeFilter.load(), 4);
+    EXPECT_EQ(bench.protocol.cacheDirty + bench.protocol.readDirty + bench.protocol.writeDirty, 0u);
+    EXPECT_EQ(bench.protocol.cacheRestart.load() | bench.protocol.ramRestart.load(), 0);
+    EXPECT_EQ(bench.window.readFilter.load(), 4);
+    EXPECT_EQ(bench.window.writeFilter.load(), 4);
   }
   EXPECT_EQ(std::string(MAIL_ADDRESS).rfind("mailto:", 0), 0u);
   EXPECT_NE(std::string(MAIL_ADDRESS).find("?subject=Vardelo1&body="), std::string::npos);
@@ -178,12 +178,12 @@ TEST(MainDialogHeader, FormatByVendorCutAfterTwentyFiveCharacters) {
 }
 
 TEST_F(MainDialogLogic, HeaderFromTheProcessorFields) {
-  bench.cpuVendor = 1, bench.cpuFamily = 15, bench.cpuModel = 0x6B, bench.cpuStepping = 2;
-  bench.tscRate = 2929687;
+  bench.machine.cpuVendor = 1, bench.machine.cpuFamily = 15, bench.machine.cpuModel = 0x6B, bench.machine.cpuStepping = 2;
+  bench.machine.tscRate = 2929687;
   EXPECT_EQ(formatHeaderText(), HEADER_DRAWN_CHARS);
-  EXPECT_STREQ(bench.headerText, "AMD (F\xB7" "6B\xB7" "2), 2999MHz         ");
-  bench.cpuVendor = 0, bench.cpuFamily = 0, bench.cpuModel = 0, bench.cpuStepping = 0;
-  bench.tscRate = 0;
+  EXPECT_STREQ(bench.window.headerText, "AMD (F\xB7" "6B\xB7" "2), 2999MHz         ");
+  bench.machine.cpuVendor = 0, bench.machine.cpuFamily = 0, bench.machine.cpuModel = 0, bench.machine.cpuStepping = 0;
+  bench.machine.tscRate = 0;
 }
 
 TEST_F(MainDialogLogic, ShowTabAnnouncesChartPagesOnly) {
@@ -209,19 +209,19 @@ TEST_F(MainDialogLogic, ShowTabAnnouncesChartPagesOnly) {
     EXPECT_EQ(page, c.page);
     announceShownPage(page);
     EXPECT_EQ(fake::platformLog().posted, c.posted);
-    EXPECT_EQ(bench.cacheRedraw.load(), c.cacheRedraw);
-    EXPECT_EQ(bench.readRedraw.load(), c.readRedraw);
-    EXPECT_EQ(bench.writeRedraw.load(), c.writeRedraw);
+    EXPECT_EQ(bench.protocol.cacheRedraw.load(), c.cacheRedraw);
+    EXPECT_EQ(bench.protocol.readRedraw.load(), c.readRedraw);
+    EXPECT_EQ(bench.protocol.writeRedraw.load(), c.writeRedraw);
   }
 }
 
 TEST_F(MainDialogLogic, RealtimeSwitchAlternatesClassAndWorkerPriority) {
   const PriorityChoice on = toggleRealtime();
-  EXPECT_EQ(bench.realtimeOn.load(), 1);
+  EXPECT_EQ(bench.window.realtimeOn.load(), 1);
   EXPECT_EQ(on.processClass, 0x100u);
   EXPECT_EQ(on.workerPriority, 15);
   const PriorityChoice off = toggleRealtime();
-  EXPECT_EQ(bench.realtimeOn.load(), 0);
+  EXPECT_EQ(bench.window.realtimeOn.load(), 0);
   EXPECT_EQ(off.processClass, 0x20u);
   EXPECT_EQ(off.workerPriority, 0);
 }

@@ -394,18 +394,18 @@ class RamPaintRun : public ::testing::Test {
     for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
       for (int k = 0; k < RAM_CURVE_ENTRIES; ++k) {
         const bool measured = k < RAM_POINTS;
-        bench.readCurves[b][k] = measured ? 2048000u : NO_POINT;
-        bench.writeCurves[b][k] = measured ? 1024000u : NO_POINT;
-        bench.writeMmxCurves[b][k] = measured ? 3072000u : NO_POINT;
+        bench.results.readCurves[b][k] = measured ? 2048000u : NO_POINT;
+        bench.results.writeCurves[b][k] = measured ? 1024000u : NO_POINT;
+        bench.results.writeMmxCurves[b][k] = measured ? 3072000u : NO_POINT;
       }
       // The statistics the RAM worker derives as it stores the points.
-      publishRamStats(bench.readCurves[b]);
-      publishRamStats(bench.writeCurves[b]);
-      publishRamStats(bench.writeMmxCurves[b]);
+      publishRamStats(bench.results.readCurves[b]);
+      publishRamStats(bench.results.writeCurves[b]);
+      publishRamStats(bench.results.writeMmxCurves[b]);
     }
-    bench.readMax = bench.writeMax = 3072000;
-    bench.readScale = bench.writeScale = chartScaleFor(10240);
-    bench.faceColor = rgb(192, 192, 192);
+    bench.results.readMax = bench.results.writeMax = 3072000;
+    bench.window.readScale = bench.window.writeScale = chartScaleFor(10240);
+    bench.machine.faceColor = rgb(192, 192, 192);
   }
   void TearDown() override {
     resetBench();
@@ -439,21 +439,21 @@ TEST_F(RamPaintRun, FrameRuleAndPausePerChart) {
     SCOPED_TRACE(testing::Message() << (read ? "read" : "write") << ": redraw " << +c.redraw
                                     << ", new max " << +c.newMax << ", readTick " << +c.readTick
                                     << ", writeTick " << +c.writeTick);
-    (read ? bench.readRedraw : bench.writeRedraw) = c.redraw;
-    (read ? bench.readNewMax : bench.writeNewMax) = c.newMax;
-    (read ? bench.readPosted : bench.writePosted) = 1;
-    bench.readTick = c.readTick, bench.writeTick = c.writeTick;
+    (read ? bench.protocol.readRedraw : bench.protocol.writeRedraw) = c.redraw;
+    (read ? bench.protocol.readNewMax : bench.protocol.writeNewMax) = c.newMax;
+    (read ? bench.protocol.readPosted : bench.protocol.writePosted) = 1;
+    bench.protocol.readTick = c.readTick, bench.protocol.writeTick = c.writeTick;
 
     const RamPaint paint = prepareRamPaint(c.chart);
     finishRamPaint(c.chart, paint);
     EXPECT_EQ(paint.drawing.fullFrame, c.full);
-    EXPECT_EQ((read ? bench.readScale : bench.writeScale).top, c.full ? 3264000u : 10880u);
+    EXPECT_EQ((read ? bench.window.readScale : bench.window.writeScale).top, c.full ? 3264000u : 10880u);
     EXPECT_EQ(fake::platformLog().sleeps, c.sleeps);
-    EXPECT_EQ(bench.readTick.load(), c.readTickAfter);
-    EXPECT_EQ(bench.writeTick.load(), c.writeTickAfter);
-    EXPECT_EQ((read ? bench.readRedraw : bench.writeRedraw).load(), 0);
-    EXPECT_EQ((read ? bench.readNewMax : bench.writeNewMax).load(), 0);
-    EXPECT_EQ((read ? bench.readPosted : bench.writePosted).load(), 0);
+    EXPECT_EQ(bench.protocol.readTick.load(), c.readTickAfter);
+    EXPECT_EQ(bench.protocol.writeTick.load(), c.writeTickAfter);
+    EXPECT_EQ((read ? bench.protocol.readRedraw : bench.protocol.writeRedraw).load(), 0);
+    EXPECT_EQ((read ? bench.protocol.readNewMax : bench.protocol.writeNewMax).load(), 0);
+    EXPECT_EQ((read ? bench.protocol.readPosted : bench.protocol.writePosted).load(), 0);
   }
 }
 
@@ -463,24 +463,24 @@ TEST_F(RamPaintRun, WritePaintsCountAndAlternate) {
   const char* expectedAverage[] = {"  1000 ", "  3000 ", "  1000 "};
   for (int p = 0; p < 3; ++p) {
     fake::reset();
-    bench.writeRedraw = 1;
+    bench.protocol.writeRedraw = 1;
     finishRamPaint(Chart::Write, prepareRamPaint(Chart::Write));
-    EXPECT_EQ(bench.writePaintCount, static_cast<u32>(p + 1));
+    EXPECT_EQ(bench.window.writePaintCount, static_cast<u32>(p + 1));
     std::vector<std::string> averages;
     for (const fake::PageText& t : fake::platformLog().texts) {
       EXPECT_EQ(t.page, 2u);
       if (t.controlId % 10 == 2 && t.controlId < 399) averages.push_back(t.text);
     }
     EXPECT_EQ(averages, std::vector<std::string>(4, expectedAverage[p])) << "paint " << p + 1;
-    EXPECT_EQ(bench.writeAverages[0], p == 1 ? 3000u : 1000u);
+    EXPECT_EQ(bench.window.writeAverages[0], p == 1 ? 3000u : 1000u);
   }
 }
 
 // A curve whose first entry exceeds the chart's maximum is left out of the drawing but its
 // statistics are still shown.
 TEST_F(RamPaintRun, CurveAboveTheMaximumIsCountedNotDrawn) {
-  bench.readMax = 2047999;
-  bench.readRedraw = 1;
+  bench.results.readMax = 2047999;
+  bench.protocol.readRedraw = 1;
   const RamPaint paint = prepareRamPaint(Chart::Read);
   int curveLines = 0;
   bool afterFrame = false;

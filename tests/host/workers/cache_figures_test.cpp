@@ -305,6 +305,7 @@ TEST(CacheFigures, InstalledMemoryRoundsUpToTheNextMultipleOf8MiB) {
       {2047 * MIB, 2048},
       {24 * 1024 * MIB, 24584},  // above what a 32-bit byte count holds
       {4096 * MIB, 4104},
+      {0, 0},  // the memory status call failed: no figure, where rounding up would give 8
   };
   for (const auto& c : cases) {
     EXPECT_EQ(installedMemoryMiB(c.bytes), c.mib) << c.bytes << " bytes";

@@ -30,14 +30,14 @@ u32 fakeMeasure(u32 kind, u32 size) {
   ++measureCalls;
   if (onMeasure) onMeasure(measureCalls);
   if (kind != 0) return size <= 32768 ? CODE_SPEED : CODE_SPEED / 3;
-  if (size == READ_VARIANT_BYTES && bench.dcacheCurve[0].load() == NO_POINT) {
+  if (size == READ_VARIANT_BYTES && bench.results.dcacheCurve[0].load() == NO_POINT) {
     const u32 byMode[3] = {40'000'000, 45'000'000, 45'000'000};  // MMX and SSE tie
-    return byMode[bench.readMode.load()];
+    return byMode[bench.measuring.readMode.load()];
   }
   return size <= 32768 ? L1_SPEED : size <= 524288 ? L2_SPEED : RAM_SPEED;
 }
 
-void fakeSearch(const FillProgress&) { bench.fillMode = 0xB3A5; }
+void fakeSearch(const FillProgress&) { bench.measuring.fillMode = 0xB3A5; }
 
 std::uint64_t fakeLinePass(u32 length, u32 stride) {
   const u32 line = 64;
@@ -77,7 +77,7 @@ class CacheWorker : public ::testing::Test {
     measureCalls = 0;
     onMeasure = nullptr;
     resetBench();
-    for (auto& e : bench.latencyCurve) e = NO_POINT;
+    for (auto& e : bench.results.latencyCurve) e = NO_POINT;
     warmProbeLengths.clear();
     coldProbeLengths.clear();
     mainMemoryReads = 0;
@@ -96,7 +96,7 @@ class CacheWorker : public ::testing::Test {
       EXPECT_EQ(t.page, 0u);
       last[t.controlId] = t.text;
     }
-    const FieldUpdates shown = cacheFieldTexts(bench.cacheFigures.load(), bench.cpuClass.load());
+    const FieldUpdates shown = cacheFieldTexts(bench.results.cacheFigures.load(), bench.machine.cpuClass.load());
     for (int k = 0; k < shown.count; ++k) last[shown.items[k].controlId] = shown.items[k].text;
     return last;
   }
@@ -106,26 +106,26 @@ TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
   cacheWorkerStart();
   cacheSweep(OPS);
 
-  EXPECT_EQ(bench.readMode.load(), 2) << "ties go to the higher variant";
+  EXPECT_EQ(bench.measuring.readMode.load(), 2) << "ties go to the higher variant";
   for (u32 i = 0; i < CACHE_POINTS; ++i) {
     const u32 size = sweepBlockSize(i);
     const u32 data = size <= 32768 ? L1_SPEED : size <= 524288 ? L2_SPEED : RAM_SPEED;
-    ASSERT_EQ(bench.dcacheCurve[i].load(), data) << "data point " << i;
-    ASSERT_NE(bench.icacheCurve[i].load(), NO_POINT) << "code point " << i;
+    ASSERT_EQ(bench.results.dcacheCurve[i].load(), data) << "data point " << i;
+    ASSERT_NE(bench.results.icacheCurve[i].load(), NO_POINT) << "code point " << i;
   }
   for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
-    EXPECT_EQ(bench.dcacheCurve[i].load(), NO_POINT) << i;
-    EXPECT_EQ(bench.icacheCurve[i].load(), NO_POINT) << i;
+    EXPECT_EQ(bench.results.dcacheCurve[i].load(), NO_POINT) << i;
+    EXPECT_EQ(bench.results.icacheCurve[i].load(), NO_POINT) << i;
   }
-  EXPECT_EQ(bench.lineSize.load(), 64);
-  EXPECT_EQ(bench.fillMode.load(), 0xB3A5);
-  EXPECT_EQ(bench.cacheBusy.load(), 0);
-  EXPECT_EQ(bench.cacheMax.load(), L1_SPEED);
+  EXPECT_EQ(bench.measuring.lineSize.load(), 64);
+  EXPECT_EQ(bench.measuring.fillMode.load(), 0xB3A5);
+  EXPECT_EQ(bench.protocol.cacheBusy.load(), 0);
+  EXPECT_EQ(bench.results.cacheMax.load(), L1_SPEED);
 
   // The worker derived the figures and published them.
-  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
-  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 55296u);
-  EXPECT_EQ(bench.cacheFigures.load().l2Speed.value, L2_SPEED);
+  EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2ProbeSize, 55296u);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2Speed.value, L2_SPEED);
 
   const auto f = fields();
   EXPECT_EQ(f.at(122), " 64byts*");
@@ -140,22 +140,22 @@ TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
   EXPECT_EQ(log.posted, std::vector<u32>{UM_SHOW_TAB});
   // 50 ms before the data sweep, at the start of each of the two probes, before the code sweep.
   EXPECT_EQ(log.sleeps, (std::vector<u32>{50, 50, 50, 50}));
-  EXPECT_EQ(bench.cacheRedraw.load(), 2) << "at the thread's start and after the data sweep";
+  EXPECT_EQ(bench.protocol.cacheRedraw.load(), 2) << "at the thread's start and after the data sweep";
 }
 
 // The search reports to the display the sweep hands it, and that display is the cache page's
 // "mode" label and fill-code field; after the search the field holds the winner.
 TEST_F(CacheWorker, TheFillSearchShowsItsProgressOnTheCachePage) {
   static const CacheOps ops{fakeMeasure, [](const FillProgress& progress) {
-                              bench.fillMode = 0x1234;
+                              bench.measuring.fillMode = 0x1234;
                               progress.step(2560, 0x1234);
                               progress.done();
                             },
                             fakeLinePass};
-  char savedBar[sizeof bench.progressBar];
-  std::copy(std::begin(bench.progressBar), std::end(bench.progressBar), savedBar);
+  char savedBar[sizeof bench.measuring.progressBar];
+  std::copy(std::begin(bench.measuring.progressBar), std::end(bench.measuring.progressBar), savedBar);
   cacheSweep(ops);
-  std::copy(std::begin(savedBar), std::end(savedBar), bench.progressBar);
+  std::copy(std::begin(savedBar), std::end(savedBar), bench.measuring.progressBar);
 
   std::vector<std::string> label, value;
   for (const auto& t : fake::platformLog().texts) {
@@ -172,8 +172,8 @@ TEST_F(CacheWorker, CountsEveryPointAndEveryNewMaximum) {
   // 320 points; the maximum (seeded with the best variant, 45,000,000) is met again by each of the
   // 49 data points at or below 32 KiB, and equality counts as a new maximum; once more for the
   // figures measured after the data sweep.
-  EXPECT_EQ(bench.cacheNewMax.load(), 49);
-  EXPECT_EQ(bench.cacheDirty.load(), 320u + 49u + 1u);
+  EXPECT_EQ(bench.protocol.cacheNewMax.load(), 49);
+  EXPECT_EQ(bench.protocol.cacheDirty.load(), 320u + 49u + 1u);
 }
 
 // What an earlier sweep left (here from a different curve) neither survives the sweep nor enters
@@ -183,7 +183,7 @@ TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValue
   earlier.l2Speed = figure(16'000'000, FigureSource::Bandwidth);
   earlier.l2ProbeSize = 110592;
   earlier.dcacheSize = figure(65536, FigureSource::Bandwidth);
-  bench.cacheFigures.store(earlier);
+  bench.results.cacheFigures.store(earlier);
   std::vector<u32> lengths;
   static std::vector<u32>* seen;
   seen = &lengths;
@@ -192,9 +192,9 @@ TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValue
                               return fakeLinePass(length, stride);
                             }};
   cacheSweep(ops);
-  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
-  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 55296u);
-  EXPECT_EQ(bench.cacheFigures.load().l2Speed.value, L2_SPEED);
+  EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2ProbeSize, 55296u);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2Speed.value, L2_SPEED);
   ASSERT_FALSE(lengths.empty());
   EXPECT_EQ(lengths.front(), 55296u) << "the L2 line probe reads the worker's own probe size";
   // limit 15,000,000 first reached past 512 KiB: 557056 rounds to 557056 in 32 KiB steps.
@@ -202,10 +202,10 @@ TEST_F(CacheWorker, DerivesItsFiguresFromTheFinishedCurveNotFromThePaintersValue
 }
 
 TEST_F(CacheWorker, WaitsWhileARamPassRuns) {
-  bench.cacheBusy = 0;
-  bench.ramBusy = 1;
+  bench.protocol.cacheBusy = 0;
+  bench.protocol.ramBusy = 1;
   fake::platformLog().onSleep = [](u32 ms) {
-    if (ms == CACHE_WAIT_MS && fake::platformLog().sleeps.size() == 3) bench.ramBusy = 0;
+    if (ms == CACHE_WAIT_MS && fake::platformLog().sleeps.size() == 3) bench.protocol.ramBusy = 0;
   };
   cacheSweep(OPS);
   const auto& sleeps = fake::platformLog().sleeps;
@@ -221,8 +221,8 @@ TEST_F(CacheWorker, WaitsWhileARamPassRuns) {
 std::vector<u32> modesTimed;
 
 u32 wideMeasure(u32 kind, u32 size) {
-  if (kind == 0 && size == READ_VARIANT_BYTES && bench.dcacheCurve[0].load() == NO_POINT) {
-    const u32 mode = bench.readMode.load();
+  if (kind == 0 && size == READ_VARIANT_BYTES && bench.results.dcacheCurve[0].load() == NO_POINT) {
+    const u32 mode = bench.measuring.readMode.load();
     modesTimed.push_back(mode);
     const u32 byMode[5] = {40'000'000, 45'000'000, 45'000'000, 90'000'000, 80'000'000};
     return mode < 5 ? byMode[mode] : 0;
@@ -244,12 +244,12 @@ TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
   };
   for (const auto& c : cases) {
     SetUp();
-    bench.avx = c.avx;
-    bench.avx512 = c.avx512;
+    bench.machine.avx = c.avx;
+    bench.machine.avx512 = c.avx512;
     modesTimed.clear();
     cacheSweep(wide);
     EXPECT_EQ(modesTimed, c.timed) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
-    EXPECT_EQ(bench.readMode.load(), c.readMode) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+    EXPECT_EQ(bench.measuring.readMode.load(), c.readMode) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
   }
 }
 
@@ -269,7 +269,7 @@ std::vector<u32> latencyBlocks;  // in the order probed
 u32 fakeLatency(u32 block) {
   if (events.empty() || events.back() != "latency") {
     events.push_back("latency");
-    EXPECT_EQ(bench.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
+    EXPECT_EQ(bench.results.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
   }
   latencyBlocks.push_back(block);
   const u32 pass = (latencyBlocks.size() - 1) / CACHE_POINTS;
@@ -286,7 +286,7 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
   for (int sweep = 0; sweep < 2; ++sweep) {
     events.clear();
     latencyBlocks.clear();
-    bench.latencyCurve[0] = 0x1200;  // left from an earlier sweep
+    bench.results.latencyCurve[0] = 0x1200;  // left from an earlier sweep
     cacheSweep(ops);
     EXPECT_EQ(events, (std::vector<std::string>{"last data point", "latency", "line probe"}));
     // Passes up and down in turn.
@@ -298,14 +298,14 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
       }
     }
     for (u32 i = 0; i < CACHE_POINTS; ++i) {
-      ASSERT_EQ(bench.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
+      ASSERT_EQ(bench.results.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
     }
     for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
-      EXPECT_EQ(bench.latencyCurve[i].load(), NO_POINT) << i;
+      EXPECT_EQ(bench.results.latencyCurve[i].load(), NO_POINT) << i;
     }
     // Every point and new maximum and the figures after the data sweep (as without the probe),
     // and once more for the latency curve.
-    EXPECT_EQ(bench.cacheDirty.load(), (sweep + 1) * (320u + 49u + 2u)) << "sweep " << sweep;
+    EXPECT_EQ(bench.protocol.cacheDirty.load(), (sweep + 1) * (320u + 49u + 2u)) << "sweep " << sweep;
   }
 }
 
@@ -318,7 +318,7 @@ TEST_F(CacheWorker, PreparesTheTestAreaBeforeMeasuring) {
   static const CacheOps ops{fakeMeasure, fakeSearch, fakeLinePass, nullptr, [] {
                               ++prepareCalls;
                               measuresBeforePrepare = measureCalls;
-                              EXPECT_EQ(bench.dcacheCurve[0].load(), NO_POINT);
+                              EXPECT_EQ(bench.results.dcacheCurve[0].load(), NO_POINT);
                             }};
   prepareCalls = 0;
   cacheSweep(ops);
@@ -337,11 +337,11 @@ TEST_F(CacheWorker, AFlatReadCurveTakesItsEdgesFromTheLatency) {
       [](u32 kind, u32 size) { return kind == 0 ? 90'000'000u : fakeMeasure(kind, size); },
       fakeSearch, fakeLinePass,
       [](u32 block) { return block <= 32768 ? 370u : block <= 524288 ? 740u : 2600u; }};
-  bench.cpuClass = 1;
+  bench.machine.cpuClass = 1;
   cacheSweep(ops);
-  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 32768u);
-  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.source, FigureSource::Latency);
-  EXPECT_EQ(bench.cacheFigures.load().l2Size.source, FigureSource::Latency);
+  EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.value, 32768u);
+  EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.source, FigureSource::Latency);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2Size.source, FigureSource::Latency);
   EXPECT_EQ(fields().at(102), "  512K ");
 }
 
@@ -352,9 +352,9 @@ TEST_F(CacheWorker, AFailedRamLineProbeKeepsTheLineSize) {
                               return length == RAM_PROBE_BYTES ? std::uint64_t{1} << 32
                                                                : fakeLinePass(length, stride);
                             }};
-  bench.lineSize = 64;
+  bench.measuring.lineSize = 64;
   cacheSweep(ops);
-  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(bench.measuring.lineSize.load(), 64);
   EXPECT_EQ(fields().at(124), "-");
   EXPECT_EQ(fields().at(122), " 64byts*") << "the L2 probe is not affected";
 }
@@ -363,7 +363,7 @@ TEST_F(CacheWorker, AFailedRamLineProbeKeepsTheLineSize) {
 // request is absorbed by that sweep.
 TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
   onMeasure = [](int call) {
-    if (call == 10 || call == 200) bench.cacheRestart = 1;
+    if (call == 10 || call == 200) bench.protocol.cacheRestart = 1;
   };
   cacheSweep(OPS);
   ASSERT_TRUE(cacheIdleTurn());
@@ -371,7 +371,7 @@ TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
   cacheSweep(OPS);
   for (int turn = 0; turn < 5; ++turn) EXPECT_FALSE(cacheIdleTurn()) << "turn " << turn;
 
-  bench.cacheRestart = 1;  // pressed before the sweep starts
+  bench.protocol.cacheRestart = 1;  // pressed before the sweep starts
   cacheSweep(OPS);
   EXPECT_FALSE(cacheIdleTurn());
 }
@@ -379,27 +379,27 @@ TEST_F(CacheWorker, RestartRequestsDuringASweepBringOneMoreSweep) {
 // A span beyond the window (a large cache): the RAM line probe runs over cold windows, and the
 // main-memory read gives the RAM speed and its field; the L2 probe stays where it was.
 TEST_F(CacheWorker, LargeCachesProbeAndReadMainMemoryFromColdWindows) {
-  bench.ramSpanBytes = 128u << 20;
+  bench.machine.ramSpanBytes = 128u << 20;
   cacheSweep(COLD_OPS);
-  EXPECT_EQ(bench.lineSize.load(), 128);
+  EXPECT_EQ(bench.measuring.lineSize.load(), 128);
   EXPECT_EQ(mainMemoryReads, 1);
-  EXPECT_EQ(bench.ramReadSpeed.load(), MAIN_MEMORY_SPEED);
+  EXPECT_EQ(bench.measuring.ramReadSpeed.load(), MAIN_MEMORY_SPEED);
   const auto f = fields();
   EXPECT_EQ(f.at(124), "128byts");
   EXPECT_EQ(f.at(114), " 12056 ");
   EXPECT_EQ(coldProbeLengths, std::vector<u32>(coldProbeLengths.size(), RAM_PROBE_BYTES));
   EXPECT_GE(coldProbeLengths.size(), 20u);
-  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.cacheFigures.load().l2ProbeSize) << "only the L2 probe";
+  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.results.cacheFigures.load().l2ProbeSize) << "only the L2 probe";
 }
 
 // Caches of 2 MiB or less: the same operations at hand change nothing of today's figures.
 TEST_F(CacheWorker, SmallCachesKeepTheProbeInPlaceAndTheCurvesRamSpeed) {
   cacheSweep(COLD_OPS);
-  EXPECT_EQ(bench.lineSize.load(), 64);
+  EXPECT_EQ(bench.measuring.lineSize.load(), 64);
   EXPECT_EQ(mainMemoryReads, 0);
   EXPECT_TRUE(coldProbeLengths.empty());
-  EXPECT_EQ(bench.ramReadSpeed.load(), 0u);
-  EXPECT_EQ(bench.cacheFigures.load().ramSpeed, figure(RAM_SPEED, FigureSource::Bandwidth))
+  EXPECT_EQ(bench.measuring.ramReadSpeed.load(), 0u);
+  EXPECT_EQ(bench.results.cacheFigures.load().ramSpeed, figure(RAM_SPEED, FigureSource::Bandwidth))
       << "the curve's last points";
   EXPECT_NE(std::find(warmProbeLengths.begin(), warmProbeLengths.end(), RAM_PROBE_BYTES),
             warmProbeLengths.end());
@@ -411,7 +411,7 @@ TEST_F(CacheWorker, NoUsableAnalysisLeavesTheL2FieldsAlone) {
   static const CacheOps flat{[](u32, u32) { return 100u; }, fakeSearch, fakeLinePass};
   // A flat curve: the L1 search runs to its end (136), and the values come from points 146-149.
   cacheSweep(flat);
-  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, curvePointSize(146));
+  EXPECT_EQ(bench.results.cacheFigures.load().l2ProbeSize, curvePointSize(146));
   const auto f = fields();
   EXPECT_EQ(f.count(122), 1u);
 
@@ -423,8 +423,8 @@ TEST_F(CacheWorker, NoUsableAnalysisLeavesTheL2FieldsAlone) {
                             },
                             fakeSearch, fakeLinePass};
   cacheSweep(cut);
-  EXPECT_EQ(bench.cacheFigures.load().l2ProbeSize, 0xFFFFFFFFu);
-  EXPECT_EQ(bench.cacheFigures.load().dcacheSize.value, 0u);
+  EXPECT_EQ(bench.results.cacheFigures.load().l2ProbeSize, 0xFFFFFFFFu);
+  EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.value, 0u);
   const auto g = fields();
   EXPECT_EQ(g.count(122), 0u);
   EXPECT_EQ(g.count(102), 0u);

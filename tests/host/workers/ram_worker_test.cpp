@@ -34,7 +34,7 @@ std::function<void()> onSettle;
 u32 gapValue(i32 gap) { return static_cast<u32>(gap + 100000); }
 
 u32 record(Kind kind, i32 gap, u32 block) {
-  measured.push_back({kind, gap, block, bench.ramBusy.load(), sweepOwner(),
+  measured.push_back({kind, gap, block, bench.protocol.ramBusy.load(), sweepOwner(),
                       fake::platformLog().tabsSelected.size()});
   if (onMeasure) onMeasure(measured.back());
   return valueOf ? valueOf(kind, gap, block) : gapValue(gap);
@@ -78,7 +78,7 @@ class RamWorker : public ::testing::Test {
     settleCalls = 0;
     onSettle = nullptr;
     resetBench();
-    bench.cacheBusy = 0;  // the tests that need the start-up value set it
+    bench.protocol.cacheBusy = 0;  // the tests that need the start-up value set it
   }
 };
 
@@ -96,9 +96,9 @@ TEST_F(RamWorker, GapSweepMeasuresTheGapsOfEachBlockSizeAndFillsEveryEntry) {
     SCOPED_TRACE(testing::Message() << "block " << r.block);
     measured.clear();
     fake::reset();
-    fill(bench.readCurves[0], NO_POINT);
-    fill(bench.readCurves[1], SENTINEL);
-    ramGapSweep(bench.readCurves[0], r.block, fakeRead, RamPassKind::Read);
+    fill(bench.results.readCurves[0], NO_POINT);
+    fill(bench.results.readCurves[1], SENTINEL);
+    ramGapSweep(bench.results.readCurves[0], r.block, fakeRead, RamPassKind::Read);
 
     EXPECT_EQ(fake::platformLog().sleeps, std::vector<u32>{50});
     ASSERT_EQ(measured.size(), r.measurements);
@@ -110,18 +110,18 @@ TEST_F(RamWorker, GapSweepMeasuresTheGapsOfEachBlockSizeAndFillsEveryEntry) {
       const i32 step = -3072 + 32 * k;  // gap + block of entry k
       if (next < measured.size() && measured[next].gap + static_cast<i32>(r.block) == step)
         lastEntryGap = measured[next++].gap;
-      EXPECT_EQ(bench.readCurves[0][k].load(), gapValue(lastEntryGap)) << "entry " << k;
+      EXPECT_EQ(bench.results.readCurves[0][k].load(), gapValue(lastEntryGap)) << "entry " << k;
     }
     EXPECT_EQ(next, measured.size()) << "every measured gap starts an entry";
     for (int k = RAM_POINTS; k < RAM_CURVE_ENTRIES; ++k)
-      EXPECT_EQ(bench.readCurves[0][k].load(), NO_POINT) << "entry " << k;
-    EXPECT_EQ(bench.readCurves[1][0].load(), SENTINEL) << "stores stay inside the curve";
+      EXPECT_EQ(bench.results.readCurves[0][k].load(), NO_POINT) << "entry " << k;
+    EXPECT_EQ(bench.results.readCurves[1][0].load(), SENTINEL) << "stores stay inside the curve";
   }
 }
 
 TEST_F(RamWorker, Block32SkipsNonzeroMultiplesOf64AndShowsThePointBefore) {
-  fill(bench.readCurves[0], NO_POINT);
-  ramGapSweep(bench.readCurves[0], 32, fakeRead, RamPassKind::Read);
+  fill(bench.results.readCurves[0], NO_POINT);
+  ramGapSweep(bench.results.readCurves[0], 32, fakeRead, RamPassKind::Read);
   std::vector<i32> expected;
   for (i32 gap = -3104; gap <= -32; gap += 64) expected.push_back(gap);
   expected.push_back(0);
@@ -138,7 +138,7 @@ TEST_F(RamWorker, Block32SkipsNonzeroMultiplesOf64AndShowsThePointBefore) {
                            {97, 0},    {98, 32},    {99, 32},   {100, 96}, {318, 7072},
                            {319, 7072}};
   for (const Entry& e : entries)
-    EXPECT_EQ(bench.readCurves[0][e.k].load(), gapValue(e.shownGap)) << "entry " << e.k;
+    EXPECT_EQ(bench.results.readCurves[0][e.k].load(), gapValue(e.shownGap)) << "entry " << e.k;
 }
 
 // Block 256 with a maximum of 1000: equal values count as new maxima.
@@ -158,20 +158,20 @@ TEST_F(RamWorker, SweepKeepsTheMaximumOfItsKindAndCountsItsChanges) {
       const std::size_t i = measured.size() - 1;
       return i < values.size() ? values[i] : 10u;
     };
-    bench.readMax = 1000;
-    bench.writeMax = 1000;
+    bench.results.readMax = 1000;
+    bench.results.writeMax = 1000;
     const bool read = e.kind == RamPassKind::Read;
     SCOPED_TRACE(read ? "read" : "write");
-    ramGapSweep(read ? bench.readCurves[3] : bench.writeCurves[3], 256, read ? fakeRead : fakeWrite,
+    ramGapSweep(read ? bench.results.readCurves[3] : bench.results.writeCurves[3], 256, read ? fakeRead : fakeWrite,
                 e.kind);
-    EXPECT_EQ(bench.readMax.load(), e.readMax);
-    EXPECT_EQ(bench.writeMax.load(), e.writeMax);
-    EXPECT_EQ(bench.readDirty.load(), e.readDirty);
-    EXPECT_EQ(bench.readRedraw.load(), e.readRedraw);
-    EXPECT_EQ(bench.readNewMax.load(), e.readNewMax);
-    EXPECT_EQ(bench.writeDirty.load(), e.writeDirty);
-    EXPECT_EQ(bench.writeNewMax.load(), 0) << "never raised by a sweep";
-    EXPECT_EQ(bench.writeRedraw.load(), 0);
+    EXPECT_EQ(bench.results.readMax.load(), e.readMax);
+    EXPECT_EQ(bench.results.writeMax.load(), e.writeMax);
+    EXPECT_EQ(bench.protocol.readDirty.load(), e.readDirty);
+    EXPECT_EQ(bench.protocol.readRedraw.load(), e.readRedraw);
+    EXPECT_EQ(bench.protocol.readNewMax.load(), e.readNewMax);
+    EXPECT_EQ(bench.protocol.writeDirty.load(), e.writeDirty);
+    EXPECT_EQ(bench.protocol.writeNewMax.load(), 0) << "never raised by a sweep";
+    EXPECT_EQ(bench.protocol.writeRedraw.load(), 0);
   }
 }
 
@@ -186,45 +186,45 @@ TEST_F(RamWorker, ReadMaxSeedIsTheWrappingMeanOfTheLastFourCachePoints) {
       {{0x40000000, 0x40000000, 0x40000000, 0x40000004}, 1},  // the sum wraps to 4
   };
   for (const Row& r : rows) {
-    for (int i = 0; i < 4; ++i) bench.dcacheCurve[156 + i] = r.points[i];
-    bench.dcacheCurve[155] = 0xFFFFFF;  // not one of the four
+    for (int i = 0; i < 4; ++i) bench.results.dcacheCurve[156 + i] = r.points[i];
+    bench.results.dcacheCurve[155] = 0xFFFFFF;  // not one of the four
     EXPECT_EQ(ramReadSeed(), r.seed) << "points " << r.points[0] << ", " << r.points[1] << ", "
                                      << r.points[2] << ", " << r.points[3];
   }
-  bench.dcacheCurve[155] = 0;
+  bench.results.dcacheCurve[155] = 0;
 }
 
 // Where the caches are large, the cache page's RAM speed is measured from flushed memory, and
 // the read chart starts from it rather than from cache speeds at the curve's end.
 TEST_F(RamWorker, ReadMaxSeedIsTheMainMemorySpeedWhereItWasMeasured) {
-  for (int i = 0; i < 4; ++i) bench.dcacheCurve[156 + i] = 80000000;
-  bench.ramReadSpeed = 12345678;
+  for (int i = 0; i < 4; ++i) bench.results.dcacheCurve[156 + i] = 80000000;
+  bench.measuring.ramReadSpeed = 12345678;
   EXPECT_EQ(ramReadSeed(), 12345678u);
-  bench.ramRestart = RAM_READ_BIT;
+  bench.protocol.ramRestart = RAM_READ_BIT;
   valueOf = [](Kind, i32, u32) { return 1000u; };
   ramReadPass(ops);
-  EXPECT_EQ(bench.readMax.load(), 12345678u);
-  bench.ramReadSpeed = 0;
+  EXPECT_EQ(bench.results.readMax.load(), 12345678u);
+  bench.measuring.ramReadSpeed = 0;
   EXPECT_EQ(ramReadSeed(), 80000000u);
 }
 
 TEST_F(RamWorker, ReadPassStepsInOrder) {
   const u32 cache[4] = {1000, 2000, 3000, 4002};  // seed 2500
-  for (int i = 0; i < 4; ++i) bench.dcacheCurve[156 + i] = cache[i];
-  fillAll(bench.readCurves, SENTINEL);
-  bench.ramRestart = 3;
+  for (int i = 0; i < 4; ++i) bench.results.dcacheCurve[156 + i] = cache[i];
+  fillAll(bench.results.readCurves, SENTINEL);
+  bench.protocol.ramRestart = 3;
   valueOf = [](Kind, i32, u32 block) { return 2000 + block; };  // never reaches the seed
   onSettle = [] {
-    EXPECT_EQ(bench.ramBusy.load(), RAM_READ_BIT);
+    EXPECT_EQ(bench.protocol.ramBusy.load(), RAM_READ_BIT);
     EXPECT_EQ(fake::platformLog().tabsSelected, std::vector<u32>{1});
     EXPECT_EQ(fake::platformLog().posted, std::vector<u32>{UM_SHOW_TAB});
     EXPECT_EQ(fake::platformLog().sleeps, std::vector<u32>{30});
     EXPECT_EQ(fake::platformLog().returnCalls, 1) << "the return call comes before settling";
     for (int c = 0; c < 4; ++c)
       for (int k = 0; k < RAM_CURVE_ENTRIES; ++k)
-        ASSERT_EQ(bench.readCurves[c][k].load(), NO_POINT) << "curve " << c << " entry " << k;
-    EXPECT_EQ(bench.readMax.load(), 2500u);
-    EXPECT_EQ(bench.readNewMax.load(), 1);
+        ASSERT_EQ(bench.results.readCurves[c][k].load(), NO_POINT) << "curve " << c << " entry " << k;
+    EXPECT_EQ(bench.results.readMax.load(), 2500u);
+    EXPECT_EQ(bench.protocol.readNewMax.load(), 1);
     EXPECT_TRUE(measured.empty());
   };
   ramReadPass(ops);
@@ -234,40 +234,40 @@ TEST_F(RamWorker, ReadPassStepsInOrder) {
   ASSERT_EQ(measured.size(), PASS_POINTS);
   for (int c = 0; c < 4; ++c)  // block 32, 64, 128, 256 into curves 0 to 3, every entry
     for (int k = 0; k < RAM_POINTS; ++k)
-      ASSERT_EQ(bench.readCurves[c][k].load(), 2000 + RAM_BLOCK_BYTES[c]) << c << ", " << k;
+      ASSERT_EQ(bench.results.readCurves[c][k].load(), 2000 + RAM_BLOCK_BYTES[c]) << c << ", " << k;
   for (const Measured& m : measured) {
     ASSERT_EQ(m.kind, READ);
     ASSERT_EQ(m.ramBusy, RAM_READ_BIT);
   }
-  EXPECT_EQ(bench.readMax.load(), 2500u) << "no value reached the seed";
-  EXPECT_EQ(bench.readNewMax.load(), 1) << "the seed only";
-  EXPECT_EQ(bench.readDirty.load(), PASS_POINTS + 1);
-  EXPECT_EQ(bench.readRedraw.load(), static_cast<u8>(PASS_POINTS + 1)) << "a byte: wraps";
-  EXPECT_EQ(bench.writeDirty.load(), 0u);
-  EXPECT_EQ(bench.ramBusy.load(), 0);
-  EXPECT_EQ(bench.ramRestart.load(), RAM_WRITE_BIT) << "only the read request is served";
+  EXPECT_EQ(bench.results.readMax.load(), 2500u) << "no value reached the seed";
+  EXPECT_EQ(bench.protocol.readNewMax.load(), 1) << "the seed only";
+  EXPECT_EQ(bench.protocol.readDirty.load(), PASS_POINTS + 1);
+  EXPECT_EQ(bench.protocol.readRedraw.load(), static_cast<u8>(PASS_POINTS + 1)) << "a byte: wraps";
+  EXPECT_EQ(bench.protocol.writeDirty.load(), 0u);
+  EXPECT_EQ(bench.protocol.ramBusy.load(), 0);
+  EXPECT_EQ(bench.protocol.ramRestart.load(), RAM_WRITE_BIT) << "only the read request is served";
 }
 
 TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
-  bench.readMax = 5000;
-  bench.writeMax = 99999;
-  bench.ramRestart = 3;
-  fillAll(bench.writeCurves, SENTINEL);
-  fillAll(bench.writeMmxCurves, SENTINEL);
+  bench.results.readMax = 5000;
+  bench.results.writeMax = 99999;
+  bench.protocol.ramRestart = 3;
+  fillAll(bench.results.writeCurves, SENTINEL);
+  fillAll(bench.results.writeMmxCurves, SENTINEL);
   // One write value above the read scale, in the MMX sweep of block 128.
   valueOf = [](Kind kind, i32 gap, u32 block) {
     return kind == MMX && block == 128 && gap == 0 ? 7000u : (kind == WRITE ? 1000u : 2000u);
   };
-  bench.writeStats[1].store({320, 1, 2, 3, 4});  // of the previous pass
+  bench.results.writeStats[1].store({320, 1, 2, 3, 4});  // of the previous pass
   onSettle = [] {
-    EXPECT_EQ(bench.writeStats[1].load(), RamCurveStats{}) << "cleared with its curve";
-    EXPECT_EQ(bench.writeMax.load(), 5000u);
-    EXPECT_EQ(bench.writeNewMax.load(), 1);
-    EXPECT_EQ(bench.ramBusy.load(), RAM_WRITE_BIT);
+    EXPECT_EQ(bench.results.writeStats[1].load(), RamCurveStats{}) << "cleared with its curve";
+    EXPECT_EQ(bench.results.writeMax.load(), 5000u);
+    EXPECT_EQ(bench.protocol.writeNewMax.load(), 1);
+    EXPECT_EQ(bench.protocol.ramBusy.load(), RAM_WRITE_BIT);
     EXPECT_EQ(fake::platformLog().tabsSelected, std::vector<u32>{2});
     EXPECT_EQ(fake::platformLog().returnCalls, 1);
-    EXPECT_EQ(bench.writeCurves[0][0].load(), NO_POINT);
-    EXPECT_EQ(bench.writeMmxCurves[3][319].load(), NO_POINT);
+    EXPECT_EQ(bench.results.writeCurves[0][0].load(), NO_POINT);
+    EXPECT_EQ(bench.results.writeMmxCurves[3][319].load(), NO_POINT);
   };
   ramWritePass(ops);
 
@@ -279,37 +279,37 @@ TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
     ASSERT_EQ(measured[i].ramBusy, RAM_WRITE_BIT);
   }
   for (int c = 0; c < 4; ++c) {
-    EXPECT_EQ(bench.writeCurves[c][96].load(), 1000u) << "curve " << c;
-    EXPECT_EQ(bench.writeMmxCurves[c][c == 2 ? 100 : 96].load(), c == 2 ? 7000u : 2000u)
+    EXPECT_EQ(bench.results.writeCurves[c][96].load(), 1000u) << "curve " << c;
+    EXPECT_EQ(bench.results.writeMmxCurves[c][c == 2 ? 100 : 96].load(), c == 2 ? 7000u : 2000u)
         << "curve " << c;
-    EXPECT_EQ(bench.writeMmxCurves[c][320].load(), NO_POINT) << "curve " << c;
+    EXPECT_EQ(bench.results.writeMmxCurves[c][320].load(), NO_POINT) << "curve " << c;
     // Each curve's statistics, derived as its points arrived, are those of the whole curve.
     RamCurveCopy plain, mmx;
-    copyRamCurve(bench.writeCurves[c], plain);
-    copyRamCurve(bench.writeMmxCurves[c], mmx);
-    EXPECT_EQ(bench.writeStats[c].load(), ramCurveStats(plain)) << "curve " << c;
-    EXPECT_EQ(bench.writeMmxStats[c].load(), ramCurveStats(mmx)) << "curve " << c;
-    EXPECT_EQ(bench.writeStats[c].load().points, 320u) << "curve " << c;
+    copyRamCurve(bench.results.writeCurves[c], plain);
+    copyRamCurve(bench.results.writeMmxCurves[c], mmx);
+    EXPECT_EQ(bench.results.writeStats[c].load(), ramCurveStats(plain)) << "curve " << c;
+    EXPECT_EQ(bench.results.writeMmxStats[c].load(), ramCurveStats(mmx)) << "curve " << c;
+    EXPECT_EQ(bench.results.writeStats[c].load().points, 320u) << "curve " << c;
   }
-  EXPECT_EQ(bench.writeMmxStats[2].load().maxKiBps, 7000u);
-  EXPECT_EQ(bench.writeMax.load(), 7000u);
-  EXPECT_EQ(bench.writeNewMax.load(), 1) << "the seed only";
-  EXPECT_EQ(bench.writeDirty.load(), 2 * PASS_POINTS + 1 + 1) << "points, one new maximum, end";
-  EXPECT_EQ(bench.writeRedraw.load(), 1);
-  EXPECT_EQ(bench.readDirty.load(), 0u);
-  EXPECT_EQ(bench.readMax.load(), 5000u);
-  EXPECT_EQ(bench.ramBusy.load(), 0);
-  EXPECT_EQ(bench.ramRestart.load(), RAM_READ_BIT);
+  EXPECT_EQ(bench.results.writeMmxStats[2].load().maxKiBps, 7000u);
+  EXPECT_EQ(bench.results.writeMax.load(), 7000u);
+  EXPECT_EQ(bench.protocol.writeNewMax.load(), 1) << "the seed only";
+  EXPECT_EQ(bench.protocol.writeDirty.load(), 2 * PASS_POINTS + 1 + 1) << "points, one new maximum, end";
+  EXPECT_EQ(bench.protocol.writeRedraw.load(), 1);
+  EXPECT_EQ(bench.protocol.readDirty.load(), 0u);
+  EXPECT_EQ(bench.results.readMax.load(), 5000u);
+  EXPECT_EQ(bench.protocol.ramBusy.load(), 0);
+  EXPECT_EQ(bench.protocol.ramRestart.load(), RAM_READ_BIT);
 }
 
 TEST_F(RamWorker, StartAsksForProcessorZeroAndBothPasses) {
   ramWorkerStart();
   EXPECT_EQ(fake::platformLog().affinityMasks, std::vector<u32>{1});
-  EXPECT_EQ(bench.ramRestart.load(), 3);
+  EXPECT_EQ(bench.protocol.ramRestart.load(), 3);
 }
 
 TEST_F(RamWorker, BothRequestedReadsFirstAndSelectsTheWriteTabOnlyThen) {
-  bench.ramRestart = 3;
+  bench.protocol.ramRestart = 3;
   // Reads end at a maximum of 100,000 + 7072; writes are slower.
   valueOf = [](Kind kind, i32 gap, u32) { return kind == READ ? gapValue(gap) : 5u; };
   ramWorkerTurn(ops);
@@ -323,8 +323,8 @@ TEST_F(RamWorker, BothRequestedReadsFirstAndSelectsTheWriteTabOnlyThen) {
   EXPECT_EQ(fake::platformLog().posted, (std::vector<u32>{UM_SHOW_TAB, UM_SHOW_TAB}));
   for (const Measured& m : measured) ASSERT_EQ(m.owner, 2) << "measured without the claim";
   EXPECT_EQ(sweepOwner(), 0) << "claim released at the end of the turn";
-  EXPECT_EQ(bench.ramRestart.load(), 0);
-  EXPECT_EQ(bench.writeMax.load(), gapValue(7072)) << "the final read maximum";
+  EXPECT_EQ(bench.protocol.ramRestart.load(), 0);
+  EXPECT_EQ(bench.results.writeMax.load(), gapValue(7072)) << "the final read maximum";
   EXPECT_EQ(fake::platformLog().sleeps.front(), 30u) << "the turn's pause";
 }
 
@@ -353,18 +353,18 @@ TEST_F(RamWorker, RequestsMadeDuringAPass) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     reset();
-    bench.ramRestart = r.requested;
+    bench.protocol.ramRestart = r.requested;
     static Kind during;
     static u8 pressed;
     static std::size_t seen;
     during = r.during, pressed = r.pressed, seen = 0;
     onMeasure = [](const Measured& m) {
-      if (m.kind == during && ++seen == 10) bench.ramRestart.fetch_or(pressed);
+      if (m.kind == during && ++seen == 10) bench.protocol.ramRestart.fetch_or(pressed);
     };
     ramWorkerTurn(ops);
     EXPECT_EQ(count(READ), r.reads1);
     EXPECT_EQ(count(WRITE) + count(MMX), r.writes1);
-    EXPECT_EQ(bench.ramRestart.load(), r.restartAfter1);
+    EXPECT_EQ(bench.protocol.ramRestart.load(), r.restartAfter1);
 
     measured.clear();
     fake::reset();
@@ -373,7 +373,7 @@ TEST_F(RamWorker, RequestsMadeDuringAPass) {
     EXPECT_EQ(count(READ), r.reads2);
     EXPECT_EQ(count(WRITE) + count(MMX), r.writes2);
     EXPECT_EQ(fake::platformLog().sleeps.front(), 30u) << "the second turn pauses first";
-    EXPECT_EQ(bench.ramRestart.load(), 0);
+    EXPECT_EQ(bench.protocol.ramRestart.load(), 0);
   }
 }
 
@@ -390,24 +390,24 @@ TEST_F(RamWorker, IdleTurnPausesThirtyMsAndClaimsNothing) {
 TEST_F(RamWorker, TheTurnsWaitReturnsWithTheClaimOnlyWhenAPassIsAsked) {
   EXPECT_FALSE(awaitRamTurn());
   EXPECT_EQ(sweepOwner(), 0);
-  bench.ramRestart = RAM_WRITE_BIT;
+  bench.protocol.ramRestart = RAM_WRITE_BIT;
   EXPECT_TRUE(awaitRamTurn());
   EXPECT_EQ(sweepOwner(), 2);
   EXPECT_FALSE(tryBeginCacheSweep()) << "the cache worker got in while the claim was held";
   endRamPasses();
   EXPECT_EQ(fake::platformLog().sleeps, (std::vector<u32>{30, 30}));
   EXPECT_TRUE(measured.empty());
-  EXPECT_EQ(bench.ramRestart.load(), RAM_WRITE_BIT) << "the wait serves no request itself";
+  EXPECT_EQ(bench.protocol.ramRestart.load(), RAM_WRITE_BIT) << "the wait serves no request itself";
 }
 
 // The cache worker's first sweep holds the RAM passes back; it ends during the third wait.
 TEST_F(RamWorker, NoPassWhileCacheBusy) {
-  bench.cacheBusy = 1;
+  bench.protocol.cacheBusy = 1;
   ramWorkerStart();
   fake::platformLog().onSleep = [](u32 ms) {
     static int waits;
     if (fake::platformLog().sleeps.size() == 1) waits = 0;
-    if (ms == 350 && ++waits == 3) bench.cacheBusy = 0;
+    if (ms == 350 && ++waits == 3) bench.protocol.cacheBusy = 0;
   };
   ramWorkerTurn(ops);
   const std::vector<u32>& sleeps = fake::platformLog().sleeps;
@@ -421,7 +421,7 @@ TEST_F(RamWorker, NoPassWhileCacheBusy) {
 // The cache worker starts a sweep during the 30 ms pause after the RAM worker saw it idle: the
 // RAM worker's claim fails and it waits until that sweep ends.
 TEST_F(RamWorker, CacheSweepStartingDuringThePauseWins) {
-  bench.ramRestart = RAM_READ_BIT;
+  bench.protocol.ramRestart = RAM_READ_BIT;
   fake::platformLog().onSleep = [](u32 ms) {
     static int waits;
     const std::size_t n = fake::platformLog().sleeps.size();
@@ -431,7 +431,7 @@ TEST_F(RamWorker, CacheSweepStartingDuringThePauseWins) {
     }
     if (ms == 350 && ++waits == 2) endCacheSweep();
   };
-  onMeasure = [](const Measured&) { ASSERT_EQ(bench.cacheBusy.load(), 0); };
+  onMeasure = [](const Measured&) { ASSERT_EQ(bench.protocol.cacheBusy.load(), 0); };
   ramWorkerTurn(ops);
   const std::vector<u32>& sleeps = fake::platformLog().sleeps;
   ASSERT_GE(sleeps.size(), 5u);

@@ -36,7 +36,7 @@ class Refresh : public ::testing::Test {
     return frames;
   }
   static std::string dispatch(u32 message, u32 wParam = 0) {
-    const DialogAction a = mainDialogAction(message, wParam, 0, bench.curPage.load());
+    const DialogAction a = mainDialogAction(message, wParam, 0, bench.window.curPage.load());
     if (a.raiseRedraw) raiseRedraw(a.painter);
     if (a.painter == Chart::None) return "";
     const bool full = chartWantsFullFrame(a.painter);
@@ -66,67 +66,67 @@ TEST_F(Refresh, StepPostsAtMostOneOutstandingMessagePerPage) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     reset();
-    bench.cacheDirty = r.cacheDirty, bench.readDirty = r.readDirty, bench.writeDirty = r.writeDirty;
-    bench.cachePosted = r.cachePosted, bench.readPosted = r.readPosted;
-    bench.writePosted = r.writePosted;
+    bench.protocol.cacheDirty = r.cacheDirty, bench.protocol.readDirty = r.readDirty, bench.protocol.writeDirty = r.writeDirty;
+    bench.protocol.cachePosted = r.cachePosted, bench.protocol.readPosted = r.readPosted;
+    bench.protocol.writePosted = r.writePosted;
     refreshStep();
     EXPECT_EQ(posted(), r.messages);
-    EXPECT_EQ(bench.cacheTick.load(), r.cacheTick);
-    EXPECT_EQ(bench.readTick.load(), r.readTick);
-    EXPECT_EQ(bench.writeTick.load(), r.writeTick);
-    EXPECT_EQ(bench.cacheDirty.load(), r.cacheDirtyAfter);
-    EXPECT_EQ(bench.readDirty.load(), r.readDirtyAfter);
-    EXPECT_EQ(bench.writeDirty.load(), r.writeDirtyAfter);
-    EXPECT_EQ(bench.cachePosted.load(), r.cachePosted || r.cacheDirty ? 1 : 0);
-    EXPECT_EQ(bench.readPosted.load(), r.readPosted || r.readDirty ? 1 : 0);
-    EXPECT_EQ(bench.writePosted.load(), r.writePosted || r.writeDirty ? 1 : 0);
+    EXPECT_EQ(bench.protocol.cacheTick.load(), r.cacheTick);
+    EXPECT_EQ(bench.protocol.readTick.load(), r.readTick);
+    EXPECT_EQ(bench.protocol.writeTick.load(), r.writeTick);
+    EXPECT_EQ(bench.protocol.cacheDirty.load(), r.cacheDirtyAfter);
+    EXPECT_EQ(bench.protocol.readDirty.load(), r.readDirtyAfter);
+    EXPECT_EQ(bench.protocol.writeDirty.load(), r.writeDirtyAfter);
+    EXPECT_EQ(bench.protocol.cachePosted.load(), r.cachePosted || r.cacheDirty ? 1 : 0);
+    EXPECT_EQ(bench.protocol.readPosted.load(), r.readPosted || r.readDirty ? 1 : 0);
+    EXPECT_EQ(bench.protocol.writePosted.load(), r.writePosted || r.writeDirty ? 1 : 0);
   }
 }
 
 TEST_F(Refresh, PainterClearsTheOneShotAndTheNextStepAnnouncesPiledUpChanges) {
-  bench.curPage = 1;
-  bench.readDirty = 1;
+  bench.window.curPage = 1;
+  bench.protocol.readDirty = 1;
   refreshStep();
   EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_READ});
-  bench.readDirty += 5;  // the pass goes on while the message waits
+  bench.protocol.readDirty += 5;  // the pass goes on while the message waits
   refreshStep();
-  bench.readDirty += 5;
+  bench.protocol.readDirty += 5;
   refreshStep();
   EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_READ}) << "no second message while outstanding";
-  EXPECT_EQ(bench.readTick.load(), 3) << "raised on every step that found changes";
-  EXPECT_EQ(bench.readDirty.load(), 10u);
+  EXPECT_EQ(bench.protocol.readTick.load(), 3) << "raised on every step that found changes";
+  EXPECT_EQ(bench.protocol.readDirty.load(), 10u);
 
   EXPECT_EQ(deliverPosted(), "C") << "announced, no redraw request: curves only";
-  EXPECT_EQ(bench.readPosted.load(), 0);
+  EXPECT_EQ(bench.protocol.readPosted.load(), 0);
   refreshStep();
   EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_READ});
-  EXPECT_EQ(bench.readDirty.load(), 0u);
+  EXPECT_EQ(bench.protocol.readDirty.load(), 0u);
 }
 
 // The user looks at the About page while a read pass runs: the page's messages are ignored,
 // so after at most one more nothing is posted until the page is shown again.
 TEST_F(Refresh, AboutPageDuringARamPass) {
-  bench.curPage = 3;
+  bench.window.curPage = 3;
   std::vector<u32> all;
   std::string frames;
   for (int step = 0; step < 20; ++step) {
-    bench.readDirty += 12;
-    bench.readRedraw += 12;
+    bench.protocol.readDirty += 12;
+    bench.protocol.readRedraw += 12;
     refreshStep();
     all.insert(all.end(), posted().begin(), posted().end());
     frames += deliverPosted();
   }
   EXPECT_EQ(all, std::vector<u32>{UM_PAINT_READ});
   EXPECT_EQ(frames, "") << "no painter for the About page";
-  EXPECT_EQ(bench.readPosted.load(), 1) << "the one message stays outstanding";
-  EXPECT_EQ(bench.readDirty.load(), 19u * 12u) << "changes pile up in the counter";
+  EXPECT_EQ(bench.protocol.readPosted.load(), 1) << "the one message stays outstanding";
+  EXPECT_EQ(bench.protocol.readDirty.load(), 19u * 12u) << "changes pile up in the counter";
 
   // Shown again: the show-tab routine asks for a full frame, which clears the one-shot, and the
   // next step announces the piled-up changes.
-  bench.curPage = 1;
+  bench.window.curPage = 1;
   announceShownPage(1);
   EXPECT_EQ(deliverPosted(), "F");
-  EXPECT_EQ(bench.readPosted.load(), 0);
+  EXPECT_EQ(bench.protocol.readPosted.load(), 0);
   refreshStep();
   EXPECT_EQ(posted(), std::vector<u32>{UM_PAINT_READ});
 }
@@ -185,15 +185,15 @@ TEST_F(Refresh, ShowTabRaisesThePagesRedrawRequestThenPostsItsMessage) {
     AtomicU8* redraw;
     std::vector<u32> messages;
   };
-  const Row rows[] = {{0, &bench.cacheRedraw, {UM_PAINT_CACHE}},
-                      {1, &bench.readRedraw, {UM_PAINT_READ}},
-                      {2, &bench.writeRedraw, {UM_PAINT_WRITE}},
+  const Row rows[] = {{0, &bench.protocol.cacheRedraw, {UM_PAINT_CACHE}},
+                      {1, &bench.protocol.readRedraw, {UM_PAINT_READ}},
+                      {2, &bench.protocol.writeRedraw, {UM_PAINT_WRITE}},
                       {3, nullptr, {}}};
   for (const Row& r : rows) {
     reset();
     announceShownPage(r.page);
     EXPECT_EQ(posted(), r.messages) << "page " << r.page;
-    for (AtomicU8* flag : {&bench.cacheRedraw, &bench.readRedraw, &bench.writeRedraw})
+    for (AtomicU8* flag : {&bench.protocol.cacheRedraw, &bench.protocol.readRedraw, &bench.protocol.writeRedraw})
       EXPECT_EQ(flag->load(), flag == r.redraw ? 1 : 0) << "page " << r.page;
     EXPECT_EQ(showTabEffect(r.page).message, r.messages.empty() ? 0u : r.messages[0]);
   }
@@ -227,7 +227,7 @@ TEST_F(Refresh, FrameRuleAndPainterClosingPerChart) {
   };
   for (const Row& r : rows) {
     reset();
-    bench.cacheTick = r.cacheTick, bench.readTick = r.readTick, bench.writeTick = r.writeTick;
+    bench.protocol.cacheTick = r.cacheTick, bench.protocol.readTick = r.readTick, bench.protocol.writeTick = r.writeTick;
     const ChartMarks m = chartMarks(r.chart);
     *m.newMax = r.newMax;
     *m.redraw = r.redraw;
@@ -249,9 +249,9 @@ TEST_F(Refresh, FrameRuleAndPainterClosingPerChart) {
     EXPECT_EQ(m.newMax->load(), 0) << where;
     EXPECT_EQ(m.redraw->load(), 0) << where;
     EXPECT_EQ(m.posted->load(), 0) << where;
-    EXPECT_EQ(bench.cacheTick.load(), r.cacheTickAfter) << where;
-    EXPECT_EQ(bench.readTick.load(), r.readTickAfter) << where;
-    EXPECT_EQ(bench.writeTick.load(), r.writeTickAfter) << where;
+    EXPECT_EQ(bench.protocol.cacheTick.load(), r.cacheTickAfter) << where;
+    EXPECT_EQ(bench.protocol.readTick.load(), r.readTickAfter) << where;
+    EXPECT_EQ(bench.protocol.writeTick.load(), r.writeTickAfter) << where;
   }
 }
 
@@ -266,9 +266,9 @@ TEST_F(Refresh, SystemPaintFrames) {
   const Row rows[] = {{0, 0, 0, "F"}, {0, 1, 0, "C"}, {1, 0, 1, "F"}, {2, 0, 1, "F"}, {3, 0, 0, ""}};
   for (const Row& r : rows) {
     reset();
-    bench.curPage = r.page;
-    bench.cacheTick = r.cacheTick;
-    bench.readTick = r.readTick;
+    bench.window.curPage = r.page;
+    bench.protocol.cacheTick = r.cacheTick;
+    bench.protocol.readTick = r.readTick;
     EXPECT_EQ(dispatch(MSG_PAINT), r.frames) << "page " << r.page;
   }
 }
@@ -276,11 +276,11 @@ TEST_F(Refresh, SystemPaintFrames) {
 // A write pass: the first write paint clears readTick, and nothing raises it again until a read
 // pass runs, so every write paint is a full frame.
 TEST_F(Refresh, WritePassPaintsAreFullFrames) {
-  bench.curPage = 2;
-  bench.writeNewMax = 1;
+  bench.window.curPage = 2;
+  bench.protocol.writeNewMax = 1;
   std::string frames;
   for (int step = 0; step < 6; ++step) {
-    bench.writeDirty += 3;
+    bench.protocol.writeDirty += 3;
     refreshStep();
     frames += deliverPosted();
   }
@@ -290,7 +290,7 @@ TEST_F(Refresh, WritePassPaintsAreFullFrames) {
 
 TEST_F(Refresh, ThreadAsksForTheSecondProcessorThenStepsEvery350Ms) {
   struct Stop {};
-  bench.readDirty = 1;
+  bench.protocol.readDirty = 1;
   fake::platformLog().onSleep = [](u32) {
     const fake::PlatformLog& log = fake::platformLog();
     // The first step follows the first sleep.

@@ -9,11 +9,11 @@ namespace {
 // of the stated width, handles and pointers of 32 bits.
 TEST(BenchStateOnTarget, SharedFieldsArePlainAlignedAccesses) {
   EXPECT_EQ(sizeof(void*), 4u);
-  EXPECT_TRUE(bench.cacheDirty.is_lock_free());
-  EXPECT_TRUE(bench.hMainDlg.is_lock_free());
-  EXPECT_TRUE(bench.testArea.is_lock_free());
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&bench.dcacheCurve[1]) % 4, 0u);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&bench.readCurves[2][5]) % 4, 0u);
+  EXPECT_TRUE(bench.protocol.cacheDirty.is_lock_free());
+  EXPECT_TRUE(bench.window.hMainDlg.is_lock_free());
+  EXPECT_TRUE(bench.machine.testArea.is_lock_free());
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&bench.results.dcacheCurve[1]) % 4, 0u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&bench.results.readCurves[2][5]) % 4, 0u);
 }
 
 }  // namespace

@@ -45,12 +45,12 @@ class BlockRead : public ::testing::Test {
     resetBench();
     const u32 edx = featureBits();
     wide_ = wideLoadsFrom(readWideLoadBits());
-    bench.testArea = area_;
-    bench.mmx = (edx >> 23) & 1;
-    bench.sse = (edx >> 25) & 1;
+    bench.machine.testArea = area_;
+    bench.machine.mmx = (edx >> 23) & 1;
+    bench.machine.sse = (edx >> 25) & 1;
     applyWideLoads(wide_);
-    bench.readMode = 0;
-    bench.rdtscOverhead = 0;
+    bench.measuring.readMode = 0;
+    bench.machine.rdtscOverhead = 0;
   }
   void TearDown() override { resetBench(); }
 
@@ -66,7 +66,7 @@ class BlockRead : public ::testing::Test {
   WideLoads wide_{};
 };
 
-// The tests of this suite run once for each read variant, with bench.readMode set to it; a
+// The tests of this suite run once for each read variant, with bench.measuring.readMode set to it; a
 // variant this processor lacks is skipped.
 class EachReadVariant : public BlockRead, public ::testing::WithParamInterface<u32> {
  protected:
@@ -74,7 +74,7 @@ class EachReadVariant : public BlockRead, public ::testing::WithParamInterface<u
     BlockRead::SetUp();
     // bench holds this processor's own flags (BlockRead::SetUp).
     if (!readVariantAvailable(static_cast<u8>(GetParam()))) GTEST_SKIP() << variant().name << " is not on this processor";
-    bench.readMode = GetParam();
+    bench.measuring.readMode = GetParam();
   }
   const BlockReadVariant& variant() const { return BLOCK_READ_VARIANTS[GetParam()]; }
 };
@@ -95,7 +95,7 @@ TEST_P(EachReadVariant, TimesItsReads) {
 
 TEST_F(BlockRead, CounterOverheadIsSubtractedModulo32Bits) {
   // Any read far shorter than 2^31 ticks comes out at 2^31 or more once 2^31 is subtracted.
-  bench.rdtscOverhead = 0x80000000u;
+  bench.machine.rdtscOverhead = 0x80000000u;
   const u32 t = blockReadTicks(0, 4096);
   EXPECT_NE(t, BAD_SAMPLE);
   EXPECT_GE(t, 0x80000000u);
@@ -106,7 +106,7 @@ TEST_F(BlockRead, MissingVariantGivesBadSampleWithoutTouchingMemory) {
   u8* noAccess = static_cast<u8*>(VirtualAlloc(nullptr, PAGE, MEM_COMMIT | MEM_RESERVE,
                                                PAGE_NOACCESS));
   ASSERT_NE(noAccess, nullptr);
-  bench.testArea = noAccess;
+  bench.machine.testArea = noAccess;
   // Without the wide loads' flags readMode 3 and 4 are missing variants too; 5 and up name none.
   applyWideLoads({0, 0});
   struct Case {
@@ -114,9 +114,9 @@ TEST_F(BlockRead, MissingVariantGivesBadSampleWithoutTouchingMemory) {
   };
   const Case cases[] = {{1, 0, 1}, {2, 1, 0}, {3, 1, 1}, {4, 1, 1}, {5, 1, 1}, {255, 1, 1}};
   for (const Case& c : cases) {
-    bench.readMode = c.readMode;
-    bench.mmx = c.mmx;
-    bench.sse = c.sse;
+    bench.measuring.readMode = c.readMode;
+    bench.machine.mmx = c.mmx;
+    bench.machine.sse = c.sse;
     const int mode = c.readMode, mmx = c.mmx, sse = c.sse;
     EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE)
         << "readMode " << mode << ", mmx " << mmx << ", sse " << sse;
@@ -133,7 +133,7 @@ TEST_F(BlockRead, WideVariantsWithoutTheirCpuidOrXcr0BitsGiveBadSampleWithoutTou
   u8* noAccess = static_cast<u8*>(VirtualAlloc(nullptr, PAGE, MEM_COMMIT | MEM_RESERVE,
                                                PAGE_NOACCESS));
   ASSERT_NE(noAccess, nullptr);
-  bench.testArea = noAccess;
+  bench.machine.testArea = noAccess;
   const WideLoadBits real = readWideLoadBits();
   std::printf("CPUID max leaf %u, leaf 1 ECX %08X, leaf 7 EBX %08X, XCR0 %08X: avx %d, avx512 %d\n",
               real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0, wide_.avx, wide_.avx512);
@@ -153,15 +153,15 @@ TEST_F(BlockRead, WideVariantsWithoutTheirCpuidOrXcr0BitsGiveBadSampleWithoutTou
   for (const Case& c : cases) {
     applyWideLoads(wideLoadsFrom(c.bits));
     for (u8 mode : {READ_AVX256, READ_AVX512}) {
-      bench.readMode = mode;
+      bench.measuring.readMode = mode;
       EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE) << c.what << ", readMode " << int(mode);
       EXPECT_EQ(blockReadPassTicks(0, 4608), BAD_SAMPLE) << c.what << ", readMode " << int(mode);
     }
   }
   // Without the ZMM state bits AVX-512 is refused while AVX may still run.
   applyWideLoads(wideLoadsFrom({real.maxLeaf, real.leaf1Ecx, real.leaf7Ebx, real.xcr0 & ~0xE0u}));
-  EXPECT_EQ(bench.avx512.load(), 0);
-  bench.readMode = READ_AVX512;
+  EXPECT_EQ(bench.machine.avx512.load(), 0);
+  bench.measuring.readMode = READ_AVX512;
   EXPECT_EQ(blockReadTicks(0, 256), BAD_SAMPLE);
   VirtualFree(noAccess, 0, MEM_RELEASE);
 }
@@ -175,7 +175,7 @@ TEST_F(BlockRead, DetectionOffersAvxWhereCpuidAndXcr0HaveIt) {
   if (!cpuHasAvx) GTEST_SKIP() << "no AVX on this processor";
   EXPECT_EQ(real.xcr0 & XCR0_YMM, XCR0_YMM);
   detectWideLoads();
-  EXPECT_EQ(bench.avx.load(), 1);
+  EXPECT_EQ(bench.machine.avx.load(), 1);
   EXPECT_TRUE(readVariantAvailable(READ_AVX256));
 }
 
@@ -188,7 +188,7 @@ TEST_P(EachReadVariant, ReadsWholeIterationsOfTheLengthOnly) {
   ASSERT_NE(pages, nullptr);
   DWORD old = 0;
   ASSERT_TRUE(VirtualProtect(pages + 2 * PAGE, PAGE, PAGE_NOACCESS, &old));
-  bench.testArea = pages;
+  bench.machine.testArea = pages;
 
   struct Case {
     u32 length, iterations;
@@ -286,7 +286,7 @@ TEST_P(EachReadVariant, ReadsNothingBeforeTheBlock) {
   ASSERT_NE(pages, nullptr);
   DWORD old = 0;
   ASSERT_TRUE(VirtualProtect(pages, PAGE, PAGE_NOACCESS, &old));
-  bench.testArea = pages + PAGE;
+  bench.machine.testArea = pages + PAGE;
   for (u32 length : {256u, 4608u, 2 * PAGE}) {
     EXPECT_NE(blockReadTicks(0, length), BAD_SAMPLE) << "length " << length;
   }
@@ -337,7 +337,7 @@ TEST_P(EachReadVariant, PassTicksReadTheWholeBlockEveryPass) {
   for (u32 size : sizes) {
     CountedBlock counted(size);
     ASSERT_TRUE(counted.ready()) << "size " << size;
-    bench.testArea = counted.block();
+    bench.machine.testArea = counted.block();
     counted.arm();
     const u32 ticks = blockReadPassTicks(0, size);
     const int passes = static_cast<int>(blockReadPasses(size));

@@ -28,7 +28,7 @@ class FetchKernel : public testing::Test {
         VirtualAlloc(nullptr, AREA_BYTES, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     ASSERT_NE(area_, nullptr);
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(area_) % 4096, 0u);
-    bench.testArea = area_;
+    bench.machine.testArea = area_;
   }
   void TearDown() override {
     resetBench();
@@ -55,7 +55,7 @@ TEST_F(FetchKernel, LoopsOfManyCodesRunAndReturnTicks) {
   int ran = 0;
   for (u16 code : codes) {
     if (!fillCodeAccepted(code)) continue;
-    bench.fillMode = code;
+    bench.measuring.fillMode = code;
     const u32 ticks = codeFetchTicks(FILL_SEARCH_BYTES);
     EXPECT_NE(ticks, BAD_SAMPLE) << std::hex << "code 0x" << code;
     EXPECT_GT(ticks, 0u) << std::hex << "code 0x" << code;
@@ -71,7 +71,7 @@ TEST_F(FetchKernel, RejectedCodesWriteAndRunNothing) {
   constexpr u8 INT3 = 0xCC;  // would stop the test at once if it were run
   std::memset(area_, INT3, AREA_BYTES);
   for (u16 code : {0x0000, 0x0008, 0x8000, 0x1881, 0x0080}) {
-    bench.fillMode = code;
+    bench.measuring.fillMode = code;
     EXPECT_EQ(codeFetchTicks(FILL_SEARCH_BYTES), BAD_SAMPLE) << std::hex << "code 0x" << code;
     const u8* changed = std::find_if(area_, area_ + AREA_BYTES, [](u8 b) { return b != INT3; });
     EXPECT_EQ(changed, area_ + AREA_BYTES)
@@ -124,7 +124,7 @@ TEST_F(FetchKernel, TrampolineKeepsTheCallersRegisters) {
 // over, so the benchmarks judge it, not this test.
 TEST_F(FetchKernel, TimesAWholeLoopOfTheSizeAsked) {
   constexpr u8 INT3 = 0xCC;
-  bench.fillMode = 0xB3A5;
+  bench.measuring.fillMode = 0xB3A5;
   for (u32 size : {4096u, 65536u}) {
     std::memset(area_, INT3, AREA_BYTES);
     const u32 ticks = quietestTicks(size);
@@ -143,11 +143,11 @@ TEST_F(FetchKernel, TimesAWholeLoopOfTheSizeAsked) {
 TEST_F(FetchKernel, WholeSearchSettlesOnAnAcceptedCode) {
   static int steps, ends;
   steps = ends = 0;
-  bench.fillMode = 0;
+  bench.measuring.fillMode = 0;
   searchFillMode({[](u32, u16) { ++steps; }, [] { ++ends; }});
   EXPECT_EQ(steps, 64);
   EXPECT_EQ(ends, 1);
-  const u16 code = bench.fillMode.load();
+  const u16 code = bench.measuring.fillMode.load();
   EXPECT_TRUE(fillCodeAccepted(code)) << std::hex << "code 0x" << code;
   EXPECT_NE(codeFetchTicks(FILL_SEARCH_BYTES), BAD_SAMPLE);
 }

@@ -70,14 +70,14 @@ TEST_F(LatencyChase, NoRoundsMakeNoLoad) {
 
 TEST_F(LatencyChase, TheProbeMeasuresEveryBlockOfTheSweepInsideItsBlock) {
   makeBlock(CHASE_MAX_BLOCK_BYTES);
-  const u8* savedArea = bench.testArea.load();
-  bench.testArea = block_;
+  const u8* savedArea = bench.machine.testArea.load();
+  bench.machine.testArea = block_;
   for (u32 block : {4608u, 32768u, 34816u, 1048576u, 4063232u}) {
     const u32 latency = measureLatency(block);
     EXPECT_NE(latency, NO_POINT) << "block " << block;
     EXPECT_GT(latency, 0u) << "block " << block;
   }
-  bench.testArea = const_cast<u8*>(savedArea);
+  bench.machine.testArea = const_cast<u8*>(savedArea);
 }
 
 }  // namespace

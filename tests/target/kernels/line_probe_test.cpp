@@ -71,10 +71,10 @@ TEST_F(LineProbe, KeepsTheCallerSavedRegisters) {
 
 TEST_F(LineProbe, PassAtTestAreaReadsFromTheTestArea) {
   u8* block = makeBlock(4);
-  u8* savedArea = bench.testArea.load();
-  bench.testArea = block;
+  u8* savedArea = bench.machine.testArea.load();
+  bench.machine.testArea = block;
   EXPECT_GT(linePassAtTestArea(4 * PAGE, 64), 0u);
-  bench.testArea = savedArea;
+  bench.machine.testArea = savedArea;
 }
 
 }  // namespace

@@ -39,12 +39,12 @@ class ColdRamLoop : public ::testing::Test {
 
   void SetUp() override {
     resetBench();
-    bench.testArea = area_;
-    bench.ramSpanBytes = SPAN;
-    bench.ramSpanOffset = 0;
-    bench.clflushBytes = cpuidClflushBytes();
-    bench.tscRate = 2929687;  // any rate: only the budget depends on it
-    bench.lineSize = 64;
+    bench.machine.testArea = area_;
+    bench.machine.ramSpanBytes = SPAN;
+    bench.measuring.ramSpanOffset = 0;
+    bench.machine.clflushBytes = cpuidClflushBytes();
+    bench.machine.tscRate = 2929687;  // any rate: only the budget depends on it
+    bench.measuring.lineSize = 64;
     for (u32 i = 0; i < CHECKED; ++i) area_[i] = sentinelByte(i);
   }
   void TearDown() override { resetBench(); }
@@ -97,18 +97,18 @@ TEST_F(ColdRamLoop, WritesLandInEveryWindowOfTheSpanExactlyAsOneWalkWrites) {
 // Linear reads of whole windows for the cache page: a speed, and not a byte changed, flushes
 // included; then the data is still there after flushing dirty lines.
 TEST_F(ColdRamLoop, MainMemoryReadChangesNothingAndFlushesKeepTheData) {
-  bench.readMode = 0;  // 32-bit loads: every processor has them
+  bench.measuring.readMode = 0;  // 32-bit loads: every processor has them
   const u32 speed = measureMainMemoryRead();
   EXPECT_GT(speed, 0u);
   EXPECT_NE(speed, RAM_SPEED_CEILING);
   EXPECT_EQ(changedBytes(0, CHECKED), 0u);
   // Where the rotation stops depends on how many walks the reading took (the host tests follow
   // it walk by walk); here it must be left at a window of the span.
-  const u32 offset = bench.ramSpanOffset.load();
+  const u32 offset = bench.measuring.ramSpanOffset.load();
   EXPECT_EQ(offset % RAM_WINDOW_BYTES, 0u);
   EXPECT_LE(offset, SPAN - RAM_WINDOW_BYTES);
 
-  if (bench.clflushBytes.load() == 0) GTEST_SKIP() << "no CLFLUSH";
+  if (bench.machine.clflushBytes.load() == 0) GTEST_SKIP() << "no CLFLUSH";
   for (u32 i = 0; i < RAM_WINDOW_BYTES; i += 4096) area_[i] ^= 0xFF;  // dirty lines in the cache
   flushTestArea(0, RAM_WINDOW_BYTES);
   u32 lost = 0;

@@ -54,8 +54,8 @@ class StrideKernels : public ::testing::Test {
 
   void SetUp() override {
     resetBench();
-    bench.testArea = area_;
-    bench.sse = hasSse_ ? 1 : 0;
+    bench.machine.testArea = area_;
+    bench.machine.sse = hasSse_ ? 1 : 0;
   }
   void TearDown() override { resetBench(); }
 
@@ -77,7 +77,7 @@ class StrideKernels : public ::testing::Test {
   // value the kernel stored (read back where the twin's last store went) and compares.
   static ::testing::AssertionResult storesMatchTwin(StrideTicksFn run, StrideFamily family, u32 offset, i32 gap,
                                                     u32 block, i32 lineSize) {
-    bench.lineSize = lineSize;
+    bench.measuring.lineSize = lineSize;
     fillSentinel();
     run(offset, gap, block);
 
@@ -170,7 +170,7 @@ TEST_F(StrideKernels, ReadKernelChangesNothingAndCounts) {
   for (u32 block : {32u, 64u, 128u, 256u}) {
     for (i32 lineSize : {32, 64, 128, 96}) {
       for (i32 gap : {0, 7168}) {
-        bench.lineSize = lineSize;
+        bench.measuring.lineSize = lineSize;
         fillSentinel();
         const u32 ticks = strideReadTicks(WINDOW_OFFSET, gap, block);
         EXPECT_NE(ticks, BAD_SAMPLE) << "block " << block << " lineSize " << lineSize << " gap " << gap;
@@ -181,7 +181,7 @@ TEST_F(StrideKernels, ReadKernelChangesNothingAndCounts) {
   }
 }
 
-// The dispatchers pick their kernel by bench.sse, at offset 0 as the measurement loops call them.
+// The dispatchers pick their kernel by bench.machine.sse, at offset 0 as the measurement loops call them.
 TEST_F(StrideKernels, DispatchersFollowSse) {
   struct Row {
     const char* name;
@@ -196,7 +196,7 @@ TEST_F(StrideKernels, DispatchersFollowSse) {
   };
   for (const Row& r : rows) {
     if (r.sse && !hasSse_) continue;
-    bench.sse = r.sse;
+    bench.machine.sse = r.sse;
     for (u32 block : {32u, 256u}) {
       EXPECT_TRUE(storesMatchTwin(r.run, r.family, 0, 1024, block, 32))
           << r.name << " sse " << int(r.sse) << " expected " << familyName(r.family) << " block " << block;
@@ -205,8 +205,8 @@ TEST_F(StrideKernels, DispatchersFollowSse) {
 }
 
 TEST_F(StrideKernels, MmxDispatcherWithoutSseRunsNothing) {
-  bench.sse = 0;
-  bench.lineSize = 32;
+  bench.machine.sse = 0;
+  bench.measuring.lineSize = 32;
   fillSentinel();
   EXPECT_EQ(strideWriteMmxTicks(WINDOW_OFFSET, 0, 256), BAD_SAMPLE);
   EXPECT_TRUE(areaEquals(sentinel_.data()));
@@ -216,7 +216,7 @@ TEST_F(StrideKernels, MmxDispatcherWithoutSseRunsNothing) {
 // next floating-point load overflows the x87 stack and yields NaN.
 TEST_F(StrideKernels, FloatingPointWorksAfterMmxKernels) {
   if (!hasSse_) GTEST_SKIP() << "no SSE";
-  bench.lineSize = 32;
+  bench.measuring.lineSize = 32;
   for (StrideTicksFn run : {strideWriteStreamKernel, strideWriteMmxKernel}) {
     run(0, 0, 32);
     volatile double a = 1.5, b = 2.25;

@@ -39,10 +39,10 @@ const char* linuxType(u8 type) {
 
 TEST(CacheDescriptionOnTarget, AgreesWithLinuxAndLeaf1) {
   readCacheDescription();
-  const CacheList& caches = bench.caches;
+  const CacheList& caches = bench.machine.caches;
   unsigned eax, ebx, ecx, edx;
   __cpuid(1, eax, ebx, ecx, edx);
-  EXPECT_EQ(bench.clflushBytes.load(), (edx >> 19) & 1 ? ((ebx >> 8) & 0xFF) * 8 : 0u);
+  EXPECT_EQ(bench.machine.clflushBytes.load(), (edx >> 19) & 1 ? ((ebx >> 8) & 0xFF) * 8 : 0u);
   for (int i = 0; i < caches.count; ++i) {
     const CacheLevelInfo& l = caches.levels[i];
     std::printf("L%u %s %u KiB, line %u, %u ways, shared by %u\n", l.level, linuxType(l.type),
@@ -63,8 +63,8 @@ TEST(CacheDescriptionOnTarget, AgreesWithLinuxAndLeaf1) {
 
 // Every page of the area is readable, writable and executable, first to last.
 void expectWholeAreaExecutable() {
-  u8* area = bench.testArea.load();
-  const u32 bytes = bench.testAreaBytes.load();
+  u8* area = bench.machine.testArea.load();
+  const u32 bytes = bench.machine.testAreaBytes.load();
   MEMORY_BASIC_INFORMATION info{};
   for (u8* p = area; p < area + bytes; p = static_cast<u8*>(info.BaseAddress) + info.RegionSize) {
     ASSERT_TRUE(VirtualQuery(p, &info, sizeof info));
@@ -76,10 +76,10 @@ void expectWholeAreaExecutable() {
 
 TEST(TestBufferOnTarget, A256MiBSpanIsAllocatedWhole) {
   ASSERT_TRUE(allocateForRamSpan(256 * MIB));
-  EXPECT_EQ(bench.ramSpanBytes.load(), 256 * MIB);
-  EXPECT_EQ(bench.testAreaBytes.load(), 260 * MIB);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bench.testArea.load()) % TEST_AREA_ALIGN, 0u);
-  ASSERT_GE(GlobalSize(bench.bufferHandle.load()), SIZE_T{260 * MIB});
+  EXPECT_EQ(bench.machine.ramSpanBytes.load(), 256 * MIB);
+  EXPECT_EQ(bench.machine.testAreaBytes.load(), 260 * MIB);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bench.machine.testArea.load()) % TEST_AREA_ALIGN, 0u);
+  ASSERT_GE(GlobalSize(bench.machine.bufferHandle.load()), SIZE_T{260 * MIB});
   expectWholeAreaExecutable();
 }
 
@@ -115,11 +115,11 @@ TEST(TestBufferOnTarget, ASpanThatCannotFitIsHalvedUntilOneDoes) {
     AddressSpaceTaken taken;
     ASSERT_GT(taken.chunks(), 0u);
     ASSERT_TRUE(allocateForRamSpan(2048 * MIB));
-    span = bench.ramSpanBytes.load();
+    span = bench.machine.ramSpanBytes.load();
     std::printf("got a span of %u MiB beside %u reservations of 64 MiB\n", span / MIB,
                 static_cast<unsigned>(taken.chunks()));
     EXPECT_TRUE(span == 64 * MIB || span == 32 * MIB) << span;
-    EXPECT_EQ(bench.testAreaBytes.load(), testAreaBytesFor(span));
+    EXPECT_EQ(bench.machine.testAreaBytes.load(), testAreaBytesFor(span));
     expectWholeAreaExecutable();
   }
   EXPECT_GE(span, RAM_WINDOW_BYTES);
@@ -127,9 +127,9 @@ TEST(TestBufferOnTarget, ASpanThatCannotFitIsHalvedUntilOneDoes) {
 
 TEST(TestBufferOnTarget, TheWindowAloneGetsTodaysArea) {
   ASSERT_TRUE(allocateForRamSpan(RAM_WINDOW_BYTES));
-  EXPECT_EQ(bench.ramSpanBytes.load(), RAM_WINDOW_BYTES);
-  EXPECT_EQ(bench.testAreaBytes.load(), TEST_AREA_BYTES);
-  ASSERT_GE(GlobalSize(bench.bufferHandle.load()), TEST_BUFFER_BYTES);
+  EXPECT_EQ(bench.machine.ramSpanBytes.load(), RAM_WINDOW_BYTES);
+  EXPECT_EQ(bench.machine.testAreaBytes.load(), TEST_AREA_BYTES);
+  ASSERT_GE(GlobalSize(bench.machine.bufferHandle.load()), TEST_BUFFER_BYTES);
   expectWholeAreaExecutable();
 }
 

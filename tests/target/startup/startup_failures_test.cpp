@@ -100,16 +100,16 @@ class WorkerThreads : public StartupFailure {
     EXPECT_EQ(reported.count, 1);
     EXPECT_EQ(reported.exitCode, EXIT_NO_THREAD);
     EXPECT_NE(reported.text.find(text), std::string::npos) << reported.text;
-    EXPECT_EQ(bench.hCacheThread.load(), nullptr);
-    EXPECT_EQ(bench.hRamThread.load(), nullptr);
+    EXPECT_EQ(bench.machine.hCacheThread.load(), nullptr);
+    EXPECT_EQ(bench.machine.hRamThread.load(), nullptr);
   }
   void SetUp() override {
     StartupFailure::SetUp();
     maker = Maker{};
     for (HANDLE& e : ran) e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     anyRan = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bench.hCacheThread = nullptr;
-    bench.hRamThread = nullptr;
+    bench.machine.hCacheThread = nullptr;
+    bench.machine.hRamThread = nullptr;
   }
   void TearDown() override {
     for (HANDLE copy : maker.copies) {
@@ -133,12 +133,12 @@ TEST_F(WorkerThreads, AllThreeRunInOrderOnlyOnceAllExist) {
 
   // The two workers' handles are kept; the refresh thread's handle is closed, while the thread
   // itself ran.
-  EXPECT_EQ(bench.hCacheThread.load(), maker.made[0]);
-  EXPECT_EQ(bench.hRamThread.load(), maker.made[1]);
+  EXPECT_EQ(bench.machine.hCacheThread.load(), maker.made[0]);
+  EXPECT_EQ(bench.machine.hRamThread.load(), maker.made[1]);
   DWORD handleFlags = 0;
   EXPECT_FALSE(GetHandleInformation(maker.made[2], &handleFlags)) << "refresh handle still open";
-  CloseHandle(bench.hCacheThread.load());
-  CloseHandle(bench.hRamThread.load());
+  CloseHandle(bench.machine.hCacheThread.load());
+  CloseHandle(bench.machine.hRamThread.load());
 }
 
 TEST_F(WorkerThreads, AFailedCreationEndsTheStartWithNoThreadRun) {
@@ -200,8 +200,8 @@ TEST_F(WorkerThreads, AFailedResumeLetsTheThreadsNotGoingEndAndPublishesNoHandle
 // would crash the test program; its state is read instead.)
 TEST_F(StartupFailure, AReturnedDialogLeavesTheBufferToTheWorkersAndSaysSo) {
   ASSERT_TRUE(allocateTestBuffer());
-  u8* const area = bench.testArea.load();
-  HGLOBAL handle = static_cast<HGLOBAL>(bench.bufferHandle.load());
+  u8* const area = bench.machine.testArea.load();
+  HGLOBAL handle = static_cast<HGLOBAL>(bench.machine.bufferHandle.load());
   u8* const locked = static_cast<u8*>(GlobalLock(handle));
   GlobalUnlock(handle);
 
@@ -211,7 +211,7 @@ TEST_F(StartupFailure, AReturnedDialogLeavesTheBufferToTheWorkersAndSaysSo) {
   EXPECT_EQ(reported.exitCode, EXIT_NO_WINDOW);
   EXPECT_NE(reported.text.find("its window could not be opened"), std::string::npos)
       << reported.text;
-  HGLOBAL block = static_cast<HGLOBAL>(bench.bufferHandle.load());
+  HGLOBAL block = static_cast<HGLOBAL>(bench.machine.bufferHandle.load());
   EXPECT_EQ(GlobalLock(block), locked) << "the test buffer was freed or moved";
   GlobalUnlock(block);
   for (u8* p : {area, area + TEST_AREA_BYTES - 1}) {

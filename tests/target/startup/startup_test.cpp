@@ -69,11 +69,11 @@ TEST(ProcessorOnTarget, IdFlagTogglesAndIsRestored) {
 
 TEST(ProcessorOnTarget, CheckPassesAndSetsTheFeatureBytes) {
   const u32 edx = referenceCpuid(1).edx;
-  bench.mmx = 7;
-  bench.sse = 7;
+  bench.machine.mmx = 7;
+  bench.machine.sse = 7;
   ASSERT_TRUE(checkProcessor());
-  EXPECT_EQ(bench.mmx.load(), (edx >> 23) & 1);
-  EXPECT_EQ(bench.sse.load(), (edx >> 25) & 1);
+  EXPECT_EQ(bench.machine.mmx.load(), (edx >> 23) & 1);
+  EXPECT_EQ(bench.machine.sse.load(), (edx >> 25) & 1);
 }
 
 TEST(ProcessorOnTarget, IdentificationAgreesWithCpuid) {
@@ -86,31 +86,31 @@ TEST(ProcessorOnTarget, IdentificationAgreesWithCpuid) {
   const u8 wantVendor = std::strcmp(vendor, "AuthenticAMD") == 0   ? VENDOR_AMD
                         : std::strcmp(vendor, "GenuineIntel") == 0 ? VENDOR_INTEL
                                                                    : VENDOR_OTHER;
-  EXPECT_EQ(bench.cpuVendor.load(), wantVendor) << vendor;
-  EXPECT_EQ(bench.cpuSignature.load(), signature);
+  EXPECT_EQ(bench.machine.cpuVendor.load(), wantVendor) << vendor;
+  EXPECT_EQ(bench.machine.cpuSignature.load(), signature);
   const CpuIdentity id = decodeSignature(signature);
-  EXPECT_EQ(bench.cpuFamily.load(), id.family);
-  EXPECT_EQ(bench.cpuModel.load(), id.model);
-  EXPECT_EQ(bench.cpuStepping.load(), id.stepping);
-  EXPECT_EQ(bench.cpuClass.load(), cpuClassOf(wantVendor, signature));
+  EXPECT_EQ(bench.machine.cpuFamily.load(), id.family);
+  EXPECT_EQ(bench.machine.cpuModel.load(), id.model);
+  EXPECT_EQ(bench.machine.cpuStepping.load(), id.stepping);
+  EXPECT_EQ(bench.machine.cpuClass.load(), cpuClassOf(wantVendor, signature));
 
   char brand[49];
   brandString(brand);
   std::printf("vendor %s (%u), family 0x%X model 0x%X stepping 0x%X, class %u, brand \"%s\"\n",
-              vendor, bench.cpuVendor.load(), bench.cpuFamily.load(), bench.cpuModel.load(),
-              bench.cpuStepping.load(), bench.cpuClass.load(), brand);
+              vendor, bench.machine.cpuVendor.load(), bench.machine.cpuFamily.load(), bench.machine.cpuModel.load(),
+              bench.machine.cpuStepping.load(), bench.machine.cpuClass.load(), brand);
 
   // Linux decoded the same registers on its own; under an emulator the two see different
   // processors.
   const auto cpuinfo = linuxCpuinfo();
   if (emulated() || cpuinfo.empty()) GTEST_SKIP() << "no native /proc/cpuinfo to compare with";
   EXPECT_EQ(cpuinfo.at("vendor_id"), vendor);
-  EXPECT_EQ(cpuinfo.at("cpu family"), std::to_string(bench.cpuFamily.load()));
-  EXPECT_EQ(cpuinfo.at("stepping"), std::to_string(bench.cpuStepping.load()));
+  EXPECT_EQ(cpuinfo.at("cpu family"), std::to_string(bench.machine.cpuFamily.load()));
+  EXPECT_EQ(cpuinfo.at("stepping"), std::to_string(bench.machine.cpuStepping.load()));
   // Linux adds the extended model from family 6 on; the two agree for family 15 or when
   // the extended model is 0.
   if (baseFamily(signature) == 15 || ((signature >> 16) & 0xF) == 0) {
-    EXPECT_EQ(cpuinfo.at("model"), std::to_string(bench.cpuModel.load()));
+    EXPECT_EQ(cpuinfo.at("model"), std::to_string(bench.machine.cpuModel.load()));
   }
   std::string trimmed = brand;
   trimmed.erase(trimmed.find_last_not_of(' ') + 1);
@@ -153,28 +153,28 @@ TEST(CalibrationOnTarget, TscRateIsOfTheOrderOfLinuxClock) {
   calibrateClock();
   EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), DWORD{NORMAL_PRIORITY_CLASS});
 
-  const u32 rate = bench.tscRate.load();
+  const u32 rate = bench.machine.tscRate.load();
   const double want = static_cast<double>(khz) * 1000.0 / 1024.0;
   std::printf("tscRate %u (shown %u MHz), Linux %llu kHz -> %.0f (%+.2f %%), rdtscOverhead %u\n",
               rate, shownMhz(rate), static_cast<unsigned long long>(khz), want,
-              (rate / want - 1.0) * 100.0, bench.rdtscOverhead.load());
+              (rate / want - 1.0) * 100.0, bench.machine.rdtscOverhead.load());
   EXPECT_TRUE(tscRatePlausible(rate)) << rate;
   EXPECT_GT(rate, want / 4) << "Linux reports " << khz << " kHz";
   EXPECT_LT(rate, want * 1.5) << "Linux reports " << khz << " kHz";
-  EXPECT_LT(bench.rdtscOverhead.load(), RDTSC_OVERHEAD_START - 1) << "no pair was measured";
+  EXPECT_LT(bench.machine.rdtscOverhead.load(), RDTSC_OVERHEAD_START - 1) << "no pair was measured";
 }
 
 TEST(TestBufferOnTarget, AreaIsAlignedInsideTheBufferAndExecutable) {
   ASSERT_TRUE(allocateTestBuffer());
-  u8* buffer = static_cast<u8*>(GlobalLock(bench.bufferHandle.load()));
-  GlobalUnlock(bench.bufferHandle.load());
-  u8* area = bench.testArea.load();
+  u8* buffer = static_cast<u8*>(GlobalLock(bench.machine.bufferHandle.load()));
+  GlobalUnlock(bench.machine.bufferHandle.load());
+  u8* area = bench.machine.testArea.load();
   const auto areaAddress = reinterpret_cast<std::uintptr_t>(area);
   EXPECT_EQ(areaAddress % TEST_AREA_ALIGN, 0u);
   EXPECT_LT(static_cast<u32>(area - buffer), TEST_AREA_ALIGN);
-  EXPECT_EQ(GlobalLock(bench.bufferHandle.load()), buffer) << "the block moved";
-  GlobalUnlock(bench.bufferHandle.load());
-  ASSERT_GE(GlobalSize(bench.bufferHandle.load()), TEST_BUFFER_BYTES);
+  EXPECT_EQ(GlobalLock(bench.machine.bufferHandle.load()), buffer) << "the block moved";
+  GlobalUnlock(bench.machine.bufferHandle.load());
+  ASSERT_GE(GlobalSize(bench.machine.bufferHandle.load()), TEST_BUFFER_BYTES);
 
   MEMORY_BASIC_INFORMATION info{};
   for (u8* p = area; p < area + TEST_AREA_BYTES;
@@ -221,13 +221,13 @@ TEST(TestBufferOnTarget, FailedAllocationIsReportedAndLeavesStateAlone) {
     reportedText = text;
     reportedCode = exitCode;
   };
-  u8* areaBefore = bench.testArea.load();
+  u8* areaBefore = bench.machine.testArea.load();
   const bool ok = allocateTestBuffer(0x7FF00000);  // cannot fit in a 32-bit address space
   startupFatal = saved;
   EXPECT_FALSE(ok);
   EXPECT_EQ(reportedCode, EXIT_NO_BUFFER);
   EXPECT_NE(reportedText.find("allocating the test buffer"), std::string::npos) << reportedText;
-  EXPECT_EQ(bench.testArea.load(), areaBefore);
+  EXPECT_EQ(bench.machine.testArea.load(), areaBefore);
 }
 
 }  // namespace

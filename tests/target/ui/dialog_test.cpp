@@ -376,7 +376,7 @@ class MainDialog : public ::testing::Test {
     resetState();
     endProcess = recordEnd;
     shellOpen = recordOpen;
-    bench.hInstance = resourceModule();
+    bench.machine.hInstance = resourceModule();
     dialog = createDialogWithFace(resourceModule(), L"IDD_DIALOG1", nullptr, mainDialogProc);
     ASSERT_NE(dialog, nullptr);
     endings.clear();
@@ -391,8 +391,8 @@ class MainDialog : public ::testing::Test {
     opened.clear();
     resetBench();
   }
-  HWND page(u32 i) const { return static_cast<HWND>(bench.hPages[i].load()); }
-  HWND tab() const { return static_cast<HWND>(bench.hTab.load()); }
+  HWND page(u32 i) const { return static_cast<HWND>(bench.window.hPages[i].load()); }
+  HWND tab() const { return static_cast<HWND>(bench.window.hTab.load()); }
   // Repaint and show-tab messages waiting for the dialog, taken off its queue.
   std::vector<UINT> takePosted() {
     std::vector<UINT> messages;
@@ -419,7 +419,7 @@ class MainDialog : public ::testing::Test {
 };
 
 TEST_F(MainDialog, CreatesTabsAndPagesOnlyTheCachePageVisible) {
-  EXPECT_EQ(bench.hMainDlg.load(), dialog);
+  EXPECT_EQ(bench.window.hMainDlg.load(), dialog);
   EXPECT_EQ(tab(), GetDlgItem(dialog, ID_TAB_CONTROL));
   ASSERT_EQ(SendMessageW(tab(), TCM_GETITEMCOUNT, 0, 0), 4);
   const u16string tabs[4] = {u"Cache Speed ", u"Read RAM", u"Write RAM", u"About"};
@@ -435,7 +435,7 @@ TEST_F(MainDialog, CreatesTabsAndPagesOnlyTheCachePageVisible) {
     EXPECT_EQ(GetParent(page(i)), tab()) << "page " << i;
   }
   EXPECT_EQ(visiblePages(), 0b0001u);
-  EXPECT_EQ(bench.curPage.load(), 0u);
+  EXPECT_EQ(bench.window.curPage.load(), 0u);
   EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_EQ(narrow(text(dialog)), VARDELO_CAPTION);
 }
@@ -569,7 +569,7 @@ TEST_F(MainDialog, ShowTabSwapsPagesAndAnnouncesChartPages) {
   };
   for (const Step& s : steps) {
     SCOPED_TRACE("tab " + std::to_string(s.tab));
-    const u32 redrawsBefore = bench.cacheRedraw + bench.readRedraw + bench.writeRedraw;
+    const u32 redrawsBefore = bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw;
     selectTab(s.tab);
     if (s.byNotification) {
       NMHDR header{tab(), ID_TAB_CONTROL, static_cast<UINT>(TCN_SELCHANGE)};
@@ -577,10 +577,10 @@ TEST_F(MainDialog, ShowTabSwapsPagesAndAnnouncesChartPages) {
     } else {
       SendMessageW(dialog, UM_SHOW_TAB, 0, 0);
     }
-    EXPECT_EQ(bench.curPage.load(), static_cast<u32>(s.tab));
+    EXPECT_EQ(bench.window.curPage.load(), static_cast<u32>(s.tab));
     EXPECT_EQ(visiblePages(), s.visible);
     EXPECT_EQ(takePosted(), s.posted);
-    EXPECT_EQ(bench.cacheRedraw + bench.readRedraw + bench.writeRedraw - redrawsBefore,
+    EXPECT_EQ(bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw - redrawsBefore,
               s.posted.size());
   }
 }
@@ -603,10 +603,10 @@ TEST_F(MainDialog, RepaintMessagesRunOnlyThePainterOfThePageShown) {
     selectTab(c.tab);
     SendMessageW(dialog, UM_SHOW_TAB, 0, 0);
     takePosted();
-    bench.readPosted = 1, bench.writePosted = 1;
+    bench.protocol.readPosted = 1, bench.protocol.writePosted = 1;
     EXPECT_EQ(SendMessageW(dialog, c.message, 0, 0), 0);
-    EXPECT_EQ(bench.readPosted.load(), c.readPosted);
-    EXPECT_EQ(bench.writePosted.load(), c.writePosted);
+    EXPECT_EQ(bench.protocol.readPosted.load(), c.readPosted);
+    EXPECT_EQ(bench.protocol.writePosted.load(), c.writePosted);
   }
 }
 
@@ -630,14 +630,14 @@ TEST_F(MainDialog, FilterButtonsCycleTheirCaptionsBackToFour) {
 }
 
 TEST_F(MainDialog, RestartButtonsSetTheirRequestsAndCounters) {
-  bench.cacheRestart = 0, bench.ramRestart = 0;
+  bench.protocol.cacheRestart = 0, bench.protocol.ramRestart = 0;
   command(page(PAGE_CACHE), ID_CACHE_RESTART);
   command(page(PAGE_READ), ID_READ_RESTART);
   command(page(PAGE_WRITE), ID_WRITE_RESTART);
   command(page(PAGE_WRITE), ID_WRITE_RESTART);
-  EXPECT_EQ(bench.cacheRestart.load(), 1);
-  EXPECT_EQ(bench.ramRestart.load(), 3);
-  EXPECT_EQ((std::vector<u32>{bench.cacheDirty, bench.readDirty, bench.writeDirty}),
+  EXPECT_EQ(bench.protocol.cacheRestart.load(), 1);
+  EXPECT_EQ(bench.protocol.ramRestart.load(), 3);
+  EXPECT_EQ((std::vector<u32>{bench.protocol.cacheDirty, bench.protocol.readDirty, bench.protocol.writeDirty}),
             (std::vector<u32>{1, 1, 2}));
   EXPECT_TRUE(takePosted().empty());
 }
@@ -674,15 +674,15 @@ TEST_F(MainDialog, SnapshotsCopyTheRecordAndTheTabsToTheAskingWindow) {
     SendMessageW(dialog, UM_SNAPSHOT, what, reinterpret_cast<LPARAM>(to));
   };
 
-  bench.ramRestart = 5;
-  bench.readDirty = 0x1234567;
+  bench.protocol.ramRestart = 5;
+  bench.protocol.readDirty = 0x1234567;
   ask(SNAPSHOT_BENCH);
   ASSERT_EQ(received.count, 1);
   EXPECT_EQ(received.tag, ULONG_PTR{SNAPSHOT_BENCH});
   ASSERT_EQ(received.bytes.size(), sizeof bench);
-  EXPECT_EQ(received.bytes[offsetof(BenchState, ramRestart)], 5);
+  EXPECT_EQ(received.bytes[offsetof(BenchState, protocol.ramRestart)], 5);
   u32 dirty = 0;
-  std::memcpy(&dirty, &received.bytes[offsetof(BenchState, readDirty)], sizeof dirty);
+  std::memcpy(&dirty, &received.bytes[offsetof(BenchState, protocol.readDirty)], sizeof dirty);
   EXPECT_EQ(dirty, 0x1234567u);
 
   ask(SNAPSHOT_TAB_RECTS);
@@ -715,8 +715,8 @@ TEST_F(MainDialog, AboutButtonsCloseOpenHomePageAndMail) {
   command(page(PAGE_ABOUT), ID_ABOUT_HOME);
   command(page(PAGE_ABOUT), ID_ABOUT_MAIL);
   EXPECT_EQ(opened, (std::vector<std::string>{HOME_PAGE_ADDRESS, MAIL_ADDRESS}));
-  EXPECT_EQ(bench.writeDirty.load(), 0u);  // same ids as the write page's buttons
-  EXPECT_EQ(bench.writeFilter.load(), 4);
+  EXPECT_EQ(bench.protocol.writeDirty.load(), 0u);  // same ids as the write page's buttons
+  EXPECT_EQ(bench.window.writeFilter.load(), 4);
   command(page(PAGE_ABOUT), ID_ABOUT_CLOSE);
   EXPECT_FALSE(IsWindow(dialog));
   EXPECT_EQ(endings, std::vector<unsigned>{0});
@@ -731,7 +731,7 @@ TEST_F(MainDialog, RealtimeCommandRaisesAndRestoresPriorities) {
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE workers[2] = {CreateThread(nullptr, 0, waitForEvent, release, 0, nullptr),
                        CreateThread(nullptr, 0, waitForEvent, release, 0, nullptr)};
-  bench.hCacheThread = workers[0], bench.hRamThread = workers[1];
+  bench.machine.hCacheThread = workers[0], bench.machine.hRamThread = workers[1];
   const struct {
     u8 on;
     DWORD processClass;
@@ -741,7 +741,7 @@ TEST_F(MainDialog, RealtimeCommandRaisesAndRestoresPriorities) {
   for (const auto& s : steps) {
     SCOPED_TRACE("switch to " + std::to_string(s.on));
     EXPECT_EQ(command(dialog, CMD_REALTIME), 0);
-    EXPECT_EQ(bench.realtimeOn.load(), s.on);
+    EXPECT_EQ(bench.window.realtimeOn.load(), s.on);
     EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), s.processClass);
     EXPECT_EQ(GetThreadPriority(workers[0]), s.priority);
     EXPECT_EQ(GetThreadPriority(workers[1]), s.priority);
@@ -752,7 +752,7 @@ TEST_F(MainDialog, RealtimeCommandRaisesAndRestoresPriorities) {
   WaitForMultipleObjects(2, workers, TRUE, 10000);
   for (HANDLE h : workers) CloseHandle(h);
   CloseHandle(release);
-  bench.hCacheThread = nullptr, bench.hRamThread = nullptr;
+  bench.machine.hCacheThread = nullptr, bench.machine.hRamThread = nullptr;
 }
 
 }  // namespace
