@@ -21,32 +21,14 @@ std::uint32_t ratioPercent(const RamCurveStats& s) {
 }
 
 void SharedCacheFigures::store(const CacheFigures& f) {
-  codeSpeed_.store(f.codeSpeed);
-  dataSpeed_.store(f.dataSpeed);
-  icacheSize_.store(f.icacheSize);
-  dcacheSize_.store(f.dcacheSize);
-  l2Size_.store(f.l2Size);
-  l2Speed_.store(f.l2Speed);
-  ramSpeed_.store(f.ramSpeed);
-  l2Line_.store(f.l2Line);
-  ramLine_.store(f.ramLine);
-  installedMemory_.store(f.installedMemory);
+  for (int i = 0; i < CACHE_FIGURE_COUNT; ++i) figures_[i].store(f.*CACHE_FIGURE_FIELDS[i].member);
   l2ProbeSize_.store(f.l2ProbeSize, std::memory_order_release);
 }
 
 CacheFigures SharedCacheFigures::load() const {
   CacheFigures f;
   f.l2ProbeSize = l2ProbeSize_.load(std::memory_order_acquire);
-  f.codeSpeed = codeSpeed_.load();
-  f.dataSpeed = dataSpeed_.load();
-  f.icacheSize = icacheSize_.load();
-  f.dcacheSize = dcacheSize_.load();
-  f.l2Size = l2Size_.load();
-  f.l2Speed = l2Speed_.load();
-  f.ramSpeed = ramSpeed_.load();
-  f.l2Line = l2Line_.load();
-  f.ramLine = ramLine_.load();
-  f.installedMemory = installedMemory_.load();
+  for (int i = 0; i < CACHE_FIGURE_COUNT; ++i) f.*CACHE_FIGURE_FIELDS[i].member = figures_[i].load();
   return f;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 
 #include "core/constants.h"
 
@@ -55,6 +56,27 @@ struct CacheFigures {
   friend constexpr bool operator==(const CacheFigures&, const CacheFigures&) = default;
 };
 
+// Every figure of CacheFigures with the name and unit the console report and the test probe give
+// it; the shared record stores them in this order.
+struct CacheFigureField {
+  const char* name;
+  const char* unit;  // "bytes", "kibps" (KiB/s) or "mib"
+  Figure CacheFigures::*member;
+};
+inline constexpr CacheFigureField CACHE_FIGURE_FIELDS[] = {
+    {"icache", "bytes", &CacheFigures::icacheSize},
+    {"dcache", "bytes", &CacheFigures::dcacheSize},
+    {"l2", "bytes", &CacheFigures::l2Size},
+    {"l2Line", "bytes", &CacheFigures::l2Line},
+    {"ramLine", "bytes", &CacheFigures::ramLine},
+    {"dataSpeed", "kibps", &CacheFigures::dataSpeed},
+    {"codeSpeed", "kibps", &CacheFigures::codeSpeed},
+    {"l2Speed", "kibps", &CacheFigures::l2Speed},
+    {"ramSpeed", "kibps", &CacheFigures::ramSpeed},
+    {"installedMemory", "mib", &CacheFigures::installedMemory},
+};
+inline constexpr int CACHE_FIGURE_COUNT = static_cast<int>(std::size(CACHE_FIGURE_FIELDS));
+
 // Statistics of one RAM curve over its measured entries, in KiB/s.
 struct RamCurveStats {
   std::uint32_t points = 0;       // entries measured; 0: the curve has not started
@@ -95,8 +117,7 @@ class SharedCacheFigures {
   CacheFigures load() const;
 
  private:
-  SharedFigure codeSpeed_, dataSpeed_, icacheSize_, dcacheSize_, l2Size_, l2Speed_, ramSpeed_,
-      l2Line_, ramLine_, installedMemory_;
+  SharedFigure figures_[CACHE_FIGURE_COUNT];  // in the order of CACHE_FIGURE_FIELDS
   std::atomic<std::uint32_t> l2ProbeSize_{L2_PROBE_SIZE_UNSET};
 };
 

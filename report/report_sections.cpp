@@ -102,16 +102,9 @@ u32 measuredPoints(const CacheCurve& curve) {
 
 void writeFigures(JsonWriter& json, const CacheFigures& f) {
   json.beginObject("figures");
-  writeFigure(json, "icache", "bytes", f.icacheSize);
-  writeFigure(json, "dcache", "bytes", f.dcacheSize);
-  writeFigure(json, "l2", "bytes", f.l2Size);
-  writeFigure(json, "l2Line", "bytes", f.l2Line);
-  writeFigure(json, "ramLine", "bytes", f.ramLine);
-  writeFigure(json, "dataSpeed", "kibps", f.dataSpeed);
-  writeFigure(json, "codeSpeed", "kibps", f.codeSpeed);
-  writeFigure(json, "l2Speed", "kibps", f.l2Speed);
-  writeFigure(json, "ramSpeed", "kibps", f.ramSpeed);
-  writeFigure(json, "installedMemory", "mib", f.installedMemory);
+  for (const CacheFigureField& field : CACHE_FIGURE_FIELDS) {
+    writeFigure(json, field.name, field.unit, f.*field.member);
+  }
   json.endObject();
 }
 

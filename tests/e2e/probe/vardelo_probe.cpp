@@ -327,16 +327,10 @@ int run(int argc, char** argv) {
     vardelo::SharedCacheFigures shared;
     bench.copy(offsetof(vardelo::BenchState, results.cacheFigures), &shared, sizeof shared);
     const vardelo::CacheFigures f = shared.load();
-    const struct {
-      const char* name;
-      vardelo::Figure value;
-    } rows[] = {{"icache", f.icacheSize},  {"dcache", f.dcacheSize},     {"l2", f.l2Size},
-                {"l2Line", f.l2Line},      {"ramLine", f.ramLine},       {"dataSpeed", f.dataSpeed},
-                {"codeSpeed", f.codeSpeed}, {"l2Speed", f.l2Speed},      {"ramSpeed", f.ramSpeed},
-                {"installedMemory", f.installedMemory}};
-    for (const auto& row : rows) {
-      std::printf("%s %lu %s\n", row.name, static_cast<unsigned long>(row.value.value),
-                  vardelo::figureSourceName(row.value.source));
+    for (const vardelo::CacheFigureField& field : vardelo::CACHE_FIGURE_FIELDS) {
+      const vardelo::Figure value = f.*field.member;
+      std::printf("%s %lu %s\n", field.name, static_cast<unsigned long>(value.value),
+                  vardelo::figureSourceName(value.source));
     }
     std::printf("cpuClass %u\n", bench.byte(offsetof(vardelo::BenchState, machine.cpuClass)));
   } else if (cmd == "area") {
