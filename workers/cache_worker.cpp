@@ -4,6 +4,7 @@
 #include "core/pages.h"
 #include "core/text_format.h"
 #include "kernels/block_read_features.h"
+#include "kernels/cache_loop.h"
 #include "kernels/ram_loop.h"
 #include "platform/platform.h"
 #include "workers/cache_analysis.h"
@@ -84,7 +85,7 @@ void chooseReadMode(const CacheOps& ops) {
       continue;
     }
     bench.measuring.readMode.store(variant);
-    speeds[variant] = ops.measure(0, READ_VARIANT_BYTES);
+    speeds[variant] = ops.measure(CACHE_KIND_DATA, READ_VARIANT_BYTES);
   }
   const ReadVariantChoice choice = chooseReadVariant(speeds);
   bench.measuring.readMode.store(choice.readMode);
@@ -151,7 +152,7 @@ void cacheSweep(const CacheOps& ops) {
 
   chooseReadMode(ops);
   platform::sleepMs(CACHE_PAUSE_MS);
-  sweepCurve(ops, 0, bench.results.dcacheCurve);
+  sweepCurve(ops, CACHE_KIND_DATA, bench.results.dcacheCurve);
   bench.protocol.cacheRedraw.fetch_add(1);
   probeLatencies(ops);
 
@@ -159,7 +160,7 @@ void cacheSweep(const CacheOps& ops) {
   ops.searchFill(FILL_PROGRESS_ON_PAGE);
   sendField(fillModeText(bench.measuring.fillMode.load()));
   platform::sleepMs(CACHE_PAUSE_MS);
-  sweepCurve(ops, 1, bench.results.icacheCurve);
+  sweepCurve(ops, CACHE_KIND_CODE, bench.results.icacheCurve);
   endCacheSweep();
 }
 

@@ -24,7 +24,7 @@ inline constexpr u32 RAM_PROBE_BYTES = 8u << 20;
 inline constexpr u32 LATENCY_PASSES = 5;         // passes of the latency probe over all sizes
 
 struct CacheOps {
-  u32 (*measure)(u32 kind, u32 sizeBytes);  // speed in KiB/s (measureCacheSpeed)
+  u32 (*measure)(u32 kind, u32 sizeBytes);  // CACHE_KIND_*: speed in KiB/s (measureCacheSpeed)
   void (*searchFill)(const FillProgress&);  // sets bench.measuring.fillMode (searchFillMode)
   LinePassTicks linePass;                   // one timed pass of the line-size probe
   // Dependent-load latency of a block, 1/256 ticks per load (measureLatency); null: no probe.
