@@ -113,7 +113,7 @@ struct Machine {
   // (startup/cache_description.h). With a span of 8 MiB every walk stays at offset 0 and
   // nothing is flushed.
   CacheList caches{};
-  AtomicU32 clflushBytes{0};                 // bytes one CLFLUSH covers; 0: no CLFLUSH
+  AtomicU32 clflushBytes{0};  // bytes one CLFLUSH covers; 0: no CLFLUSH
   AtomicU32 ramSpanBytes{RAM_WINDOW_BYTES};
 };
 
@@ -126,9 +126,9 @@ struct Measuring {
   AtomicU32 blockOffset{0};
   AtomicU32 cacheStableCount{0};
   AtomicU32 ramStableCount{0};
-  AtomicI32 lineSize{32};        // the RAM line the RAM kernels step by
-  AtomicU32 ramSpanOffset{0};    // window of the next cold walk
-  AtomicU32 ramReadSpeed{0};     // KiB/s of cold reads of a window; 0: not measured
+  AtomicI32 lineSize{32};      // the RAM line the RAM kernels step by
+  AtomicU32 ramSpanOffset{0};  // window of the next cold walk
+  AtomicU32 ramReadSpeed{0};   // KiB/s of cold reads of a window; 0: not measured
   char progressBar[50] = "<||||||||||||||||||||||||||||||||||||||||||||||||";
 };
 

@@ -28,7 +28,8 @@ void SharedCacheFigures::store(const CacheFigures& f) {
 CacheFigures SharedCacheFigures::load() const {
   CacheFigures f;
   f.l2ProbeSize = l2ProbeSize_.load(std::memory_order_acquire);
-  for (int i = 0; i < CACHE_FIGURE_COUNT; ++i) f.*CACHE_FIGURE_FIELDS[i].member = figures_[i].load();
+  for (int i = 0; i < CACHE_FIGURE_COUNT; ++i)
+    f.*CACHE_FIGURE_FIELDS[i].member = figures_[i].load();
   return f;
 }
 

@@ -79,9 +79,9 @@ inline constexpr int CACHE_FIGURE_COUNT = static_cast<int>(std::size(CACHE_FIGUR
 
 // Statistics of one RAM curve over its measured entries, in KiB/s.
 struct RamCurveStats {
-  std::uint32_t points = 0;       // entries measured; 0: the curve has not started
+  std::uint32_t points = 0;  // entries measured; 0: the curve has not started
   std::uint32_t minKiBps = 0;
-  std::uint32_t maxKiBps = 0;     // compared as signed, as the curves are
+  std::uint32_t maxKiBps = 0;  // compared as signed, as the curves are
   std::uint32_t averageKiBps = 0;
   std::uint32_t linearKiBps = NO_POINT;  // entry RAM_LINEAR_ENTRY; NO_POINT until measured
 

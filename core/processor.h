@@ -1,5 +1,6 @@
 // What the program knows a processor by once it is identified: its vendor and timing-class
-// codes, as bench.machine.cpuVendor and bench.machine.cpuClass hold them, and the clock the header shows.
+// codes, as bench.machine.cpuVendor and bench.machine.cpuClass hold them, and the clock the header
+// shows.
 #pragma once
 
 #include <cstdint>

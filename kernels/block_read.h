@@ -2,10 +2,11 @@
 // reads are hand-written x86-32 assembly in kernels/block_read.S.
 //
 // A kernel reads floor(length / 256) iterations of 256 bytes from testArea + offset with one
-// load width (bench.measuring.readMode) and returns the elapsed counter ticks minus bench.machine.rdtscOverhead.
-// The counter reads are not serialising, so a result is accurate to a few ticks only; the
-// passes of blockReadPassTicks and the repetitions of the measurement loop average that away,
-// except where a pass is as short as the uncertainty: the wide variants time all passes at once.
+// load width (bench.measuring.readMode) and returns the elapsed counter ticks minus
+// bench.machine.rdtscOverhead. The counter reads are not serialising, so a result is accurate to a
+// few ticks only; the passes of blockReadPassTicks and the repetitions of the measurement loop
+// average that away, except where a pass is as short as the uncertainty: the wide variants time all
+// passes at once.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +47,8 @@ inline constexpr u32 BLOCK_READ_VARIANT_COUNT = READ_VARIANT_COUNT;
 extern const BlockReadVariant BLOCK_READ_VARIANTS[BLOCK_READ_VARIANT_COUNT];
 
 // Ticks of one read of `length` bytes (at least 256; the remainder below 256 is not read) at
-// testArea + offset with the variant of bench.measuring.readMode. BAD_SAMPLE at once, with nothing read
-// and no counter read, when readMode names no variant or the processor lacks its feature;
+// testArea + offset with the variant of bench.measuring.readMode. BAD_SAMPLE at once, with nothing
+// read and no counter read, when readMode names no variant or the processor lacks its feature;
 // BAD_SAMPLE also when the read took 2^32 ticks or more. testArea + offset must be a multiple
 // of the load width: 16 bytes for readMode 2, 32 for 3, 64 for 4 (the sweeps pass multiples of
 // 4096).

@@ -61,7 +61,8 @@ u32 blockReadPassTicks(u32 offset, u32 size) {
   const u32 passes = blockReadPasses(size);
   const std::uint8_t* p = bench.machine.testArea.load(std::memory_order_relaxed) + offset;
   const std::uint64_t diff = v->readPasses(p, size >> 8, passes);
-  return meanPassTicksFromDiff(diff, bench.machine.rdtscOverhead.load(std::memory_order_relaxed), passes);
+  return meanPassTicksFromDiff(diff, bench.machine.rdtscOverhead.load(std::memory_order_relaxed),
+                               passes);
 }
 
 }  // namespace vardelo

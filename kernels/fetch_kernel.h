@@ -17,9 +17,9 @@ extern "C" std::uint64_t vardelo_call_fetch_loop(const void* code, std::uint32_t
 namespace vardelo {
 
 // Ticks of one pass through a fetch loop of `size` bytes (a multiple of 64, at least 64) filled
-// with bench.measuring.fillMode, or BAD_SAMPLE for a rejected fill code, in which case nothing is written
-// or run. Builds the loop at bench.machine.testArea, runs it once, then fetchPasses(size) times, and
-// returns the ticks of the second run divided by its passes.
+// with bench.measuring.fillMode, or BAD_SAMPLE for a rejected fill code, in which case nothing is
+// written or run. Builds the loop at bench.machine.testArea, runs it once, then fetchPasses(size)
+// times, and returns the ticks of the second run divided by its passes.
 u32 codeFetchTicks(u32 size);
 
 }  // namespace vardelo

@@ -1,5 +1,6 @@
 // The fill-pattern search: times every one of the 65536 fill codes on a 2 KiB fetch loop and
-// leaves the fastest in bench.measuring.fillMode, telling a caller-given display how far it has come.
+// leaves the fastest in bench.measuring.fillMode, telling a caller-given display how far it has
+// come.
 //
 // Runs on the cache sweep worker only; no code-fetch measurement may run beside it, since it
 // walks bench.measuring.fillMode through every code.
@@ -17,14 +18,14 @@ inline constexpr u32 FILL_PROGRESS_EVERY = 1024;  // codes tried between two pro
 // Where the search reports to (the cache page: workers/fill_progress.h).
 struct FillProgress {
   void (*step)(u32 tried, u16 bestCode);  // every FILL_PROGRESS_EVERY codes, the last included
-  void (*done)();                         // once at the end, bench.measuring.fillMode holding the winner
+  void (*done)();  // once at the end, bench.measuring.fillMode holding the winner
 };
 
 // The search with the real code-fetch kernel (target only; in fetch_kernel_x86.cpp).
 void searchFillMode(const FillProgress& progress);
 
-// The search, timing each code with `fetchTicks(FILL_SEARCH_BYTES)` while bench.measuring.fillMode holds
-// it. Codes run from 0x000A up through 0xFFFF and round to 0x0009; the lowest time wins, the
+// The search, timing each code with `fetchTicks(FILL_SEARCH_BYTES)` while bench.measuring.fillMode
+// holds it. Codes run from 0x000A up through 0xFFFF and round to 0x0009; the lowest time wins, the
 // later code on a tie.
 void searchFillModeWith(u32 (*fetchTicks)(u32 size), const FillProgress& progress);
 

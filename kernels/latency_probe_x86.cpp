@@ -17,7 +17,8 @@ std::uint64_t chaseAtAddress(std::uintptr_t& cursor, u32 rounds) {
 u32 measureLatency(u32 blockBytes) {
   u8* area = bench.machine.testArea.load(std::memory_order_relaxed);
   return measureLatencyWith(blockBytes, area, reinterpret_cast<std::uintptr_t>(area),
-                            bench.machine.rdtscOverhead.load(std::memory_order_relaxed), chaseAtAddress);
+                            bench.machine.rdtscOverhead.load(std::memory_order_relaxed),
+                            chaseAtAddress);
 }
 
 }  // namespace vardelo

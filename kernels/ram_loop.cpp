@@ -19,7 +19,8 @@ u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
   u32 offset = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed);
   if (offset > span - RAM_WINDOW_BYTES) offset = 0;
   const u32 next = offset + RAM_WINDOW_BYTES;
-  bench.measuring.ramSpanOffset.store(next > span - RAM_WINDOW_BYTES ? 0 : next, std::memory_order_relaxed);
+  bench.measuring.ramSpanOffset.store(next > span - RAM_WINDOW_BYTES ? 0 : next,
+                                      std::memory_order_relaxed);
   if (flush != nullptr) flush(offset, bytes);
   return offset;
 }
@@ -48,7 +49,9 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
     const std::uint64_t perMille = std::uint64_t{distance} * 1000 / best;
     if (perMille <= RAM_TOLERANCE_PER_MILLE) {
       // The result that completes the count is not folded into best.
-      if (bench.measuring.ramStableCount.fetch_add(1, std::memory_order_relaxed) + 1 > RAM_STABLE_LIMIT) break;
+      if (bench.measuring.ramStableCount.fetch_add(1, std::memory_order_relaxed) + 1 >
+          RAM_STABLE_LIMIT)
+        break;
     }
     if (t < best) best = t;
     if (best == 0) best = 1;

@@ -6,14 +6,14 @@
 // sixteenth of a second for cold walks, below), and returns tscRate * 8 MiB / best ticks in
 // KiB/s. bench.measuring.ramStableCount counts the stable results of the current call.
 //
-// Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself (caches of
-// 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area, as the
-// program always did. A larger span holds several windows, at least four times the largest cache
-// in all: each walk then takes the next window round the span, flushed out of the caches first,
-// so that it starts from main memory whatever the caches could hold. The walk itself, its
+// Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself
+// (caches of 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area,
+// as the program always did. A larger span holds several windows, at least four times the largest
+// cache in all: each walk then takes the next window round the span, flushed out of the caches
+// first, so that it starts from main memory whatever the caches could hold. The walk itself, its
 // statistics and its speed stay the same. The place of the next window is the one thing kept
-// between calls (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an
-// earlier one has just left in the caches.
+// between calls (bench.measuring.ramSpanOffset), so that successive walks never meet a window that
+// an earlier one has just left in the caches.
 #pragma once
 
 #include "core/bench_state.h"
@@ -29,9 +29,10 @@ using RamFlushFn = void (*)(u32 offset, u32 bytes);
 // True when the span holds more than one window: walks rotate and start cold.
 bool ramWalksAreCold();
 
-// The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0 while the
-// span is the window itself, else the windows of the span in turn, from the first again after the
-// last. With `flush`, the window and the bytes a walk may touch beyond it are flushed first.
+// The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0
+// while the span is the window itself, else the windows of the span in turn, from the first again
+// after the last. With `flush`, the window and the bytes a walk may touch beyond it are flushed
+// first.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
 
 // Results that deviate from the best by at most this many per mille count as stable.
@@ -69,8 +70,8 @@ u32 measureRamWrite(i32 gap, u32 block);     // strideWriteTicks
 u32 measureRamWriteMmx(i32 gap, u32 block);  // strideWriteMmxTicks
 
 // Main-memory read speed for the cache page where the walks are cold: the same loop over linear
-// reads of whole windows with the block-read kernel in the chosen variant (bench.measuring.readMode).
-// Target build only.
+// reads of whole windows with the block-read kernel in the chosen variant
+// (bench.measuring.readMode). Target build only.
 u32 measureMainMemoryRead();
 
 }  // namespace vardelo

@@ -22,9 +22,10 @@ u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block);      // MOVQ with SSE, 
 
 using StrideTicksFn = u32 (*)(u32 offset, i32 gap, u32 block);
 
-// Flushes `bytes` from testArea + offset (a multiple of bench.machine.clflushBytes) out of every cache
-// level, dirty lines written back, and waits until that is done; nothing where the processor has
-// no CLFLUSH (bench.machine.clflushBytes 0). Not timed: callers flush before they read the counter.
+// Flushes `bytes` from testArea + offset (a multiple of bench.machine.clflushBytes) out of every
+// cache level, dirty lines written back, and waits until that is done; nothing where the processor
+// has no CLFLUSH (bench.machine.clflushBytes 0). Not timed: callers flush before they read the
+// counter.
 void flushTestArea(u32 offset, u32 bytes);
 
 }  // namespace vardelo

@@ -51,7 +51,8 @@ u32 strideWriteMmxKernel(u32 offset, i32 gap, u32 block) {
 }
 
 u32 strideWriteTicks(u32 offset, i32 gap, u32 block) {
-  if (bench.machine.sse.load(std::memory_order_relaxed) != 0) return strideWriteStreamKernel(offset, gap, block);
+  if (bench.machine.sse.load(std::memory_order_relaxed) != 0)
+    return strideWriteStreamKernel(offset, gap, block);
   return strideWriteIntKernel(offset, gap, block);
 }
 
@@ -63,7 +64,8 @@ u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block) {
 void flushTestArea(u32 offset, u32 bytes) {
   const u32 line = bench.machine.clflushBytes.load(std::memory_order_relaxed);
   if (line == 0) return;
-  vardelo_stride_flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes, line);
+  vardelo_stride_flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes,
+                       line);
 }
 
 }  // namespace vardelo

@@ -49,8 +49,8 @@ constexpr i32 settleRounds(std::int64_t span, u8 cpuClass) {
   return static_cast<i32>(span / divisor);
 }
 
-// Busy-waits on processor 0 for a time that follows the counter rate (bench.machine.cpuClass and what
-// the counter runs in 25 ms), between two short sleeps, so that a measurement starts on a
+// Busy-waits on processor 0 for a time that follows the counter rate (bench.machine.cpuClass and
+// what the counter runs in 25 ms), between two short sleeps, so that a measurement starts on a
 // settled core; leaves the process affinity mask as it found it (platform/settle_win.cpp).
 void settle();
 

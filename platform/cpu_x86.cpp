@@ -23,15 +23,15 @@ bool idFlagToggles() {
   u32 before, after;
   asm volatile(
       "pushfl\n\t"
-      "popl %[before]\n\t"           // before = EFLAGS
+      "popl %[before]\n\t"  // before = EFLAGS
       "movl %[before], %[after]\n\t"
-      "xorl %[id], %[after]\n\t"     // invert the ID bit
+      "xorl %[id], %[after]\n\t"  // invert the ID bit
       "pushl %[after]\n\t"
-      "popfl\n\t"                    // try to write it
+      "popfl\n\t"  // try to write it
       "pushfl\n\t"
-      "popl %[after]\n\t"            // after = EFLAGS as the processor kept it
+      "popl %[after]\n\t"  // after = EFLAGS as the processor kept it
       "pushl %[before]\n\t"
-      "popfl"                        // put the original flags back
+      "popfl"  // put the original flags back
       : [before] "=&r"(before), [after] "=&r"(after)
       : [id] "i"(EFLAGS_ID)
       : "cc");

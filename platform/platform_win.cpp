@@ -24,7 +24,8 @@ void exitProcess(unsigned exitCode) { ExitProcess(exitCode); }
 void setThreadAffinity(std::uint32_t mask) { SetThreadAffinityMask(GetCurrentThread(), mask); }
 
 void selectTab(std::uint32_t index) {
-  if (HWND tab = static_cast<HWND>(bench.window.hTab.load())) SendMessageA(tab, TCM_SETCURSEL, index, 0);
+  if (HWND tab = static_cast<HWND>(bench.window.hTab.load()))
+    SendMessageA(tab, TCM_SETCURSEL, index, 0);
 }
 
 void postToMainDialog(std::uint32_t message) {
@@ -47,7 +48,8 @@ void callReturnAtTestArea() {
 void setPageTextSink(PageTextSink sink) { textSink.store(sink); }
 
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) {
-  HWND pageWindow = page < PAGE_COUNT ? static_cast<HWND>(bench.window.hPages[page].load()) : nullptr;
+  HWND pageWindow =
+      page < PAGE_COUNT ? static_cast<HWND>(bench.window.hPages[page].load()) : nullptr;
   if (pageWindow == nullptr) {
     if (PageTextSink sink = textSink.load()) sink(page, controlId, text);
     return;

@@ -89,7 +89,8 @@ void runCacheSweep() {
   const u32 started = platform::millisecondsNow();
   for (;;) {
     platform::sleepMs(REFRESH_PERIOD_MS);
-    const u32 data = measuredPoints(bench.results.dcacheCurve), code = measuredPoints(bench.results.icacheCurve);
+    const u32 data = measuredPoints(bench.results.dcacheCurve),
+              code = measuredPoints(bench.results.icacheCurve);
     const u32 latency = measuredPoints(bench.results.latencyCurve);
     if (data == CACHE_POINTS && phases.data == 0) phases.data = secondsSince(started);
     if (phases.data != 0 && latency == CACHE_POINTS && phases.latency == 0) {
@@ -129,7 +130,7 @@ void runRamPasses() {
   static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
   bench.protocol.cacheBusy.store(0);  // without a cache sweep nothing else clears it
   bench.protocol.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
-                                         (options.writePass ? RAM_WRITE_BIT : 0)));
+                                                  (options.writePass ? RAM_WRITE_BIT : 0)));
   if (!awaitRamTurn()) return;
   u32 started = platform::millisecondsNow();
   if (options.readPass) ramReadPass(ops);

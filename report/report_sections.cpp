@@ -27,7 +27,10 @@ void writeFigure(JsonWriter& json, const char* name, const char* unit, const Fig
     json.null(name);
     return;
   }
-  json.beginObject(name).value(unit, f.value).value("source", figureSourceName(f.source)).endObject();
+  json.beginObject(name)
+      .value(unit, f.value)
+      .value("source", figureSourceName(f.source))
+      .endObject();
 }
 
 // The name the report has always given the curve an edge came from.
@@ -39,7 +42,8 @@ const char* edgeName(const Figure& f) {
   }
 }
 
-void writeStatsSet(JsonWriter& json, const char* key, const SharedRamStats (&stats)[RAM_BLOCK_KINDS],
+void writeStatsSet(JsonWriter& json, const char* key,
+                   const SharedRamStats (&stats)[RAM_BLOCK_KINDS],
                    const bool (&blocks)[RAM_BLOCK_KINDS]) {
   json.beginObject(key);
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
@@ -131,7 +135,8 @@ void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
         .value("dataKiBps", bench.results.dcacheCurve[i].load())
         .value("codeKiBps", bench.results.icacheCurve[i].load())
         .value("latencyTicksX256", bench.results.latencyCurve[i].load())
-        .value("latencyPs", latencyPicoseconds(bench.results.latencyCurve[i].load(), bench.machine.tscRate.load()))
+        .value("latencyPs", latencyPicoseconds(bench.results.latencyCurve[i].load(),
+                                               bench.machine.tscRate.load()))
         .endObject();
   }
   json.endArray();
@@ -179,8 +184,9 @@ void writeRamSpan(JsonWriter& json) {
 
 void writeRamSection(JsonWriter& json, bool read, bool write,
                      const bool (&blocks)[RAM_BLOCK_KINDS]) {
-  json.beginObject("ram").value("readMax", bench.results.readMax.load()).value("writeMax",
-                                                                      bench.results.writeMax.load());
+  json.beginObject("ram")
+      .value("readMax", bench.results.readMax.load())
+      .value("writeMax", bench.results.writeMax.load());
   if (read) writeCurveSet(json, "read", bench.results.readCurves, blocks);
   if (write) {
     writeCurveSet(json, "write", bench.results.writeCurves, blocks);

@@ -52,7 +52,8 @@ void writeProcessor(JsonWriter& json, const char* brand, bool emulated) {
       .value("emulated", emulated);
   writeCaches(json, bench.machine.caches);
   json.endObject();
-  json.value("tscRate", bench.machine.tscRate.load()).value("rdtscOverhead", bench.machine.rdtscOverhead.load());
+  json.value("tscRate", bench.machine.tscRate.load())
+      .value("rdtscOverhead", bench.machine.rdtscOverhead.load());
 }
 
 void writeStrideWalks(JsonWriter& json) {

@@ -59,8 +59,8 @@ inline constexpr std::uint64_t MAX_TSC_HZ = 100'000'000'000;
 
 bool tscRatePlausible(u32 tscRate);
 
-// Runs `calibrate`, which sets bench.machine.tscRate, and once more when the rate is not plausible: one
-// upset (the machine suspended in the middle, a virtual machine moved) should not stop the
+// Runs `calibrate`, which sets bench.machine.tscRate, and once more when the rate is not plausible:
+// one upset (the machine suspended in the middle, a virtual machine moved) should not stop the
 // program. Returns the message that refuses the second rate, empty when a rate was accepted.
 std::string calibrateWithRetry(void (*calibrate)());
 

@@ -71,7 +71,8 @@ void pinProcessToProcessor0();
 // bench.machine.avx / bench.machine.avx512 where the system also saves the wide registers.
 bool checkProcessor();
 
-// Sets bench.machine.tscRate and bench.machine.rdtscOverhead. Takes about 1.05 s at real-time priority.
+// Sets bench.machine.tscRate and bench.machine.rdtscOverhead. Takes about 1.05 s at real-time
+// priority.
 void calibrateClock();
 
 // calibrateClock with a check of what it measured: calibrates, and once more when the rate is
@@ -90,8 +91,8 @@ bool allocateTestBuffer(u32 areaBytes = TEST_AREA_BYTES);
 
 // The test buffer for a RAM span (startup/cache_description.h): the span's area, or where the
 // system cannot give that much, the area for half the span, and so on down to the 8 MiB window,
-// whose failure is reported as allocateTestBuffer's. Sets bench.machine.ramSpanBytes to the span it got
-// and bench.machine.testAreaBytes to its area.
+// whose failure is reported as allocateTestBuffer's. Sets bench.machine.ramSpanBytes to the span it
+// got and bench.machine.testAreaBytes to its area.
 bool allocateForRamSpan(u32 spanBytes);
 
 // Sets bench.machine.caches from CPUID and bench.machine.clflushBytes from leaf 1.

@@ -84,8 +84,9 @@ ChartPaint prepareCachePaint() {
 }
 
 void finishCachePaint() {
-  platform::sendFieldUpdates(PAGE_CACHE, cacheFieldTexts(bench.results.cacheFigures.load(),
-                                                         bench.machine.cpuClass.load(std::memory_order_relaxed)));
+  platform::sendFieldUpdates(
+      PAGE_CACHE, cacheFieldTexts(bench.results.cacheFigures.load(),
+                                  bench.machine.cpuClass.load(std::memory_order_relaxed)));
   endChartPaint(Chart::Cache);
 }
 

@@ -11,14 +11,14 @@ void raiseRedraw(Chart chart) {
 ChartMarks chartMarks(Chart chart) {
   switch (chart) {
     case Chart::Read:
-      return {&bench.protocol.readTick, &bench.protocol.writeTick, &bench.protocol.readNewMax, &bench.protocol.readRedraw,
-              &bench.protocol.readPosted};
+      return {&bench.protocol.readTick, &bench.protocol.writeTick, &bench.protocol.readNewMax,
+              &bench.protocol.readRedraw, &bench.protocol.readPosted};
     case Chart::Write:
-      return {&bench.protocol.readTick, &bench.protocol.readTick, &bench.protocol.writeNewMax, &bench.protocol.writeRedraw,
-              &bench.protocol.writePosted};
+      return {&bench.protocol.readTick, &bench.protocol.readTick, &bench.protocol.writeNewMax,
+              &bench.protocol.writeRedraw, &bench.protocol.writePosted};
     default:
-      return {&bench.protocol.cacheTick, &bench.protocol.cacheTick, &bench.protocol.cacheNewMax, &bench.protocol.cacheRedraw,
-              &bench.protocol.cachePosted};
+      return {&bench.protocol.cacheTick, &bench.protocol.cacheTick, &bench.protocol.cacheNewMax,
+              &bench.protocol.cacheRedraw, &bench.protocol.cachePosted};
   }
 }
 

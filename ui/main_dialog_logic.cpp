@@ -98,8 +98,9 @@ u32 formatHeader(char* out, std::size_t cap, u8 cpuVendor, u32 family, u32 model
 }
 
 u32 formatHeaderText() {
-  return formatHeader(bench.window.headerText, sizeof bench.window.headerText, bench.machine.cpuVendor.load(),
-                      bench.machine.cpuFamily.load(), bench.machine.cpuModel.load(), bench.machine.cpuStepping.load(),
+  return formatHeader(bench.window.headerText, sizeof bench.window.headerText,
+                      bench.machine.cpuVendor.load(), bench.machine.cpuFamily.load(),
+                      bench.machine.cpuModel.load(), bench.machine.cpuStepping.load(),
                       bench.machine.tscRate.load());
 }
 

@@ -111,8 +111,8 @@ struct PageCommandEffect {
 };
 
 // A command on page `page` with the full wParam: restart requests raise their page's change
-// counter and set their bit; a filter button steps its level, formats bench.window.filterLabel and asks
-// for a full redraw. Anything else is not handled and changes nothing.
+// counter and set their bit; a filter button steps its level, formats bench.window.filterLabel and
+// asks for a full redraw. Anything else is not handled and changes nothing.
 PageCommandEffect pageCommand(u32 page, u32 wParam);
 
 // Priority values with the platform's numbers.

@@ -38,7 +38,9 @@ void exitNow(unsigned exitCode) { ExitProcess(exitCode); }
 
 HWND windowOf(const AtomicHandle& handle) { return static_cast<HWND>(handle.load()); }
 HWND tabControl() { return windowOf(bench.window.hTab); }
-HWND pageWindow(u32 page) { return page < PAGE_COUNT ? windowOf(bench.window.hPages[page]) : nullptr; }
+HWND pageWindow(u32 page) {
+  return page < PAGE_COUNT ? windowOf(bench.window.hPages[page]) : nullptr;
+}
 HINSTANCE moduleInstance() { return static_cast<HINSTANCE>(bench.machine.hInstance.load()); }
 
 // Resource names are plain ASCII.
@@ -67,7 +69,8 @@ void insertTabs(HWND tab) {
 void createPages(HWND tab) {
   for (u32 i = 0; i < PAGE_COUNT; ++i) {
     const WideName name(TABS[i].pageTemplate);
-    bench.window.hPages[i] = createDialogWithFace(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i]);
+    bench.window.hPages[i] =
+        createDialogWithFace(moduleInstance(), name.text, tab, PAGE_PROCEDURES[i]);
     fitStaticTexts(windowOf(bench.window.hPages[i]));
   }
 }
@@ -159,7 +162,8 @@ void drawProcessorHeader() {
   HGDIOBJ previous = SelectObject(dc, font);
   const u32 drawn = formatHeaderText();
   wchar_t text[HEADER_DRAWN_CHARS + 1];
-  const std::size_t length = toUtf16From1251(bench.window.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
+  const std::size_t length =
+      toUtf16From1251(bench.window.headerText, drawn, text, HEADER_DRAWN_CHARS + 1);
   RECT client{};
   GetClientRect(tab, &client);
   textOutWithin(dc, HEADER_X, HEADER_Y, text, static_cast<int>(length), client.right - 2);
@@ -189,7 +193,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
   const i32 notifyCode =
       message == WM_NOTIFY ? static_cast<i32>(reinterpret_cast<const NMHDR*>(lParam)->code) : 0;
-  carryOut(mainDialogAction(message, static_cast<u32>(wParam), notifyCode, bench.window.curPage.load()));
+  carryOut(
+      mainDialogAction(message, static_cast<u32>(wParam), notifyCode, bench.window.curPage.load()));
   return 0;
 }
 

@@ -16,8 +16,8 @@ namespace {
 // Opens the paint on the chart's page. Without the page (no dialog yet) there is nothing to draw
 // on, GetDC of no window being the whole screen; the paint then only keeps the protocol going.
 bool openPage(ChartPaintBracket& bracket, Chart chart) {
-  const HWND window =
-      static_cast<HWND>(bench.window.hPages[static_cast<int>(chart)].load(std::memory_order_relaxed));
+  const HWND window = static_cast<HWND>(
+      bench.window.hPages[static_cast<int>(chart)].load(std::memory_order_relaxed));
   if (window == nullptr) return false;
   openChartPaint(bracket, window);
   return true;

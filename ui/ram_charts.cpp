@@ -77,12 +77,15 @@ RamChartSnapshot snapshotRamChart(Chart chart) {
   RamChartSnapshot s;
   s.chart = chart;
   s.fullFrame = chartWantsFullFrame(chart);
-  s.maximum = (write ? bench.results.writeMax : bench.results.readMax).load(std::memory_order_relaxed);
+  s.maximum =
+      (write ? bench.results.writeMax : bench.results.readMax).load(std::memory_order_relaxed);
   s.storedScale = write ? bench.window.writeScale : bench.window.readScale;
   s.backColor = chartBackColor(bench.machine.faceColor.load(std::memory_order_relaxed));
-  s.filterLevel = (write ? bench.window.writeFilter : bench.window.readFilter).load(std::memory_order_relaxed);
+  s.filterLevel =
+      (write ? bench.window.writeFilter : bench.window.readFilter).load(std::memory_order_relaxed);
   s.paintCount = bench.window.writePaintCount;
-  std::copy_n(write ? bench.window.writeAverages : bench.window.readAverages, RAM_BLOCK_KINDS, s.averages);
+  std::copy_n(write ? bench.window.writeAverages : bench.window.readAverages, RAM_BLOCK_KINDS,
+              s.averages);
   s.curveCount = write ? RAM_PAGE_CURVES : RAM_BLOCK_KINDS;
   for (int b = 0; b < RAM_BLOCK_KINDS; ++b) {
     copyRamCurve(write ? bench.results.writeCurves[b] : bench.results.readCurves[b], s.curves[b]);
@@ -130,8 +133,8 @@ u32 combinedFigure(const u32 (&a)[RAM_BLOCK_KINDS]) {
   return (13 * a[0] + 9 * a[1] + 6 * a[2] + 4 * a[3]) / 32;
 }
 
-void curveStats(Chart page, int block, const RamCurveStats& stats,
-                u32 (&averages)[RAM_BLOCK_KINDS], FieldUpdates& fields) {
+void curveStats(Chart page, int block, const RamCurveStats& stats, u32 (&averages)[RAM_BLOCK_KINDS],
+                FieldUpdates& fields) {
   if (stats.points == 0) return;
   const u32 base = pageLook(page).fieldsBase + 10 * static_cast<u32>(block);
   addIfNonzero(fields, base + COL_MAX, SPEED_FORMAT, stats.maxKiBps / KIB);
@@ -179,7 +182,8 @@ RamPaint buildRamPaint(const RamChartSnapshot& s, RamCurveCopy& smoothed) {
 
 RamPaint prepareRamPaint(Chart chart) {
   if (chart == Chart::Write) ++bench.window.writePaintCount;
-  RamCurveCopy& smoothed = chart == Chart::Write ? bench.window.writeSmoothed : bench.window.readSmoothed;
+  RamCurveCopy& smoothed =
+      chart == Chart::Write ? bench.window.writeSmoothed : bench.window.readSmoothed;
   RamPaint paint = buildRamPaint(snapshotRamChart(chart), smoothed);
   (chart == Chart::Write ? bench.window.writeScale : bench.window.readScale) = paint.drawing.scale;
   std::copy_n(paint.averages, RAM_BLOCK_KINDS,

@@ -55,8 +55,8 @@ void drawRamCurve(DisplayList& list, const ChartScale& scale, const RamCurveCopy
 // four averages. Nothing at all for a curve that has not started. The fields are
 // READ_FIELDS_BASE or WRITE_FIELDS_BASE (core/pages.h) + 10 × block index + column, and base +
 // COMBINED_FIELD_OFFSET for the combined figure.
-void curveStats(Chart page, int block, const RamCurveStats& stats,
-                u32 (&averages)[RAM_BLOCK_KINDS], FieldUpdates& fields);
+void curveStats(Chart page, int block, const RamCurveStats& stats, u32 (&averages)[RAM_BLOCK_KINDS],
+                FieldUpdates& fields);
 
 // The weighted speed of a page in MiB/s: 13, 9, 6 and 4 thirty-seconds of the averages of the
 // block sizes 32 to 256.

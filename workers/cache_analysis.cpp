@@ -121,8 +121,8 @@ CacheFigures deriveCacheFigures(const CurveCopy& dcache, const CurveCopy& icache
     const u32 size = curvePointSize(k);
     // Class 2 shows the size of the point itself; the others a power of two, switching to the
     // next one up at four thirds of a power of two.
-    const u32 shown = cpuClass == CLASS_INTEL_FAMILY15 ? size
-                                                       : highestPowerOfTwoNotAbove(size + size / 2);
+    const u32 shown =
+        cpuClass == CLASS_INTEL_FAMILY15 ? size : highestPowerOfTwoNotAbove(size + size / 2);
     if (shown / KIB != 0) f.icacheSize = figure(shown, FigureSource::Bandwidth);
   }
   return f;

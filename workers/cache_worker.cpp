@@ -34,9 +34,9 @@ void publishCurveFigures() {
   copyCurve(bench.results.dcacheCurve, dcache);
   copyCurve(bench.results.icacheCurve, icache);
   copyCurve(bench.results.latencyCurve, latency);
-  bench.results.cacheFigures.store(deriveCacheFigures(dcache, icache, latency, bench.machine.cpuClass.load(),
-                                              bench.measuring.ramReadSpeed.load(),
-                                              bench.results.cacheFigures.load()));
+  bench.results.cacheFigures.store(
+      deriveCacheFigures(dcache, icache, latency, bench.machine.cpuClass.load(),
+                         bench.measuring.ramReadSpeed.load(), bench.results.cacheFigures.load()));
 }
 
 // Stores point i, derives the figures anew and counts the change; a new maximum (equality
@@ -67,7 +67,8 @@ void probeLatencies(const CacheOps& ops) {
     for (u32 k = 0; k < CACHE_POINTS; ++k) {
       const u32 i = pass % 2 == 0 ? k : CACHE_POINTS - 1 - k;
       const u32 latency = ops.latency(sweepBlockSize(i));
-      if (pass == 0 || latency < bench.results.latencyCurve[i].load()) bench.results.latencyCurve[i].store(latency);
+      if (pass == 0 || latency < bench.results.latencyCurve[i].load())
+        bench.results.latencyCurve[i].store(latency);
     }
   }
   publishCurveFigures();
@@ -93,7 +94,8 @@ void chooseReadMode(const CacheOps& ops) {
 }
 
 u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
-  return probeLineSizeWith(lengthBytes, bench.machine.cpuClass.load(), ops.linePass, platform::sleepMs);
+  return probeLineSizeWith(lengthBytes, bench.machine.cpuClass.load(), ops.linePass,
+                           platform::sleepMs);
 }
 
 // The figures measured after the data sweep: the line sizes, the main-memory speed from flushed

@@ -9,8 +9,8 @@
 
 namespace vardelo {
 
-// Draws the bar for `tried` codes into bench.measuring.progressBar and sends it to the label, then the
-// best code ("%8lX") to the value field.
+// Draws the bar for `tried` codes into bench.measuring.progressBar and sends it to the label, then
+// the best code ("%8lX") to the value field.
 void showFillProgress(u32 tried, u16 bestCode);
 
 // "-" on the label, 50 ms, "mode".

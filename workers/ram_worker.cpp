@@ -58,7 +58,8 @@ u32 ramReadSeed() {
   if (const u32 mainMemory = bench.measuring.ramReadSpeed.load(relaxed)) return mainMemory;
   // Wraps only past an average of 1 TiB/s, far above any cache this runs on.
   u32 sum = 0;
-  for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i) sum += bench.results.dcacheCurve[i].load(relaxed);
+  for (int i = CACHE_POINTS - 4; i < CACHE_POINTS; ++i)
+    sum += bench.results.dcacheCurve[i].load(relaxed);
   return sum >> 2;
 }
 

@@ -1,8 +1,8 @@
 // RAM sweep worker: fills the four read curves, the four write curves and the four MMX-write
 // curves, one block size each, over every gap from about -3 KiB to +7 KiB, on request.
 //
-// The worker runs a read pass and a write pass when the bits of bench.protocol.ramRestart ask for them
-// (both at start), never while the cache sweep worker is busy, and reports its progress only
+// The worker runs a read pass and a write pass when the bits of bench.protocol.ramRestart ask for
+// them (both at start), never while the cache sweep worker is busy, and reports its progress only
 // through BenchState: the curves, the maxima readMax and writeMax, and the change counters and
 // marks that the refresh thread and the painters consume. The measurements and the settle
 // routine are passed in, so the whole worker runs on the host against fakes.
@@ -59,8 +59,8 @@ void ramWritePass(const RamOps& ops);
 void ramGapSweep(RamCurve& curve, u32 block, RamMeasureFn measure, RamPassKind kind);
 
 // readMax's seed: the RAM speed of the cache page, that is the main-memory read speed where it
-// was measured on its own (bench.measuring.ramReadSpeed), else the mean of dcacheCurve points 156 to 159,
-// summed in 32 bits.
+// was measured on its own (bench.measuring.ramReadSpeed), else the mean of dcacheCurve points 156
+// to 159, summed in 32 bits.
 u32 ramReadSeed();
 
 }  // namespace vardelo

@@ -51,8 +51,7 @@ inline std::string describe(const DrawItem& i) {
       return i.mode == BackgroundMode::Opaque ? "back mode opaque" : "back mode transparent";
     case DrawOp::SetBackColor: return "back color " + colorText(i.color);
     case DrawOp::FillRect:
-      return "fill " + point(i.x, i.y) + "-" + point(i.right, i.bottom) + " " +
-             colorText(i.color);
+      return "fill " + point(i.x, i.y) + "-" + point(i.right, i.bottom) + " " + colorText(i.color);
     case DrawOp::NewPen:
       return "pen " + slot + (i.style == PenStyle::Solid ? " solid " : " dot ") +
              std::to_string(i.width) + " " + colorText(i.color);

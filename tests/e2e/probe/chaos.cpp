@@ -27,11 +27,10 @@ const int ACTION_WEIGHTS[ACTIONS] = {30, 30, 10, 6, 12, 12};
 using namespace vardelo;
 const std::vector<int> BUTTONS[PAGE_COUNT] = {
     {ID_CACHE_RESTART}, {ID_READ_RESTART, ID_READ_FILTER}, {ID_WRITE_RESTART, ID_WRITE_FILTER}, {}};
-const std::vector<int> KNOWN_IDS[PAGE_COUNT] = {
-    {ID_CACHE_RESTART},
-    {ID_READ_RESTART, ID_READ_FILTER},
-    {ID_WRITE_RESTART, ID_WRITE_FILTER},
-    {ID_ABOUT_CLOSE, ID_ABOUT_HOME, ID_ABOUT_MAIL}};
+const std::vector<int> KNOWN_IDS[PAGE_COUNT] = {{ID_CACHE_RESTART},
+                                                {ID_READ_RESTART, ID_READ_FILTER},
+                                                {ID_WRITE_RESTART, ID_WRITE_FILTER},
+                                                {ID_ABOUT_CLOSE, ID_ABOUT_HOME, ID_ABOUT_MAIL}};
 
 bool sendCommand(HWND to, WPARAM wParam) {
   DWORD_PTR result = 0;

@@ -42,7 +42,8 @@ double nowMs(const LARGE_INTEGER& start) {
 std::string curvesSummary(const BenchReader& bench) {
   std::uint32_t cache[vardelo::CACHE_CURVE_ENTRIES];
   bench.entries(offsetof(BenchState, results.dcacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
-  std::string out = "dcache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
+  std::string out =
+      "dcache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
   bench.entries(offsetof(BenchState, results.icacheCurve), cache, vardelo::CACHE_CURVE_ENTRIES);
   out += " icache " + curveCount(cache, vardelo::CACHE_POINTS, vardelo::CACHE_CURVE_ENTRIES);
   out += " read " + ramKind(bench, offsetof(BenchState, results.readCurves));

@@ -174,8 +174,10 @@ class BenchReader {
 
   // Copies `bytes` bytes of the record from `offset`; zeros without a copy.
   void copy(std::size_t offset, void* out, std::size_t bytes) const {
-    if (ok_) std::memcpy(out, bytes_.data() + offset, bytes);
-    else std::memset(out, 0, bytes);
+    if (ok_)
+      std::memcpy(out, bytes_.data() + offset, bytes);
+    else
+      std::memset(out, 0, bytes);
   }
 
   // Copies `count` 32-bit entries starting at `offset`; NO_POINT each without a copy.

@@ -102,15 +102,18 @@ std::string marks(HWND main, int chart) {
   std::size_t dirty, posted, redraw;
   switch (chart) {
     case 0:
-      dirty = offsetof(BenchState, protocol.cacheDirty), posted = offsetof(BenchState, protocol.cachePosted);
+      dirty = offsetof(BenchState, protocol.cacheDirty),
+      posted = offsetof(BenchState, protocol.cachePosted);
       redraw = offsetof(BenchState, protocol.cacheRedraw);
       break;
     case 1:
-      dirty = offsetof(BenchState, protocol.readDirty), posted = offsetof(BenchState, protocol.readPosted);
+      dirty = offsetof(BenchState, protocol.readDirty),
+      posted = offsetof(BenchState, protocol.readPosted);
       redraw = offsetof(BenchState, protocol.readRedraw);
       break;
     default:
-      dirty = offsetof(BenchState, protocol.writeDirty), posted = offsetof(BenchState, protocol.writePosted);
+      dirty = offsetof(BenchState, protocol.writeDirty),
+      posted = offsetof(BenchState, protocol.writePosted);
       redraw = offsetof(BenchState, protocol.writeRedraw);
       break;
   }

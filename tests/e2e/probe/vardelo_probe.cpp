@@ -87,7 +87,8 @@ std::string cycleState(HWND main) {
   const auto ramBusy = bench.byte(offsetof(BenchState, protocol.ramBusy));
   const auto ramRestart = bench.byte(offsetof(BenchState, protocol.ramRestart));
   const auto last = bench.read<std::uint32_t>(
-      offsetof(BenchState, results.writeMmxCurves) + ((vardelo::RAM_BLOCK_KINDS - 1) * vardelo::RAM_CURVE_ENTRIES + vardelo::RAM_POINTS - 1) * 4);
+      offsetof(BenchState, results.writeMmxCurves) +
+      ((vardelo::RAM_BLOCK_KINDS - 1) * vardelo::RAM_CURVE_ENTRIES + vardelo::RAM_POINTS - 1) * 4);
   if (!bench.ok()) return "no copy of the program's state";
   if (cacheBusy == 0 && ramBusy == 0 && ramRestart == 0 && last != 0 && last != vardelo::NO_POINT) {
     return "done";
@@ -287,7 +288,8 @@ int run(int argc, char** argv) {
     std::size_t offset = 0;
     int entries = vardelo::RAM_CURVE_ENTRIES;
     if (kind == "dcache" || kind == "icache") {
-      offset = kind == "dcache" ? offsetof(BenchState, results.dcacheCurve) : offsetof(BenchState, results.icacheCurve);
+      offset = kind == "dcache" ? offsetof(BenchState, results.dcacheCurve)
+                                : offsetof(BenchState, results.icacheCurve);
       entries = vardelo::CACHE_CURVE_ENTRIES;
     } else if (kind == "read" || kind == "write" || kind == "mmx") {
       offset = kind == "read"    ? offsetof(BenchState, results.readCurves)
@@ -309,17 +311,22 @@ int run(int argc, char** argv) {
     const int b = std::atoi(argv[3]);
     if (b < 0 || b >= vardelo::RAM_BLOCK_KINDS) return 2;
     std::size_t offset = 0;
-    if (kind == "read") offset = offsetof(BenchState, results.readStats);
-    else if (kind == "write") offset = offsetof(BenchState, results.writeStats);
-    else if (kind == "mmx") offset = offsetof(BenchState, results.writeMmxStats);
-    else return 2;
+    if (kind == "read")
+      offset = offsetof(BenchState, results.readStats);
+    else if (kind == "write")
+      offset = offsetof(BenchState, results.writeStats);
+    else if (kind == "mmx")
+      offset = offsetof(BenchState, results.writeMmxStats);
+    else
+      return 2;
     BenchReader bench(main);
     vardelo::SharedRamStats shared;
     bench.copy(offset + static_cast<std::size_t>(b) * sizeof shared, &shared, sizeof shared);
     const vardelo::RamCurveStats s = shared.load();
     std::printf("%lu %lu %lu %lu %lu %lu\n", static_cast<unsigned long>(s.points),
                 static_cast<unsigned long>(s.minKiBps), static_cast<unsigned long>(s.maxKiBps),
-                static_cast<unsigned long>(s.averageKiBps), static_cast<unsigned long>(s.linearKiBps),
+                static_cast<unsigned long>(s.averageKiBps),
+                static_cast<unsigned long>(s.linearKiBps),
                 static_cast<unsigned long>(vardelo::ratioPercent(s)));
   } else if (cmd == "figures") {
     // The figures the cache worker derived, as numbers: one "name value source" line each.
@@ -338,8 +345,8 @@ int run(int argc, char** argv) {
     std::printf("0x%lx %lu\n",
                 static_cast<unsigned long>(
                     bench.read<std::uint32_t>(offsetof(vardelo::BenchState, machine.testArea))),
-                static_cast<unsigned long>(
-                    bench.read<std::uint32_t>(offsetof(vardelo::BenchState, machine.testAreaBytes))));
+                static_cast<unsigned long>(bench.read<std::uint32_t>(
+                    offsetof(vardelo::BenchState, machine.testAreaBytes))));
   } else if (cmd == "press-during" && argc > 7) {
     return pressDuring(main, arg(2), argv[3], static_cast<unsigned>(arg(4)),
                        static_cast<int>(arg(5)), static_cast<int>(arg(6)), static_cast<int>(arg(7)));

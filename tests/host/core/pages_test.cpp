@@ -5,8 +5,8 @@
 namespace vardelo {
 namespace {
 
-// The painters index bench.window.hPages and the frame marks by the chart; a chart page that mapped to
-// another page's chart would paint the wrong window.
+// The painters index bench.window.hPages and the frame marks by the chart; a chart page that mapped
+// to another page's chart would paint the wrong window.
 TEST(Pages, EachChartPageShowsItsOwnChartAndTheRestNone) {
   EXPECT_EQ(chartOfPage(PAGE_CACHE), Chart::Cache);
   EXPECT_EQ(chartOfPage(PAGE_READ), Chart::Read);

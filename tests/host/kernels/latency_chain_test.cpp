@@ -88,7 +88,8 @@ TEST(LatencyChain, WritesOnlyTheFirstWordOfEachLineAndTheSameChainEveryTime) {
   std::vector<u8> first(block + 4096, SENTINEL), second(block + 4096, 0);
   const u32 startA = buildChaseChain(first.data(), AREA_ADDRESS, block);
   for (u32 i = 0; i < first.size(); ++i) {
-    const bool linkWord = i < chaseLines(block) * CHASE_LINE_BYTES && i % CHASE_LINE_BYTES < CHASE_LINK_BYTES;
+    const bool linkWord =
+        i < chaseLines(block) * CHASE_LINE_BYTES && i % CHASE_LINE_BYTES < CHASE_LINK_BYTES;
     if (!linkWord) {
       ASSERT_EQ(first[i], SENTINEL) << "byte " << i << " written";
     }

@@ -168,7 +168,8 @@ TEST_F(CachePaint, FrameRuleAndPause) {
     SetUp();
     SCOPED_TRACE(testing::Message() << "redraw " << +c.redraw << ", new max " << +c.newMax
                                     << ", tick " << +c.tick);
-    bench.protocol.cacheRedraw = c.redraw, bench.protocol.cacheNewMax = c.newMax, bench.protocol.cacheTick = c.tick;
+    bench.protocol.cacheRedraw = c.redraw, bench.protocol.cacheNewMax = c.newMax,
+    bench.protocol.cacheTick = c.tick;
     bench.protocol.cachePosted = 1;
     const ChartPaint paint = prepareCachePaint();
     finishCachePaint();
@@ -176,8 +177,8 @@ TEST_F(CachePaint, FrameRuleAndPause) {
     // A full frame takes its scale from cacheMax; a curves-only paint keeps the stored one.
     EXPECT_EQ(bench.window.cacheScale.top, c.full ? 43520000u : 10880u);
     EXPECT_EQ(fake::platformLog().sleeps, c.sleeps);
-    for (AtomicU8* m : {&bench.protocol.cacheTick, &bench.protocol.cacheNewMax, &bench.protocol.cacheRedraw,
-                        &bench.protocol.cachePosted})
+    for (AtomicU8* m : {&bench.protocol.cacheTick, &bench.protocol.cacheNewMax,
+                        &bench.protocol.cacheRedraw, &bench.protocol.cachePosted})
       EXPECT_EQ(m->load(), 0);
     // The page shows the figures the worker derived: the data peak (40000 MiB/s).
     bool peakShown = false;

@@ -47,10 +47,10 @@ TEST_F(MainDialogLogic, SevenFilterPressesCycleTheCaptionBackToFour) {
     u32 message;
   };
   const Button buttons[] = {
-      {PAGE_READ, ID_READ_FILTER, bench.window.readFilter, bench.protocol.readRedraw, bench.window.writeFilter,
-       UM_PAINT_READ},
-      {PAGE_WRITE, ID_WRITE_FILTER, bench.window.writeFilter, bench.protocol.writeRedraw, bench.window.readFilter,
-       UM_PAINT_WRITE},
+      {PAGE_READ, ID_READ_FILTER, bench.window.readFilter, bench.protocol.readRedraw,
+       bench.window.writeFilter, UM_PAINT_READ},
+      {PAGE_WRITE, ID_WRITE_FILTER, bench.window.writeFilter, bench.protocol.writeRedraw,
+       bench.window.readFilter, UM_PAINT_WRITE},
   };
   const std::u16string captions[] = {u"фильтр 5", u"фильтр 6", u"фильтр --", u"фильтр 1",
                                      u"фильтр 2", u"фильтр 3", u"фильтр 4"};
@@ -178,11 +178,16 @@ TEST(MainDialogHeader, FormatByVendorCutAfterTwentyFiveCharacters) {
 }
 
 TEST_F(MainDialogLogic, HeaderFromTheProcessorFields) {
-  bench.machine.cpuVendor = 1, bench.machine.cpuFamily = 15, bench.machine.cpuModel = 0x6B, bench.machine.cpuStepping = 2;
+  bench.machine.cpuVendor = 1, bench.machine.cpuFamily = 15, bench.machine.cpuModel = 0x6B,
+  bench.machine.cpuStepping = 2;
   bench.machine.tscRate = 2929687;
   EXPECT_EQ(formatHeaderText(), HEADER_DRAWN_CHARS);
-  EXPECT_STREQ(bench.window.headerText, "AMD (F\xB7" "6B\xB7" "2), 2999MHz         ");
-  bench.machine.cpuVendor = 0, bench.machine.cpuFamily = 0, bench.machine.cpuModel = 0, bench.machine.cpuStepping = 0;
+  EXPECT_STREQ(bench.window.headerText,
+               "AMD (F\xB7"
+               "6B\xB7"
+               "2), 2999MHz         ");
+  bench.machine.cpuVendor = 0, bench.machine.cpuFamily = 0, bench.machine.cpuModel = 0,
+  bench.machine.cpuStepping = 0;
   bench.machine.tscRate = 0;
 }
 

@@ -447,7 +447,8 @@ TEST_F(RamPaintRun, FrameRuleAndPausePerChart) {
     const RamPaint paint = prepareRamPaint(c.chart);
     finishRamPaint(c.chart, paint);
     EXPECT_EQ(paint.drawing.fullFrame, c.full);
-    EXPECT_EQ((read ? bench.window.readScale : bench.window.writeScale).top, c.full ? 3264000u : 10880u);
+    EXPECT_EQ((read ? bench.window.readScale : bench.window.writeScale).top,
+              c.full ? 3264000u : 10880u);
     EXPECT_EQ(fake::platformLog().sleeps, c.sleeps);
     EXPECT_EQ(bench.protocol.readTick.load(), c.readTickAfter);
     EXPECT_EQ(bench.protocol.writeTick.load(), c.writeTickAfter);

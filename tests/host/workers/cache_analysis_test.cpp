@@ -74,9 +74,9 @@ Analysis analyse(const CurveCopy& d, const CurveCopy& i, u8 cpuClass, const Cach
   const CacheFigures before = figuresWith(previous);
   const CacheFigures after = deriveCacheFigures(d, i, noLatency, cpuClass, mainMemorySpeed, before);
   CacheFigures changed = after;
-  Figure CacheFigures::*all[] = {&CacheFigures::codeSpeed, &CacheFigures::dataSpeed,
+  Figure CacheFigures::*all[] = {&CacheFigures::codeSpeed,  &CacheFigures::dataSpeed,
                                  &CacheFigures::icacheSize, &CacheFigures::dcacheSize,
-                                 &CacheFigures::l2Speed, &CacheFigures::ramSpeed};
+                                 &CacheFigures::l2Speed,    &CacheFigures::ramSpeed};
   for (auto member : all) {
     if (after.*member == before.*member) changed.*member = Figure{};
   }
@@ -121,8 +121,7 @@ TEST(CacheAnalysis, APointExactlyAtThreeQuartersOfEntry8IsSlow) {
     Curves curves;
     fillDataCurve(curves.d, 60);
     curves.d[49] = c.valueAt49;
-    EXPECT_EQ(analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize,
-              c.l2ProbeSize)
+    EXPECT_EQ(analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET).levels.l2ProbeSize, c.l2ProbeSize)
         << "entry 49 = " << c.valueAt49;
   }
 }

@@ -96,7 +96,8 @@ class CacheWorker : public ::testing::Test {
       EXPECT_EQ(t.page, 0u);
       last[t.controlId] = t.text;
     }
-    const FieldUpdates shown = cacheFieldTexts(bench.results.cacheFigures.load(), bench.machine.cpuClass.load());
+    const FieldUpdates shown =
+        cacheFieldTexts(bench.results.cacheFigures.load(), bench.machine.cpuClass.load());
     for (int k = 0; k < shown.count; ++k) last[shown.items[k].controlId] = shown.items[k].text;
     return last;
   }
@@ -140,20 +141,23 @@ TEST_F(CacheWorker, AWholeSweepDerivesTheFiguresOfTheModelledMachine) {
   EXPECT_EQ(log.posted, std::vector<u32>{UM_SHOW_TAB});
   // 50 ms before the data sweep, at the start of each of the two probes, before the code sweep.
   EXPECT_EQ(log.sleeps, (std::vector<u32>{50, 50, 50, 50}));
-  EXPECT_EQ(bench.protocol.cacheRedraw.load(), 2) << "at the thread's start and after the data sweep";
+  EXPECT_EQ(bench.protocol.cacheRedraw.load(), 2)
+      << "at the thread's start and after the data sweep";
 }
 
 // The search reports to the display the sweep hands it, and that display is the cache page's
 // "mode" label and fill-code field; after the search the field holds the winner.
 TEST_F(CacheWorker, TheFillSearchShowsItsProgressOnTheCachePage) {
-  static const CacheOps ops{fakeMeasure, [](const FillProgress& progress) {
+  static const CacheOps ops{fakeMeasure,
+                            [](const FillProgress& progress) {
                               bench.measuring.fillMode = 0x1234;
                               progress.step(2560, 0x1234);
                               progress.done();
                             },
                             fakeLinePass};
   char savedBar[sizeof bench.measuring.progressBar];
-  std::copy(std::begin(bench.measuring.progressBar), std::end(bench.measuring.progressBar), savedBar);
+  std::copy(std::begin(bench.measuring.progressBar), std::end(bench.measuring.progressBar),
+            savedBar);
   cacheSweep(ops);
   std::copy(std::begin(savedBar), std::end(savedBar), bench.measuring.progressBar);
 
@@ -249,7 +253,8 @@ TEST_F(CacheWorker, TriesTheWideVariantsWhereTheyAreAvailable) {
     modesTimed.clear();
     cacheSweep(wide);
     EXPECT_EQ(modesTimed, c.timed) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
-    EXPECT_EQ(bench.measuring.readMode.load(), c.readMode) << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
+    EXPECT_EQ(bench.measuring.readMode.load(), c.readMode)
+        << "avx " << int(c.avx) << ", avx512 " << int(c.avx512);
   }
 }
 
@@ -269,7 +274,8 @@ std::vector<u32> latencyBlocks;  // in the order probed
 u32 fakeLatency(u32 block) {
   if (events.empty() || events.back() != "latency") {
     events.push_back("latency");
-    EXPECT_EQ(bench.results.latencyCurve[0].load(), NO_POINT) << "cleared at the start of the sweep";
+    EXPECT_EQ(bench.results.latencyCurve[0].load(), NO_POINT)
+        << "cleared at the start of the sweep";
   }
   latencyBlocks.push_back(block);
   const u32 pass = (latencyBlocks.size() - 1) / CACHE_POINTS;
@@ -298,14 +304,16 @@ TEST_F(CacheWorker, ProbesTheLatencyOfEveryBlockAfterTheDataSweep) {
       }
     }
     for (u32 i = 0; i < CACHE_POINTS; ++i) {
-      ASSERT_EQ(bench.results.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u) << i;
+      ASSERT_EQ(bench.results.latencyCurve[i].load(), sweepBlockSize(i) <= 32768 ? 0x400u : 0x1200u)
+          << i;
     }
     for (int i = CACHE_POINTS; i < CACHE_CURVE_ENTRIES; ++i) {
       EXPECT_EQ(bench.results.latencyCurve[i].load(), NO_POINT) << i;
     }
     // Every point and new maximum and the figures after the data sweep (as without the probe),
     // and once more for the latency curve.
-    EXPECT_EQ(bench.protocol.cacheDirty.load(), (sweep + 1) * (320u + 49u + 2u)) << "sweep " << sweep;
+    EXPECT_EQ(bench.protocol.cacheDirty.load(), (sweep + 1) * (320u + 49u + 2u))
+        << "sweep " << sweep;
   }
 }
 
@@ -389,7 +397,8 @@ TEST_F(CacheWorker, LargeCachesProbeAndReadMainMemoryFromColdWindows) {
   EXPECT_EQ(f.at(114), " 12056 ");
   EXPECT_EQ(coldProbeLengths, std::vector<u32>(coldProbeLengths.size(), RAM_PROBE_BYTES));
   EXPECT_GE(coldProbeLengths.size(), 20u);
-  for (u32 length : warmProbeLengths) EXPECT_EQ(length, bench.results.cacheFigures.load().l2ProbeSize) << "only the L2 probe";
+  for (u32 length : warmProbeLengths)
+    EXPECT_EQ(length, bench.results.cacheFigures.load().l2ProbeSize) << "only the L2 probe";
 }
 
 // Caches of 2 MiB or less: the same operations at hand change nothing of today's figures.

@@ -162,8 +162,8 @@ TEST_F(RamWorker, SweepKeepsTheMaximumOfItsKindAndCountsItsChanges) {
     bench.results.writeMax = 1000;
     const bool read = e.kind == RamPassKind::Read;
     SCOPED_TRACE(read ? "read" : "write");
-    ramGapSweep(read ? bench.results.readCurves[3] : bench.results.writeCurves[3], 256, read ? fakeRead : fakeWrite,
-                e.kind);
+    ramGapSweep(read ? bench.results.readCurves[3] : bench.results.writeCurves[3], 256,
+                read ? fakeRead : fakeWrite, e.kind);
     EXPECT_EQ(bench.results.readMax.load(), e.readMax);
     EXPECT_EQ(bench.results.writeMax.load(), e.writeMax);
     EXPECT_EQ(bench.protocol.readDirty.load(), e.readDirty);
@@ -222,7 +222,8 @@ TEST_F(RamWorker, ReadPassStepsInOrder) {
     EXPECT_EQ(fake::platformLog().returnCalls, 1) << "the return call comes before settling";
     for (int c = 0; c < 4; ++c)
       for (int k = 0; k < RAM_CURVE_ENTRIES; ++k)
-        ASSERT_EQ(bench.results.readCurves[c][k].load(), NO_POINT) << "curve " << c << " entry " << k;
+        ASSERT_EQ(bench.results.readCurves[c][k].load(), NO_POINT)
+            << "curve " << c << " entry " << k;
     EXPECT_EQ(bench.results.readMax.load(), 2500u);
     EXPECT_EQ(bench.protocol.readNewMax.load(), 1);
     EXPECT_TRUE(measured.empty());
@@ -294,7 +295,8 @@ TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
   EXPECT_EQ(bench.results.writeMmxStats[2].load().maxKiBps, 7000u);
   EXPECT_EQ(bench.results.writeMax.load(), 7000u);
   EXPECT_EQ(bench.protocol.writeNewMax.load(), 1) << "the seed only";
-  EXPECT_EQ(bench.protocol.writeDirty.load(), 2 * PASS_POINTS + 1 + 1) << "points, one new maximum, end";
+  EXPECT_EQ(bench.protocol.writeDirty.load(), 2 * PASS_POINTS + 1 + 1)
+      << "points, one new maximum, end";
   EXPECT_EQ(bench.protocol.writeRedraw.load(), 1);
   EXPECT_EQ(bench.protocol.readDirty.load(), 0u);
   EXPECT_EQ(bench.results.readMax.load(), 5000u);

@@ -66,7 +66,8 @@ TEST_F(Refresh, StepPostsAtMostOneOutstandingMessagePerPage) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     reset();
-    bench.protocol.cacheDirty = r.cacheDirty, bench.protocol.readDirty = r.readDirty, bench.protocol.writeDirty = r.writeDirty;
+    bench.protocol.cacheDirty = r.cacheDirty, bench.protocol.readDirty = r.readDirty,
+    bench.protocol.writeDirty = r.writeDirty;
     bench.protocol.cachePosted = r.cachePosted, bench.protocol.readPosted = r.readPosted;
     bench.protocol.writePosted = r.writePosted;
     refreshStep();
@@ -193,7 +194,8 @@ TEST_F(Refresh, ShowTabRaisesThePagesRedrawRequestThenPostsItsMessage) {
     reset();
     announceShownPage(r.page);
     EXPECT_EQ(posted(), r.messages) << "page " << r.page;
-    for (AtomicU8* flag : {&bench.protocol.cacheRedraw, &bench.protocol.readRedraw, &bench.protocol.writeRedraw})
+    for (AtomicU8* flag :
+         {&bench.protocol.cacheRedraw, &bench.protocol.readRedraw, &bench.protocol.writeRedraw})
       EXPECT_EQ(flag->load(), flag == r.redraw ? 1 : 0) << "page " << r.page;
     EXPECT_EQ(showTabEffect(r.page).message, r.messages.empty() ? 0u : r.messages[0]);
   }
@@ -227,7 +229,8 @@ TEST_F(Refresh, FrameRuleAndPainterClosingPerChart) {
   };
   for (const Row& r : rows) {
     reset();
-    bench.protocol.cacheTick = r.cacheTick, bench.protocol.readTick = r.readTick, bench.protocol.writeTick = r.writeTick;
+    bench.protocol.cacheTick = r.cacheTick, bench.protocol.readTick = r.readTick,
+    bench.protocol.writeTick = r.writeTick;
     const ChartMarks m = chartMarks(r.chart);
     *m.newMax = r.newMax;
     *m.redraw = r.redraw;

@@ -66,8 +66,8 @@ class BlockRead : public ::testing::Test {
   WideLoads wide_{};
 };
 
-// The tests of this suite run once for each read variant, with bench.measuring.readMode set to it; a
-// variant this processor lacks is skipped.
+// The tests of this suite run once for each read variant, with bench.measuring.readMode set to it;
+// a variant this processor lacks is skipped.
 class EachReadVariant : public BlockRead, public ::testing::WithParamInterface<u32> {
  protected:
   void SetUp() override {

@@ -181,7 +181,8 @@ TEST_F(StrideKernels, ReadKernelChangesNothingAndCounts) {
   }
 }
 
-// The dispatchers pick their kernel by bench.machine.sse, at offset 0 as the measurement loops call them.
+// The dispatchers pick their kernel by bench.machine.sse, at offset 0 as the measurement loops call
+// them.
 TEST_F(StrideKernels, DispatchersFollowSse) {
   struct Row {
     const char* name;

@@ -97,8 +97,9 @@ TEST(ProcessorOnTarget, IdentificationAgreesWithCpuid) {
   char brand[49];
   brandString(brand);
   std::printf("vendor %s (%u), family 0x%X model 0x%X stepping 0x%X, class %u, brand \"%s\"\n",
-              vendor, bench.machine.cpuVendor.load(), bench.machine.cpuFamily.load(), bench.machine.cpuModel.load(),
-              bench.machine.cpuStepping.load(), bench.machine.cpuClass.load(), brand);
+              vendor, bench.machine.cpuVendor.load(), bench.machine.cpuFamily.load(),
+              bench.machine.cpuModel.load(), bench.machine.cpuStepping.load(),
+              bench.machine.cpuClass.load(), brand);
 
   // Linux decoded the same registers on its own; under an emulator the two see different
   // processors.

@@ -2,8 +2,9 @@
 // pages created from them and driven with the messages a person's clicks would send.
 //
 // The templates are read from vardelo.exe, which the build puts one folder above this program,
-// loaded as a data file, and compared with the resource script beside it. The main dialog is created modeless here, and the two hand-offs that
-// must not happen in a test (the end of the process, the shell) are replaced by recorders.
+// loaded as a data file, and compared with the resource script beside it. The main dialog is
+// created modeless here, and the two hand-offs that must not happen in a test (the end of the
+// process, the shell) are replaced by recorders.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -155,9 +156,9 @@ std::string resourceScript() {
 u16string fromUtf8(const std::string& s) {
   if (s.empty()) return u"";
   std::wstring wide(s.size(), L'\0');
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
-                                    static_cast<int>(s.size()), wide.data(),
-                                    static_cast<int>(wide.size()));
+  const int n =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
+                          wide.data(), static_cast<int>(wide.size()));
   EXPECT_GT(n, 0) << "not UTF-8: " << s;
   return u16string(reinterpret_cast<const char16_t*>(wide.data()), n > 0 ? n : 0);
 }
@@ -449,12 +450,12 @@ TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
     u32 page, id;
     const char* cls;
   } named[] = {
-      {PAGE_CACHE, FIELD_ICACHE_SIZE, S},  {PAGE_CACHE, FIELD_DCACHE_SIZE, S},
-      {PAGE_CACHE, FIELD_L2_SIZE, S},      {PAGE_CACHE, FIELD_MEMORY_SIZE, S},
-      {PAGE_CACHE, FIELD_ICACHE_SPEED, S}, {PAGE_CACHE, FIELD_DCACHE_SPEED, S},
-      {PAGE_CACHE, FIELD_L2_SPEED, S},     {PAGE_CACHE, FIELD_RAM_SPEED, S},
-      {PAGE_CACHE, FIELD_L2_LINE, S},      {PAGE_CACHE, FIELD_RAM_LINE, S},
-      {PAGE_CACHE, FIELD_FILL_MODE, S},    {PAGE_CACHE, FIELD_FILL_LABEL, S},
+      {PAGE_CACHE, FIELD_ICACHE_SIZE, S},       {PAGE_CACHE, FIELD_DCACHE_SIZE, S},
+      {PAGE_CACHE, FIELD_L2_SIZE, S},           {PAGE_CACHE, FIELD_MEMORY_SIZE, S},
+      {PAGE_CACHE, FIELD_ICACHE_SPEED, S},      {PAGE_CACHE, FIELD_DCACHE_SPEED, S},
+      {PAGE_CACHE, FIELD_L2_SPEED, S},          {PAGE_CACHE, FIELD_RAM_SPEED, S},
+      {PAGE_CACHE, FIELD_L2_LINE, S},           {PAGE_CACHE, FIELD_RAM_LINE, S},
+      {PAGE_CACHE, FIELD_FILL_MODE, S},         {PAGE_CACHE, FIELD_FILL_LABEL, S},
       {PAGE_CACHE, ID_CACHE_RESTART, "Button"}, {PAGE_READ, ID_READ_RESTART, "Button"},
       {PAGE_READ, ID_READ_FILTER, "Button"},    {PAGE_WRITE, ID_WRITE_RESTART, "Button"},
       {PAGE_WRITE, ID_WRITE_FILTER, "Button"},  {PAGE_ABOUT, ID_ABOUT_CLOSE, "Button"},
@@ -569,7 +570,8 @@ TEST_F(MainDialog, ShowTabSwapsPagesAndAnnouncesChartPages) {
   };
   for (const Step& s : steps) {
     SCOPED_TRACE("tab " + std::to_string(s.tab));
-    const u32 redrawsBefore = bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw;
+    const u32 redrawsBefore =
+        bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw;
     selectTab(s.tab);
     if (s.byNotification) {
       NMHDR header{tab(), ID_TAB_CONTROL, static_cast<UINT>(TCN_SELCHANGE)};
@@ -580,7 +582,8 @@ TEST_F(MainDialog, ShowTabSwapsPagesAndAnnouncesChartPages) {
     EXPECT_EQ(bench.window.curPage.load(), static_cast<u32>(s.tab));
     EXPECT_EQ(visiblePages(), s.visible);
     EXPECT_EQ(takePosted(), s.posted);
-    EXPECT_EQ(bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw - redrawsBefore,
+    EXPECT_EQ(bench.protocol.cacheRedraw + bench.protocol.readRedraw + bench.protocol.writeRedraw -
+                  redrawsBefore,
               s.posted.size());
   }
 }
@@ -637,7 +640,8 @@ TEST_F(MainDialog, RestartButtonsSetTheirRequestsAndCounters) {
   command(page(PAGE_WRITE), ID_WRITE_RESTART);
   EXPECT_EQ(bench.protocol.cacheRestart.load(), 1);
   EXPECT_EQ(bench.protocol.ramRestart.load(), 3);
-  EXPECT_EQ((std::vector<u32>{bench.protocol.cacheDirty, bench.protocol.readDirty, bench.protocol.writeDirty}),
+  EXPECT_EQ((std::vector<u32>{bench.protocol.cacheDirty, bench.protocol.readDirty,
+                              bench.protocol.writeDirty}),
             (std::vector<u32>{1, 1, 2}));
   EXPECT_TRUE(takePosted().empty());
 }
