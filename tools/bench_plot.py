@@ -44,17 +44,27 @@ def quote(text):
 
 
 class Canvas:
-    def __init__(self, x_lo, x_hi, y_hi):
-        self.x_lo, self.x_hi, self.y_hi = math.log2(x_lo), math.log2(x_hi), y_hi
-        self.ops = ["viewbox 0 0 %d %d" % (WIDTH, HEIGHT), "fill white",
-                    "rectangle 0,0 %d,%d" % (WIDTH, HEIGHT), "font DejaVu-Sans"]
+    """One plot area of a picture: maps bytes (log 2 scale, or linear) and values onto its box
+    (left, top, right, bottom in pixels) and appends vector operations to ops, a list the areas
+    of one picture share."""
 
-    def x(self, nbytes):
-        f = (math.log2(nbytes) - self.x_lo) / (self.x_hi - self.x_lo)
-        return LEFT + f * (WIDTH - LEFT - RIGHT)
+    def __init__(self, x_lo, x_hi, y_hi, box=(LEFT, TOP, WIDTH - RIGHT, HEIGHT - BOTTOM),
+                 ops=None, size=(WIDTH, HEIGHT), log_x=True, y_lo=0):
+        self.left, self.top, self.right, self.bottom = box
+        self.log_x = log_x
+        scale = math.log2 if log_x else float
+        self.x_lo, self.x_hi, self.y_lo, self.y_hi = scale(x_lo), scale(x_hi), y_lo, y_hi
+        if ops is None:
+            ops = ["viewbox 0 0 %d %d" % size, "fill white", "rectangle 0,0 %d,%d" % size,
+                   "font DejaVu-Sans"]
+        self.ops = ops
 
-    def y(self, mbps):
-        return HEIGHT - BOTTOM - mbps / self.y_hi * (HEIGHT - TOP - BOTTOM)
+    def x(self, v):
+        f = ((math.log2(v) if self.log_x else v) - self.x_lo) / (self.x_hi - self.x_lo)
+        return self.left + f * (self.right - self.left)
+
+    def y(self, v):
+        return self.bottom - (v - self.y_lo) / (self.y_hi - self.y_lo) * (self.bottom - self.top)
 
     def group(self, *settings):
         self.ops.append("push graphic-context")
@@ -123,18 +133,25 @@ def draw_axes(cv, x_lo, x_hi, last_tick, step, title, subtitle):
     cv.text(LEFT, 50, subtitle, size=13, color="#333333")
 
 
-def draw_cache_lines(cv, caches):
-    """Dashed vertical lines at the cache sizes; levels of equal size share one line."""
+def draw_size_lines(cv, marks, color="#777777", text_color="#444444", width=1.3, label_y=None):
+    """Dashed vertical lines at sizes, each labelled with its names and size; marks: (bytes,
+    name), and names of equal size share one line."""
     at = {}
-    for c in caches:
-        at.setdefault(c["size"], []).append(cache_name(c))
-    for i, (size, names) in enumerate(sorted(at.items())):
+    for size, name in marks:
+        at.setdefault(size, []).append(name)
+    for size, names in sorted(at.items()):
         x = cv.x(size)
-        cv.group("stroke #777777", "stroke-width 1.3", "stroke-dasharray 7 5", "fill none")
-        cv.line(x, TOP, x, HEIGHT - BOTTOM)
+        cv.group("stroke %s" % color, "stroke-width %.1f" % width, "stroke-dasharray 7 5",
+                 "fill none")
+        cv.line(x, cv.top, x, cv.bottom)
         cv.end()
-        cv.text(x + 4, TOP + 16, "%s %s" % ("/".join(names), size_label(size)), size=12,
-                color="#444444")
+        cv.text(x + 4, label_y or cv.top + 16, "%s %s" % ("/".join(names), size_label(size)),
+                size=12, color=text_color)
+
+
+def draw_cache_lines(cv, caches):
+    """The operating system's cache sizes; levels of equal size share one line."""
+    draw_size_lines(cv, [(c["size"], cache_name(c)) for c in caches])
 
 
 def draw_curve(cv, band, color):
@@ -234,8 +251,8 @@ def mvg(summary, reports, caches, runs):
     return "\n".join(cv.ops) + "\n"
 
 
-def render(script, png_path):
+def render(script, png_path, size=(WIDTH, HEIGHT)):
     """Renders the vector script with ImageMagick; the script goes on the command line, so no
     file-reading policy of ImageMagick's stands in the way."""
-    subprocess.run(["convert", "-size", "%dx%d" % (WIDTH, HEIGHT), "xc:white", "-draw", script,
-                    png_path], check=True)
+    subprocess.run(["convert", "-size", "%dx%d" % size, "xc:white", "-draw", script, png_path],
+                   check=True)
