@@ -1,15 +1,18 @@
 """`make bench`: Vardelo's figures beside likwid-bench's on this machine (tools/bench prepares
 the machine and calls this).
 
-    bench.py [--build DIR] [--rounds N]   measure: N rounds of vardelo-report.exe and the
-                                          likwid-bench runs, interleaved; then summarise
-    bench.py --again                      summarise the last measurement's raw files again
-    bench.py --readme                     put the last table into README.md and its picture
-                                          into docs/bench/
+    bench.py [--build DIR] [--rounds N] [--kind native|emulated]
+                              measure: N rounds of Vardelo's reports and the likwid-bench runs,
+                              interleaved; then summarise. Where 32-bit code runs natively both
+                              vardelo-report.exe (under Wine) and the native x86-64 build run,
+                              where it runs emulated the native build alone
+    bench.py --again          summarise the last measurement's raw files again
+    bench.py --readme         put the last table into README.md and its picture into docs/bench/
 
 Raw files, the tables (bench.md, the README's table as it stands) and the figures (bench.json)
-go to DIR/bench. A benchmark, not a test: no ratio makes it fail; only a run that cannot be
-made or read does.
+go to DIR/bench. Where likwid-bench cannot run on this processor, the tables hold Vardelo's
+figures alone, its derived sizes beside the operating system's and CPUID's. A benchmark, not a
+test: no ratio makes it fail; only a run that cannot be made or read does.
 """
 
 import argparse
@@ -84,13 +87,17 @@ def machine_name():
     return ", ".join(parts)
 
 
-def run_report(exe, out_dir, n):
-    """One whole vardelo-report.exe cycle on processor 0; the report's path and wall time."""
+def run_report(program, out_dir, n):
+    """One whole report cycle of one build on processor 0; the report's file name and wall
+    time."""
+    name = program["name"]
+    shown = os.path.basename(program["path"])
+    stem = "report-%d" % n if name == "exe" else "report-%s-%d" % (name, n)
     started = time.monotonic()
-    log_path = os.path.join(out_dir, "report-%d.log" % n)
+    log_path = os.path.join(out_dir, stem + ".log")
     with open(log_path, "wb") as log, tempfile.TemporaryFile() as out:
-        child = subprocess.Popen(["taskset", "-c", "0", os.path.join(TOP, "tools", "wine-run"),
-                                  exe], stdout=out, stderr=subprocess.PIPE)
+        child = subprocess.Popen(core.report_command(program, TOP), stdout=out,
+                                 stderr=subprocess.PIPE)
         watchdog = threading.Timer(REPORT_TIMEOUT_S, child.kill)
         watchdog.start()
         # Its progress goes to the log whole, and the start of each phase to the terminal.
@@ -98,19 +105,17 @@ def run_report(exe, out_dir, n):
             log.write(line)
             text = line.decode("utf-8", "replace").strip()
             if text.startswith(PROGRESS_SHOWN):
-                say("round %d: vardelo-report.exe: %s" % (n, text))
+                say("round %d: %s: %s" % (n, shown, text))
         rc = child.wait()
         watchdog.cancel()
         out.seek(0)
         raw = out.read()
     wall = time.monotonic() - started
     if rc != 0:
-        raise RuntimeError("vardelo-report.exe ended with %d after %.0f s (see %s)" %
-                           (rc, wall, log_path))
-    path = os.path.join(out_dir, "report-%d.json" % n)
-    with open(path, "w", encoding="utf-8") as f:
+        raise RuntimeError("%s ended with %d after %.0f s (see %s)" % (shown, rc, wall, log_path))
+    with open(os.path.join(out_dir, stem + ".json"), "w", encoding="utf-8") as f:
         f.write(core.decode_report(raw))
-    return path, wall
+    return stem + ".json", wall
 
 
 def run_likwid(run, out_dir, n):
@@ -129,10 +134,29 @@ def load_average():
     return float(read_text("/proc/loadavg", "0").split()[0])
 
 
+def peer_missing_reason():
+    """Why likwid-bench cannot run here, or None when it can: missing, or failing on a small
+    read in the first cache."""
+    if not shutil.which("likwid-bench"):
+        return "likwid-bench is not installed"
+    try:
+        done = subprocess.run(core.likwid_command({"kernel": "load", "size": "16kB"}),
+                              capture_output=True, text=True, timeout=LIKWID_TIMEOUT_S)
+    except (OSError, subprocess.SubprocessError) as e:
+        return str(e)
+    try:
+        core.parse_likwid(done.stdout)
+    except ValueError:
+        lines = (done.stdout + done.stderr).strip().splitlines()
+        return "it ended with %d: %s" % (done.returncode, lines[-1] if lines else "no output")
+    return None
+
+
 def measure(args, out_dir):
-    exe = os.path.join(args.build, "target", "vardelo-report.exe")
-    if not os.path.isfile(exe):
-        raise RuntimeError("missing %s: build the target first" % exe)
+    programs = core.report_programs(args.kind, args.build)
+    for program in programs:
+        if not os.path.isfile(program["path"]):
+            raise RuntimeError("missing %s: build it first" % program["path"])
     for pattern in ("report-*", "likwid-*", "runs.json", "bench.*"):
         for old in glob.glob(os.path.join(out_dir, pattern)):
             os.remove(old)
@@ -140,7 +164,13 @@ def measure(args, out_dir):
     flags = cpu_flags()
     meta = {"machine": machine_name(), "date": datetime.date.today().isoformat(),
             "caches": caches, "cacheSource": source, "loadAverage": [load_average()],
-            "rounds": []}
+            "builds": programs, "peerMissing": peer_missing_reason(), "rounds": []}
+    if args.kind != "native":
+        say("this machine runs 32-bit x86 code emulated: measuring with the native build only, "
+            "whose figures are the processor's")
+    if meta["peerMissing"]:
+        say("likwid-bench cannot run on this processor (%s): Vardelo's figures alone, its "
+            "derived sizes beside the operating system's and CPUID's" % meta["peerMissing"])
     if meta["loadAverage"][0] >= 1.0:
         say("the machine is busy (load average %.1f): both programs share processor 0 with "
             "whatever else runs there, so expect low figures, wide spreads and long rounds"
@@ -151,20 +181,24 @@ def measure(args, out_dir):
     started = time.monotonic()
     runs = None
     for n in range(1, args.rounds + 1):
-        say("round %d of %d: vardelo-report.exe (a whole cycle, a few minutes)" % (n, args.rounds))
-        path, wall = run_report(exe, out_dir, n)
-        rd = {"report": os.path.basename(path), "oursWall": wall, "likwid": {}}
-        if runs is None:
-            with open(path, encoding="utf-8") as f:
-                width = core.read_width_bits(json.load(f).get("cache") or {})
-            runs, note = core.plan_runs(caches, width, flags)
-            meta.update(widthBits=width, runs=runs, note=note)
-        t = time.monotonic()
-        for run in runs:
-            say("round %d of %d: likwid-bench -t %s -w S0:%s:1" % (n, args.rounds, run["kernel"],
-                                                                  run["size"]))
-            rd["likwid"][run["name"]], _ = run_likwid(run, out_dir, n)
-        rd["theirsWall"] = time.monotonic() - t
+        rd = {"reports": {}, "oursWall": {}, "likwid": {}, "theirsWall": None}
+        for program in programs:
+            say("round %d of %d: %s (a whole cycle, a few minutes)" % (
+                n, args.rounds, os.path.basename(program["path"])))
+            file, rd["oursWall"][program["name"]] = run_report(program, out_dir, n)
+            rd["reports"][program["name"]] = file
+            if runs is None:
+                with open(os.path.join(out_dir, file), encoding="utf-8") as f:
+                    width = core.read_width_bits(json.load(f).get("cache") or {})
+                runs, note = core.plan_runs(caches, width, flags)
+                meta.update(widthBits=width, runs=runs, note=note)
+        if not meta["peerMissing"]:
+            t = time.monotonic()
+            for run in runs:
+                say("round %d of %d: likwid-bench -t %s -w S0:%s:1" % (
+                    n, args.rounds, run["kernel"], run["size"]))
+                rd["likwid"][run["name"]], _ = run_likwid(run, out_dir, n)
+            rd["theirsWall"] = time.monotonic() - t
         meta["rounds"].append(rd)
     meta["seconds"] = time.monotonic() - started
     meta["loadAverage"].append(load_average())
@@ -172,60 +206,89 @@ def measure(args, out_dir):
         json.dump(meta, f, indent=1)
 
 
-def summarise(out_dir):
-    """Tables, figures and picture from the raw files of the last measurement."""
+def read_meta(out_dir):
+    """runs.json, with a measurement of the 32-bit report alone from before builds were named
+    read as one of build exe."""
     with open(os.path.join(out_dir, "runs.json"), encoding="utf-8") as f:
         meta = json.load(f)
-    caches, runs = meta["caches"], meta["runs"]
-    rounds, reports = [], []
+    if "builds" not in meta:
+        meta["builds"] = core.report_programs("native", "")[:1]
+        for rd in meta["rounds"]:
+            rd["reports"] = {"exe": rd.pop("report")}
+            rd["oursWall"] = {"exe": rd["oursWall"]}
+    return meta
+
+
+def summarise(out_dir):
+    """Tables, figures and picture from the raw files of the last measurement."""
+    meta = read_meta(out_dir)
+    caches, runs, builds = meta["caches"], meta["runs"], meta["builds"]
+    names = [b["name"] for b in builds]
+    rounds, reports = [], {name: [] for name in names}
     for rd in meta["rounds"]:
-        with open(os.path.join(out_dir, rd["report"]), encoding="utf-8") as f:
-            report = json.load(f)
-        reports.append(report)
+        ours = {}
+        for name, file in rd["reports"].items():
+            with open(os.path.join(out_dir, file), encoding="utf-8") as f:
+                report = json.load(f)
+            reports[name].append(report)
+            ours[name] = core.ours_from_report(report, caches)
         theirs = {}
         for name, file in rd["likwid"].items():
             with open(os.path.join(out_dir, file), encoding="utf-8") as f:
                 theirs[name] = core.parse_likwid(f.read())
-        rounds.append({"ours": core.ours_from_report(report, caches), "theirs": theirs,
-                       "oursWall": rd["oursWall"], "theirsWall": rd["theirsWall"]})
+        rounds.append({"ours": ours, "theirs": theirs, "oursWall": rd["oursWall"],
+                       "theirsWall": rd["theirsWall"]})
     kernel = next(r["kernel"] for r in runs if r["name"] == "RAM")
-    widths = sorted({rd["ours"]["widthBits"] for rd in rounds if rd["ours"]["widthBits"]})
+    widths = sorted({o["widthBits"] for rd in rounds for o in rd["ours"].values()
+                     if o["widthBits"]})
     note = meta.get("note", "")
     if len(widths) > 1:
-        differed = "Vardelo's load width differed between rounds: %s" % (
+        differed = "Vardelo's load width differed between rounds or builds: %s" % (
             ", ".join("%d-bit" % w for w in widths))
         note = note + "; " + differed if note else differed
+    first = names[0]
+    peer_missing = meta.get("peerMissing")
     summary = {
         "heading": table.heading(meta["machine"], meta["date"], meta["widthBits"], kernel, note,
-                                 len(rounds)),
-        "rows": table.comparison_rows(rounds, runs, caches),
-        "sizes": table.derived_size_rows(rounds, caches),
-        "phases": table.phase_rows(rounds),
+                                 len(rounds), builds, peer_missing),
+        "builds": builds,
+        "rows": table.comparison_rows(rounds, runs, caches, names),
+        "sizes": table.derived_size_rows(rounds, caches, names),
+        "phases": table.phase_rows(rounds, builds),
         "footer": ("Whole bench %.1f minutes; load average (1 min) %.1f at the start, %.1f at the "
                    "end." % (meta["seconds"] / 60, meta["loadAverage"][0],
                              meta["loadAverage"][-1])),
         "rounds": rounds,
-        "peerPoints": [{"name": r["name"], "values": [rd["theirs"][r["name"]]["mbps"]
+        "peerPoints": [{"name": r["name"], "values": [rd["theirs"].get(r["name"], {}).get("mbps")
                                                       for rd in rounds]} for r in runs],
-        "oursRam": {"read": [rd["ours"]["ramField"] for rd in rounds],
-                    "write": [table.median(list(rd["ours"]["writeLinear"].values()))
+        "oursRam": {"read": [rd["ours"][first]["ramField"] for rd in rounds],
+                    "write": [table.median(list(rd["ours"][first]["writeLinear"].values()))
                               for rd in rounds]},
         "subtitle": "%s; %s; %s-bit loads" % (meta["machine"], meta["date"],
                                                meta["widthBits"] or "?"),
     }
+    if peer_missing:
+        summary["title"] = "Vardelo on this processor (likwid-bench could not run here)"
     text = table.markdown(summary)
     with open(os.path.join(out_dir, "bench.md"), "w", encoding="utf-8") as f:
         f.write(text)
-    figures = {k: meta[k] for k in ("machine", "date", "caches", "cacheSource", "widthBits",
-                                    "runs", "note", "seconds", "loadAverage")}
+    figures = {k: meta.get(k) for k in ("machine", "date", "caches", "cacheSource", "widthBits",
+                                        "runs", "note", "seconds", "loadAverage", "builds",
+                                        "peerMissing")}
     figures.update(unit="MB/s (10^6 bytes per second)", rows=summary["rows"],
                    sizes=summary["sizes"], phases=summary["phases"],
                    rounds=[{k: rd[k] for k in ("ours", "theirs", "oursWall", "theirsWall")}
                            for rd in rounds])
     with open(os.path.join(out_dir, "bench.json"), "w", encoding="utf-8") as f:
         json.dump(figures, f, indent=1)
-    plot.render(plot.mvg(summary, reports, caches, runs), os.path.join(out_dir, "bench.png"))
+    label = builds[0]["label"] if len(builds) > 1 else ""
+    other = (builds[1]["label"], reports[names[1]]) if len(builds) > 1 else None
+    plot.render(plot.mvg(summary, reports[first], caches, runs, label, other),
+                os.path.join(out_dir, "bench.png"))
     print(text)
+    if peer_missing:
+        say("likwid-bench could not run on this processor (%s): the tables hold Vardelo's "
+            "figures alone" % peer_missing)
     say("wrote %s/bench.md, bench.json, bench.png" % out_dir)
 
 
@@ -247,6 +310,8 @@ def main(argv):
     p = argparse.ArgumentParser(description="Vardelo beside likwid-bench")
     p.add_argument("--build", default=os.path.join(TOP, "build"))
     p.add_argument("--rounds", type=int, default=3)
+    p.add_argument("--kind", choices=("native", "emulated"), default="native",
+                   help="how this machine runs 32-bit code (tools/setup --kind)")
     p.add_argument("--again", action="store_true", help="summarise the last raw files again")
     p.add_argument("--readme", action="store_true", help="put the last table into README.md")
     args = p.parse_args(argv)

@@ -134,6 +134,33 @@ def cache_name(c):
     return "L%d" % c["level"]
 
 
+# --- which of Vardelo's reports to run -------------------------------------------------------------
+
+def report_programs(kind, build_dir):
+    """The report builds to measure with, as tools/setup --kind names this machine: where 32-bit
+    code runs natively both, vardelo-report.exe under Wine first; where it runs emulated only the
+    native x86-64 build, since the 32-bit one's figures would be the emulator's. Each: name,
+    label (its columns in the tables), program (as the tables name it), path, and whether it
+    runs under Wine."""
+    exe = {"name": "exe", "label": "32-bit", "program": "vardelo-report.exe under Wine",
+           "wine": True,
+           "path": os.path.join(build_dir, "target", "vardelo-report.exe")}
+    native = {"name": "native", "label": "native", "program": "the native x86-64 vardelo-report",
+              "wine": False,
+              "path": os.path.join(build_dir, "native", "vardelo-report")}
+    if kind == "native":
+        return [exe, native]
+    if kind == "emulated":
+        return [native]
+    raise ValueError("not a kind of machine: %r" % kind)
+
+
+def report_command(program, top, cpu=0):
+    """The command line of one report run, pinned to the given processor."""
+    wine = [os.path.join(top, "tools", "wine-run")] if program["wine"] else []
+    return ["taskset", "-c", str(cpu)] + wine + [program["path"]]
+
+
 # --- what to run ---------------------------------------------------------------------------------
 
 # Vardelo's readMode values and their load widths: 32 bits << readMode.
@@ -301,9 +328,24 @@ def ours_from_report(report, caches):
                 linear[block] = kibps_to_mbps(curve[RAM_LINEAR_ENTRY])
         figures[kind + "Linear"] = linear
     figures["sizes"] = {key: figure(c, key, "bytes") for key in SIZE_FIGURES}
+    figures["cpuidCaches"] = cpuid_caches(report)
     figures["seconds"] = report.get("seconds", {})
     return figures
 
 
 # The derived sizes of the Cache Speed page, as the report's cache.figures names them.
 SIZE_FIGURES = ("icache", "dcache", "l2", "l2Line", "ramLine")
+
+
+CPUID_TYPES = {"data": "Data", "instruction": "Instruction", "unified": "Unified"}
+
+
+def cpuid_caches(report):
+    """The caches CPUID describes (the report's processor.caches) in the operating system's
+    form; levels of unknown type or size left out."""
+    out = []
+    for c in (report.get("processor") or {}).get("caches") or []:
+        kind = CPUID_TYPES.get(c.get("type"))
+        if kind and c.get("sizeBytes"):
+            out.append(cache(c.get("level"), kind, c["sizeBytes"], c.get("lineBytes") or None))
+    return sort_caches(out)

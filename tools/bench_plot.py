@@ -8,9 +8,10 @@ import subprocess
 from bench_core import KIB, cache_name, kibps_to_mbps, size_label
 from vardelo_facts import FACTS
 
-WIDTH, HEIGHT = 1200, 760
-LEFT, RIGHT, TOP, BOTTOM = 92, 28, 70, 116
+WIDTH, HEIGHT = 1200, 784
+LEFT, RIGHT, TOP, BOTTOM = 92, 28, 70, 140
 DATA, CODE, PEER, WRITE, GRID = "#1f5fbf", "#d9822b", "#c0392b", "#7d3c98", "#d8d8d8"
+OTHER_BUILD = "#2e8b57"  # the second build's data curve
 # The main-memory writes stand this far right of the reads, so that their figures do not meet.
 WRITE_AT = 3
 
@@ -210,13 +211,15 @@ def draw_legend(cv, entries):
         cv.text(x + 34, y, text, size=12)
 
 
-def mvg(summary, reports, caches, runs):
-    """The vector script of the picture."""
+def mvg(summary, reports, caches, runs, label="", other=None):
+    """The vector script of the picture: the curves of one build's reports (named by label where
+    there are two builds), and where other is (label, reports) the other build's data curve."""
     data, code = curve_bands(reports, "dataKiBps"), curve_bands(reports, "codeKiBps")
+    other_data = curve_bands(other[1], "dataKiBps") if other else []
     by_name = {r["name"]: r for r in runs}
     peer = {row["name"]: row for row in summary["peerPoints"]}
     ours_ram = summary["oursRam"]
-    values = [hi for _, _, _, hi in data + code]
+    values = [hi for _, _, _, hi in data + code + other_data]
     for row in summary["peerPoints"]:
         values += [v for v in row["values"] if v]
     for key in ("read", "write"):
@@ -228,10 +231,11 @@ def mvg(summary, reports, caches, runs):
     x_hi = max(r["bytes"] for r in runs) * WRITE_AT * 2
     cv = Canvas(x_lo, x_hi, y_top)
     draw_axes(cv, x_lo, x_hi, max(r["bytes"] for r in runs), step,
-              "Vardelo beside likwid-bench on the same processor",
+              summary.get("title", "Vardelo beside likwid-bench on the same processor"),
               summary["subtitle"])
     draw_cache_lines(cv, caches)
     draw_curve(cv, code, CODE)
+    draw_curve(cv, other_data, OTHER_BUILD)
     draw_curve(cv, data, DATA)
     for r in runs:
         if r["cache"] is not None:
@@ -242,12 +246,17 @@ def mvg(summary, reports, caches, runs):
     draw_points(cv, mem * WRITE_AT, [("triangle", WRITE, ours_ram["write"]),
                                      ("triangle", PEER, peer["RAM write"]["values"])], "RAM write")
     kernel, store = by_name["RAM"]["kernel"], by_name["RAM write"]["kernel"]
-    draw_legend(cv, [("line", DATA, "Vardelo data read (median; band: min–max)"),
-                     ("line", CODE, "Vardelo code fetch (median; band: min–max)"),
-                     ("circle", PEER, "likwid-bench %s" % kernel),
-                     ("diamond", DATA, "Vardelo RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED),
-                     ("triangle", WRITE, "Vardelo streaming write, linear"),
-                     ("triangle", PEER, "likwid-bench %s" % store)])
+    ours = "Vardelo %s" % label if label else "Vardelo"
+    entries = [("line", DATA, "%s data read (median; band: min–max)" % ours),
+               ("line", CODE, "%s code fetch (median; band: min–max)" % ours),
+               ("circle", PEER, "likwid-bench %s" % kernel),
+               ("diamond", DATA, "%s RAM speed field (%d)" % (ours, FACTS.FIELD_RAM_SPEED)),
+               ("triangle", WRITE, "%s streaming write, linear" % ours),
+               ("triangle", PEER, "likwid-bench %s" % store)]
+    if other:
+        entries.append(("line", OTHER_BUILD, "Vardelo %s data read (median; band: min–max)" %
+                        other[0]))
+    draw_legend(cv, entries)
     return "\n".join(cv.ops) + "\n"
 
 

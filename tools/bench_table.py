@@ -32,75 +32,90 @@ def ratio(ours, theirs):
     return ours / theirs
 
 
-def comparison_rows(rounds, runs, caches):
-    """One row per figure compared: what ours is, its value in each round, which likwid-bench
-    run it stands beside and that run's value in each round, then medians, spreads, ratio.
-    rounds: [{"ours": figures from ours_from_report, "theirs": {run name: parsed run}}]."""
+def comparison_rows(rounds, runs, caches, builds):
+    """One row per figure compared: what ours is; per build of Vardelo (builds: their names) its
+    value in each round, median, spread and ratio to the peer; which likwid-bench run it stands
+    beside and that run's value in each round, median and spread. rounds: [{"ours": {build:
+    figures from ours_from_report}, "theirs": {run name: parsed run}}]; a peer that did not run
+    leaves theirs empty and every ratio None."""
     by_name = {r["name"]: r for r in runs}
-
-    def theirs_of(name):
-        return [rd["theirs"].get(name, {}).get("mbps") for rd in rounds]
-
-    def peer(name):
-        r = by_name[name]
-        return "%s %s" % (r["kernel"], r["size"])
-
     rows = []
 
-    def add(level, what, ours, run_name):
-        theirs = theirs_of(run_name)
-        ours_median, theirs_median = median(ours), median(theirs)
-        rows.append({"level": level, "ours": what, "oursRounds": ours, "oursMedian": ours_median,
-                     "oursSpread": spread(ours), "theirs": peer(run_name),
-                     "theirsRounds": theirs, "theirsMedian": theirs_median,
-                     "theirsSpread": spread(theirs), "ratio": ratio(ours_median, theirs_median)})
+    def add(level, what, ours_of, run_name):
+        theirs = [rd["theirs"].get(run_name, {}).get("mbps") for rd in rounds]
+        theirs_median = median(theirs)
+        r = by_name[run_name]
+        row = {"level": level, "ours": what, "builds": {}, "theirs": "%s %s" % (r["kernel"],
+                                                                               r["size"]),
+               "theirsRounds": theirs, "theirsMedian": theirs_median,
+               "theirsSpread": spread(theirs)}
+        for build in builds:
+            ours = [ours_of(rd["ours"][build]) if build in rd["ours"] else None for rd in rounds]
+            row["builds"][build] = {"rounds": ours, "median": median(ours),
+                                    "spread": spread(ours),
+                                    "ratio": ratio(median(ours), theirs_median)}
+        rows.append(row)
 
     for c in data_caches(caches):
         name = cache_name(c)
         level = "%s (%s)" % (name, size_label(c["size"]))
-        bands = [rd["ours"]["levels"].get(name) for rd in rounds]
+        bands = [rd["ours"][b]["levels"].get(name) for rd in rounds for b in builds
+                 if b in rd["ours"]]
         band = next((b for b in bands if b), None)
         what = ("data curve %s–%s, %d points" % (size_label(band["from"]), size_label(band["to"]),
                                                  band["points"])
                 if band else "data curve: no point inside")
-        add(level, what, [b["mbps"] if b else None for b in bands], name)
+        add(level, what, lambda o, n=name: (o["levels"].get(n) or {}).get("mbps"), name)
         if name == "L2":
-            add(level, "L2 speed field", [rd["ours"].get("l2Speed") for rd in rounds], name)
-    add("RAM read", "RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED,
-        [rd["ours"].get("ramField") for rd in rounds], "RAM")
+            add(level, "L2 speed field", lambda o: o.get("l2Speed"), name)
+    add("RAM read", "RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED, lambda o: o.get("ramField"),
+        "RAM")
     for block in RAM_BLOCKS:
         add("RAM read", "Read RAM, block %s, linear" % block,
-            [rd["ours"]["readLinear"].get(block) for rd in rounds], "RAM")
+            lambda o, b=block: o["readLinear"].get(b), "RAM")
     for block in RAM_BLOCKS:
         add("RAM write", "Write RAM streaming, block %s, linear" % block,
-            [rd["ours"]["writeLinear"].get(block) for rd in rounds], "RAM write")
+            lambda o, b=block: o["writeLinear"].get(b), "RAM write")
     return rows
 
 
-def derived_size_rows(rounds, caches):
-    """The sizes Vardelo derived, round by round, beside the operating system's."""
-    def os_size(kind, level):
-        for c in caches:
-            if c["level"] == level and c["type"] in kind:
-                return c
-        return None
+def find_cache(caches, kinds, level):
+    return next((c for c in caches if c["level"] == level and c["type"] in kinds), None)
 
-    l1i, l1d = os_size(("Instruction",), 1), os_size(("Data",), 1)
-    l2 = os_size(("Unified", "Data"), 2)
-    lines = [c["line"] for c in data_caches(caches) if c["line"]]
-    line = lines[-1] if lines else None
-    figures = (("I-cache size", FACTS.FIELD_ICACHE_SIZE, "icache", l1i and l1i["size"], kib_label),
-               ("D-cache size", FACTS.FIELD_DCACHE_SIZE, "dcache", l1d and l1d["size"], kib_label),
-               ("L2 size", FACTS.FIELD_L2_SIZE, "l2", l2 and l2["size"], kib_label),
-               ("L2 line", FACTS.FIELD_L2_LINE, "l2Line", l2 and l2["line"], str),
-               ("RAM line", FACTS.FIELD_RAM_LINE, "ramLine", line, str))
+
+def derived_size_rows(rounds, caches, builds):
+    """The sizes each build of Vardelo derived, round by round, beside the operating system's
+    and CPUID's (as the first report that lists CPUID's caches gives them)."""
+    cpuid = next((rd["ours"][b]["cpuidCaches"] for rd in rounds for b in builds
+                  if b in rd["ours"] and rd["ours"][b].get("cpuidCaches")), [])
+
+    def truths(kinds, level, what="size"):
+        found = [find_cache(cs, kinds, level) for cs in (caches, cpuid)]
+        return [c and c[what] for c in found]
+
+    def ram_lines():
+        out = []
+        for cs in (caches, cpuid):
+            lines = [c["line"] for c in data_caches(cs) if c["line"]]
+            out.append(lines[-1] if lines else None)
+        return out
+
+    figures = (("I-cache size", FACTS.FIELD_ICACHE_SIZE, "icache",
+                truths(("Instruction",), 1), kib_label),
+               ("D-cache size", FACTS.FIELD_DCACHE_SIZE, "dcache", truths(("Data",), 1),
+                kib_label),
+               ("L2 size", FACTS.FIELD_L2_SIZE, "l2", truths(("Unified", "Data"), 2), kib_label),
+               ("L2 line", FACTS.FIELD_L2_LINE, "l2Line", truths(("Unified", "Data"), 2, "line"),
+                str),
+               ("RAM line", FACTS.FIELD_RAM_LINE, "ramLine", ram_lines(), str))
     rows = []
-    for name, field, key, truth, show in figures:
-        title = "%s (%d)" % (name, field)
-        got = [rd["ours"]["sizes"].get(key) for rd in rounds]
-        rows.append({"figure": title, "os": truth, "rounds": got,
-                     "osText": show(truth) if truth else "?",
-                     "roundTexts": [show(v) if v else "–" for v in got]})
+    for name, field, key, (os_value, cpuid_value), show in figures:
+        got = {b: [rd["ours"][b]["sizes"].get(key) if b in rd["ours"] else None
+                   for rd in rounds] for b in builds}
+        rows.append({"figure": "%s (%d)" % (name, field), "os": os_value, "cpuid": cpuid_value,
+                     "rounds": got, "osText": show(os_value) if os_value else "?",
+                     "cpuidText": show(cpuid_value) if cpuid_value else "?",
+                     "roundTexts": {b: [show(v) if v else "–" for v in got[b]] for b in builds}})
     return rows
 
 
@@ -109,11 +124,18 @@ PHASES = (("dataSweep", "data sweep"), ("probesAndFillSearch", "line probes, fil
           ("writePass", "Write RAM pass"))
 
 
-def phase_rows(rounds):
+def phase_rows(rounds, builds):
+    """(title, seconds per round) of each build's phases and whole run, then the peer's runs;
+    with two builds each title names its build."""
     rows = []
-    for key, title in PHASES:
-        rows.append((title, [rd["ours"]["seconds"].get(key) for rd in rounds]))
-    rows.append(("vardelo-report.exe, whole run", [rd.get("oursWall") for rd in rounds]))
+    for build in builds:
+        tag = " (%s)" % build["label"] if len(builds) > 1 else ""
+        name = build["name"]
+        for key, title in PHASES:
+            rows.append((title + tag, [rd["ours"][name]["seconds"].get(key)
+                                       if name in rd["ours"] else None for rd in rounds]))
+        rows.append(("%s, whole run" % build["program"],
+                     [(rd.get("oursWall") or {}).get(name) for rd in rounds]))
     rows.append(("likwid-bench, all runs", [rd.get("theirsWall") for rd in rounds]))
     return rows
 
@@ -127,23 +149,35 @@ def factor_text(v):
 
 
 def markdown(summary):
-    """The tables as Markdown: the comparison, the derived sizes, the phases."""
+    """The tables as Markdown: the comparison (a column pair and a ratio per build), the derived
+    sizes, the phases. With one build its columns carry no build name."""
     n = len(summary["rounds"])
+    builds = summary["builds"]
+    tags = [b["label"] + " " if len(builds) > 1 else "" for b in builds]
     out = [summary["heading"], ""]
-    out.append("| Level | Vardelo | MB/s | spread | likwid-bench | MB/s | spread | ours / theirs |")
-    out.append("|---|---|--:|--:|---|--:|--:|--:|")
+    ratios = " | ".join("%s / theirs" % (b["label"] if len(builds) > 1 else "ours")
+                        for b in builds)
+    out.append("| Level | Vardelo | %s | likwid-bench | MB/s | spread | %s |" % (
+        " | ".join("%sMB/s | spread" % t for t in tags), ratios))
+    out.append("|---|---|%s---|--:|--:|%s" % ("--:|--:|" * len(builds), "--:|" * len(builds)))
     for r in summary["rows"]:
-        out.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-            r["level"], r["ours"], mbps_text(r["oursMedian"]), factor_text(r["oursSpread"]),
+        ours = [r["builds"][b["name"]] for b in builds]
+        out.append("| %s | %s | %s | %s | %s | %s | %s |" % (
+            r["level"], r["ours"],
+            " | ".join("%s | %s" % (mbps_text(o["median"]), factor_text(o["spread"]))
+                       for o in ours),
             r["theirs"], mbps_text(r["theirsMedian"]), factor_text(r["theirsSpread"]),
-            factor_text(r["ratio"])))
+            " | ".join(factor_text(o["ratio"]) for o in ours)))
+    out.append("")
+    rounds = " | ".join("%sround %d" % (t, i + 1) for t in tags for i in range(n))
+    out.append("| Derived by Vardelo | operating system | CPUID | %s |" % rounds)
+    out.append("|---|--:|--:|%s" % ("--:|" * n * len(builds)))
+    for r in summary["sizes"]:
+        out.append("| %s | %s | %s | %s |" % (
+            r["figure"], r["osText"], r["cpuidText"],
+            " | ".join(t for b in builds for t in r["roundTexts"][b["name"]])))
     out.append("")
     rounds = " | ".join("round %d" % (i + 1) for i in range(n))
-    out.append("| Derived by Vardelo | operating system | %s |" % rounds)
-    out.append("|---|--:|%s" % ("--:|" * n))
-    for r in summary["sizes"]:
-        out.append("| %s | %s | %s |" % (r["figure"], r["osText"], " | ".join(r["roundTexts"])))
-    out.append("")
     out.append("| Phase, seconds | %s |" % rounds)
     out.append("|---|%s" % ("--:|" * n))
     for title, values in summary["phases"]:
@@ -154,11 +188,21 @@ def markdown(summary):
     return "\n".join(out) + "\n"
 
 
-def heading(machine, date, width_bits, kernel, note, rounds):
+def heading(machine, date, width_bits, kernel, note, rounds, builds, peer_missing=None):
+    """The paragraph above the tables: machine, date, rounds, units, the builds of Vardelo
+    measured, the peer's kernels or why the peer did not run, and any note."""
+    programs = " and ".join("%s (%s)" % (b["program"], b["label"]) if len(builds) > 1
+                            else b["program"] for b in builds)
     text = ("%s, %s. Medians of %d interleaved rounds; MB/s = 10^6 bytes/s; spread = max/min over "
-            "the rounds. Vardelo chose %s-bit loads; likwid-bench reads with `%s` and writes with "
-            "`%s` (streaming stores), one thread pinned to processor 0." % (
-                machine, date, rounds, width_bits or "?", kernel, STORE_KERNEL))
+            "the rounds. Vardelo: %s, which chose %s-bit loads; " % (
+                machine, date, rounds, programs, width_bits or "?"))
+    if peer_missing:
+        text += ("likwid-bench could not run on this processor (%s), so Vardelo's figures stand "
+                 "alone and its derived sizes beside the operating system's and CPUID's." %
+                 peer_missing)
+    else:
+        text += ("likwid-bench reads with `%s` and writes with `%s` (streaming stores), one "
+                 "thread pinned to processor 0." % (kernel, STORE_KERNEL))
     if note:
         text += " " + note + "."
     return text

@@ -174,7 +174,12 @@ def report(data_kibps, ram_linear=None, width=None):
         curve = [1] * 324
         curve[96] = value
         ram[kind] = {"32": curve, "64": None, "128": curve, "256": curve}
-    return {"cache": cache, "ram": ram, "seconds": {"dataSweep": 20.5}}
+    processor = {"caches": [{"level": 1, "type": "data", "sizeBytes": 48 * K, "lineBytes": 64},
+                            {"level": 1, "type": "instruction", "sizeBytes": 32 * K,
+                             "lineBytes": 64},
+                            {"level": 2, "type": "unified", "sizeBytes": 1 * M, "lineBytes": 128},
+                            {"level": 3, "type": "none", "sizeBytes": 0, "lineBytes": 0}]}
+    return {"processor": processor, "cache": cache, "ram": ram, "seconds": {"dataSweep": 20.5}}
 
 
 class OursFromReport(unittest.TestCase):
@@ -208,6 +213,9 @@ class OursFromReport(unittest.TestCase):
         self.assertEqual(ours["writeMmxLinear"], {})
         self.assertEqual(ours["sizes"], {"icache": 16 * K, "dcache": 2 * M, "l2": None,
                                          "l2Line": None, "ramLine": 64})
+        self.assertEqual(ours["cpuidCaches"], [core.cache(1, "Data", 48 * K, 64),
+                                               core.cache(1, "Instruction", 32 * K, 64),
+                                               core.cache(2, "Unified", M, 128)])
 
     def test_a_report_without_sweep_or_passes(self):
         ours = core.ours_from_report({"seconds": {}}, ZEN3)
@@ -223,48 +231,118 @@ class OursFromReport(unittest.TestCase):
         self.assertEqual(json.loads(core.decode_report(odd))["114"], " 55054 ")
 
 
+class Programs(unittest.TestCase):
+    def test_builds_measured_on_each_kind_of_machine(self):
+        exe = ("exe", "/b/target/vardelo-report.exe", ["taskset", "-c", "0", "/t/tools/wine-run",
+                                                       "/b/target/vardelo-report.exe"])
+        native = ("native", "/b/native/vardelo-report", ["taskset", "-c", "0",
+                                                         "/b/native/vardelo-report"])
+        for kind, want in (("native", [exe, native]), ("emulated", [native])):
+            got = [(p["name"], p["path"], core.report_command(p, "/t"))
+                   for p in core.report_programs(kind, "/b")]
+            self.assertEqual(got, want, kind)
+        with self.assertRaises(ValueError):
+            core.report_programs("", "/b")
+
+
+BUILDS = core.report_programs("native", "/b")
+
+
 class Comparison(unittest.TestCase):
-    def rounds(self):
+    def rounds(self, builds=("exe",), peer=True):
+        """Three rounds; the native build reads L1 twice as fast as the 32-bit one."""
         runs, _ = core.plan_runs(ZEN3, 128)
         speeds = [(150000, 100), (100000, 80), (None, 120)]  # round 3: no L1 point measured
         rounds = []
-        for l1, peer in speeds:
-            ours = core.ours_from_report(report(lambda b: 1), ZEN3)
-            ours["levels"]["L1D"] = l1 and {"mbps": l1 / 1000, "points": 24, "from": 4608,
-                                            "to": 24 * K}
-            theirs = {r["name"]: {"mbps": float(peer)} for r in runs}
-            rounds.append({"ours": ours, "theirs": theirs, "oursWall": 60.0, "theirsWall": 9.0})
+        for l1, mbps in speeds:
+            ours = {}
+            for i, build in enumerate(builds):
+                ours[build] = core.ours_from_report(report(lambda b: 1), ZEN3)
+                ours[build]["levels"]["L1D"] = l1 and {"mbps": l1 * (i + 1) / 1000,
+                                                       "points": 24, "from": 4608, "to": 24 * K}
+            theirs = {r["name"]: {"mbps": float(mbps)} for r in runs} if peer else {}
+            rounds.append({"ours": ours, "theirs": theirs,
+                           "oursWall": {b: 60.0 for b in builds},
+                           "theirsWall": 9.0 if peer else None})
         return rounds, runs
 
-    def test_medians_spreads_and_ratio(self):
-        rounds, runs = self.rounds()
-        rows = table.comparison_rows(rounds, runs, ZEN3)
+    def test_medians_spreads_and_ratio_per_build(self):
+        rounds, runs = self.rounds(("exe", "native"))
+        rows = table.comparison_rows(rounds, runs, ZEN3, ["exe", "native"])
         l1 = rows[0]
         self.assertEqual((l1["level"], l1["theirs"]), ("L1D (32K)", "load_sse 16kB"))
-        self.assertEqual(l1["oursMedian"], 125.0)
-        self.assertEqual(l1["oursSpread"], 1.5)
-        self.assertEqual(l1["theirsMedian"], 100.0)
-        self.assertEqual(l1["theirsSpread"], 1.5)
-        self.assertEqual(l1["ratio"], 1.25)
+        self.assertEqual((l1["theirsMedian"], l1["theirsSpread"]), (100.0, 1.5))
+        for build, ours_median, ratio in (("exe", 125.0, 1.25), ("native", 250.0, 2.5)):
+            got = l1["builds"][build]
+            self.assertEqual((got["median"], got["spread"], got["ratio"]),
+                             (ours_median, 1.5, ratio), build)
         names = [(r["level"], r["ours"]) for r in rows]
         self.assertIn(("L2 (512K)", "L2 speed field"), names)
         self.assertEqual(sum(1 for r in rows if r["theirs"] == "store_mem_sse 1074MB"), 4)
         # Unmeasured RAM curves give no ratio rather than a made-up one.
-        self.assertIsNone(rows[-1]["ratio"])
+        self.assertIsNone(rows[-1]["builds"]["exe"]["ratio"])
         self.assertEqual(table.spread([None, None]), None)
+        # No peer: Vardelo's figures stay, no ratio.
+        rounds, runs = self.rounds(("native",), peer=False)
+        l1 = table.comparison_rows(rounds, runs, ZEN3, ["native"])[0]
+        self.assertEqual((l1["builds"]["native"]["median"], l1["builds"]["native"]["ratio"],
+                          l1["theirsMedian"]), (125.0, None, None))
 
-    def test_markdown_shows_every_row_and_round(self):
-        rounds, runs = self.rounds()
-        summary = {"heading": "H", "footer": "F", "rounds": rounds,
-                   "rows": table.comparison_rows(rounds, runs, ZEN3),
-                   "sizes": table.derived_size_rows(rounds, ZEN3),
-                   "phases": table.phase_rows(rounds)}
-        text = table.markdown(summary)
-        self.assertIn("| L1D (32K) | data curve 4.5K–24K, 24 points | 125 | 1.50 | load_sse 16kB "
-                      "| 100 | 1.50 | 1.25 |", text)
-        self.assertIn("| D-cache size (101) | 32K | 2048K | 2048K | 2048K |", text)
-        self.assertIn("| data sweep | 20.5 | 20.5 | 20.5 |", text)
-        self.assertIn("| L2 line (122) | 64 | – | – | – |", text)
+    def test_markdown_shows_every_build_row_and_round(self):
+        one, two = BUILDS[:1], BUILDS
+        for builds, peer, lines in (
+                (one, True, [
+                    "| Level | Vardelo | MB/s | spread | likwid-bench | MB/s | spread | "
+                    "ours / theirs |",
+                    "|---|---|--:|--:|---|--:|--:|--:|",
+                    "| L1D (32K) | data curve 4.5K–24K, 24 points | 125 | 1.50 | load_sse 16kB "
+                    "| 100 | 1.50 | 1.25 |",
+                    "| Derived by Vardelo | operating system | CPUID | round 1 | round 2 | "
+                    "round 3 |",
+                    "| D-cache size (101) | 32K | 48K | 2048K | 2048K | 2048K |",
+                    "| L2 line (122) | 64 | 128 | – | – | – |",
+                    "| data sweep | 20.5 | 20.5 | 20.5 |",
+                    "| vardelo-report.exe under Wine, whole run | 60.0 | 60.0 | 60.0 |",
+                    "| likwid-bench, all runs | 9.0 | 9.0 | 9.0 |"]),
+                (two, True, [
+                    "| Level | Vardelo | 32-bit MB/s | spread | native MB/s | spread | "
+                    "likwid-bench | MB/s | spread | 32-bit / theirs | native / theirs |",
+                    "|---|---|--:|--:|--:|--:|---|--:|--:|--:|--:|",
+                    "| L1D (32K) | data curve 4.5K–24K, 24 points | 125 | 1.50 | 250 | 1.50 | "
+                    "load_sse 16kB | 100 | 1.50 | 1.25 | 2.50 |",
+                    "| D-cache size (101) | 32K | 48K | 2048K | 2048K | 2048K | 2048K | 2048K "
+                    "| 2048K |",
+                    "| data sweep (native) | 20.5 | 20.5 | 20.5 |",
+                    "| the native x86-64 vardelo-report, whole run | 60.0 | 60.0 | 60.0 |"]),
+                (two[1:], False, [
+                    "| L1D (32K) | data curve 4.5K–24K, 24 points | 125 | 1.50 | load_sse 16kB "
+                    "| – | – | – |",
+                    "| D-cache size (101) | 32K | 48K | 2048K | 2048K | 2048K |",
+                    "| likwid-bench, all runs | – | – | – |"])):
+            names = [b["name"] for b in builds]
+            rounds, runs = self.rounds(names, peer)
+            summary = {"heading": "H", "footer": "F", "rounds": rounds, "builds": builds,
+                       "rows": table.comparison_rows(rounds, runs, ZEN3, names),
+                       "sizes": table.derived_size_rows(rounds, ZEN3, names),
+                       "phases": table.phase_rows(rounds, builds)}
+            text = table.markdown(summary).splitlines()
+            for line in lines:
+                self.assertIn(line, text, names)
+
+    def test_heading_names_the_builds_and_a_missing_peer(self):
+        for builds, missing, has, lacks in (
+                (BUILDS[:1], None, ["Vardelo: vardelo-report.exe under Wine, which chose 128-bit",
+                                    "reads with `load_sse`"], ["could not run"]),
+                (BUILDS, None, ["vardelo-report.exe under Wine (32-bit) and the native x86-64 "
+                                "vardelo-report (native)"], ["could not run"]),
+                (BUILDS[1:], "Unsupported processor", [
+                    "likwid-bench could not run on this processor (Unsupported processor)",
+                    "beside the operating system's and CPUID's"], ["load_sse"])):
+            text = table.heading("M", "D", 128, "load_sse", "", 3, builds, missing)
+            for part in has:
+                self.assertIn(part, text)
+            for part in lacks:
+                self.assertNotIn(part, text)
 
     def test_readme_block_replaced_between_the_markers_only(self):
         readme = "# T\n\n%s\nold table\n%s\n\nrest\n" % (table.README_BEGIN, table.README_END)
