@@ -18,6 +18,7 @@ constexpr u8 HEAD[FETCH_HEAD_BYTES] = {
 };
 
 constexpr u8 TAIL_JUMP[4] = {0x90, 0x49, 0x0F, 0x85};  // nop; dec ecx; jnz rel32 (follows)
+constexpr u8 TAIL_JUMP_64[5] = {0x90, 0xFF, 0xC9, 0x0F, 0x85};  // the same with dec ecx as FF /1
 constexpr u8 TAIL_END[4] = {0x0F, 0x31, 0xC3, 0xC3};   // rdtsc; ret; ret
 
 constexpr u8 PAD4[4] = {0x8D, 0x44, 0x20, 0x00};  // lea eax, [eax+0] (disp8)
@@ -60,13 +61,13 @@ void buildFiller(u16 code, u8 out[FILLER_BYTES]) {
   pad(filler);
 }
 
-void buildFetchCode(u8* dest, u32 size, u16 code) {
+void buildFetchCode(u8* dest, u32 size, u16 code, FetchMode mode) {
   // Every filler starts again at field 0, so they are all the same: build one, then double the
   // body by copying what is already written (a handful of copies instead of one per filler).
   u8 filler[FILLER_BYTES];
   buildFiller(code, filler);
 
-  ByteEmitter loop(dest, fetchCodeBytes(size));
+  ByteEmitter loop(dest, fetchCodeBytes(size, mode));
   loop.emitBytes(HEAD, sizeof HEAD);
   const u32 bodyBytes = size / FILLER_BYTES * FILLER_BYTES;
   if (bodyBytes > 0) loop.emitBytes(filler, FILLER_BYTES);
@@ -75,8 +76,14 @@ void buildFetchCode(u8* dest, u32 size, u16 code) {
     loop.emitBytes(dest + FETCH_HEAD_BYTES, chunk);
     done += chunk;
   }
-  loop.emitBytes(TAIL_JUMP, sizeof TAIL_JUMP);
-  loop.emit32(0xFFFFFFF8u - size);  // from the end of the jnz back to offset 16
+  // The jnz jumps from its own end back to offset 16.
+  if (mode == FetchMode::Bits64) {
+    loop.emitBytes(TAIL_JUMP_64, sizeof TAIL_JUMP_64);
+    loop.emit32(0xFFFFFFF7u - size);
+  } else {
+    loop.emitBytes(TAIL_JUMP, sizeof TAIL_JUMP);
+    loop.emit32(0xFFFFFFF8u - size);
+  }
   loop.emitBytes(TAIL_END, sizeof TAIL_END);
 }
 

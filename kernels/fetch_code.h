@@ -1,7 +1,7 @@
-// The fetch loop: 32-bit x86 machine code written into the test area and executed to time how
-// fast the processor fetches and decodes instructions out of a block of a given size.
+// The fetch loop: x86 machine code written into the test area and executed to time how fast the
+// processor fetches and decodes instructions out of a block of a given size.
 //
-// Layout for a size S (a multiple of 64, at least 64), S + 28 bytes in all:
+// Layout of the 32-bit loop for a size S (a multiple of 64, at least 64), S + 28 bytes in all:
 //   0       8D 44 0B 00 x3      lea eax, [ebx+ecx+0], three times (run once per call, untimed)
 //   12      0F 31               rdtsc
 //   14      8B D8               mov ebx, eax         start time, low half
@@ -9,6 +9,13 @@
 //   16+S    90 49               nop; dec ecx
 //   18+S    0F 85 <rel32>       jnz back to offset 16 (rel32 = 0xFFFFFFF8 - S)
 //   24+S    0F 31 C3 C3         rdtsc; ret (the second ret is never reached)
+//
+// The 64-bit loop is the same but for its tail: 0x49 is a REX prefix in 64-bit code, so the
+// count-down there is the two-byte form, and the loop is S + 29 bytes:
+//   16+S    90 FF C9            nop; dec ecx
+//   19+S    0F 85 <rel32>       jnz back to offset 16 (rel32 = 0xFFFFFFF7 - S)
+//   25+S    0F 31 C3 C3         rdtsc; ret
+// The head and every filler decode the same in both modes, as 32-bit register operations.
 //
 // The body only touches registers: it writes EAX, EDX and ESI, reads EAX, ECX, EDX and EDI, and
 // never writes ECX (the pass counter) or EBX (the start time). Platform-free: the bytes can be
@@ -23,10 +30,18 @@ namespace vardelo {
 
 inline constexpr u32 FETCH_HEAD_BYTES = 16;
 inline constexpr u32 FETCH_TAIL_BYTES = 12;
+inline constexpr u32 FETCH_TAIL_BYTES_64 = 13;
 inline constexpr u32 FILLER_BYTES = 64;
 
+// The processor mode a loop is written for; NATIVE_FETCH_MODE is the one this program runs in.
+enum class FetchMode : u8 { Bits32, Bits64 };
+inline constexpr FetchMode NATIVE_FETCH_MODE =
+    sizeof(void*) == 8 ? FetchMode::Bits64 : FetchMode::Bits32;
+
 // Bytes written by buildFetchCode for a body of `size` bytes.
-constexpr u32 fetchCodeBytes(u32 size) { return FETCH_HEAD_BYTES + size + FETCH_TAIL_BYTES; }
+constexpr u32 fetchCodeBytes(u32 size, FetchMode mode = FetchMode::Bits32) {
+  return FETCH_HEAD_BYTES + size + (mode == FetchMode::Bits64 ? FETCH_TAIL_BYTES_64 : FETCH_TAIL_BYTES);
+}
 
 // One instruction (or two) that a field of the fill code can select.
 struct FillEntry {
@@ -81,9 +96,10 @@ class ByteEmitter {
 void buildFiller(u16 code, u8 out[FILLER_BYTES]);
 
 // Writes the fetch loop for a body of `size` bytes (a multiple of 64, at least 64) and fill code
-// `code` at `dest`, which must hold fetchCodeBytes(size) bytes. `code` must be accepted by
-// fillCodeAccepted: a rejected one gives a loop that faults or never returns.
-void buildFetchCode(u8* dest, u32 size, u16 code);
+// `code` at `dest`, which must hold fetchCodeBytes(size, mode) bytes, in the form for `mode`.
+// `code` must be accepted by fillCodeAccepted: a rejected one gives a loop that faults or never
+// returns.
+void buildFetchCode(u8* dest, u32 size, u16 code, FetchMode mode = FetchMode::Bits32);
 
 // False for code 0 (no instruction at all) and for any code with a field equal to 8 (a prefix
 // with no instruction); 50624 of the 65536 codes are accepted.

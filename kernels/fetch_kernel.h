@@ -1,5 +1,6 @@
 // The code-fetch kernel: builds the fetch loop (fetch_code.h) at the start of the test area and
-// times it. Target only: the loop is 32-bit x86 code and runs where it was written.
+// times it. x86 builds only: the loop is machine code in the form of the mode this program runs
+// in (NATIVE_FETCH_MODE), and runs where it was written.
 //
 // The two counter reads sit inside the generated code, so no call or return is timed. Nothing
 // serialises the processor around them, and the cost of a counter read is not subtracted.

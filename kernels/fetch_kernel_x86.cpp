@@ -13,7 +13,7 @@ u32 codeFetchTicks(u32 size) {
 
   // x86 keeps instruction fetch coherent with stores to the same addresses, so the fresh code
   // runs as written without a flush.
-  buildFetchCode(area, size, code);
+  buildFetchCode(area, size, code, NATIVE_FETCH_MODE);
   vardelo_call_fetch_loop(area, 1);  // warm-up: caches, branch predictors, decoded code
   const std::uint64_t times = vardelo_call_fetch_loop(area, passes);
 
