@@ -53,11 +53,9 @@ bool readVariantAvailable(u8 readMode);
 // Width in bits of one load of the variant: 32 << readMode (32 to 512); 0 for no variant.
 u32 readWidthBits(u8 readMode);
 
-#ifdef _WIN32
-// Target only (kernels/block_read_x86.cpp): the bits of this processor and system, and the
+// x86 builds only (kernels/block_read_x86.cpp): the bits of this processor and system, and the
 // verdict stored in bench. Needs CPUID (the start-up's processor check comes first).
 WideLoadBits readWideLoadBits();
 void detectWideLoads();
-#endif
 
 }  // namespace vardelo

@@ -1,4 +1,4 @@
-// CPUID, the EFLAGS ID bit and RDTSC for 32-bit x86, in GCC inline assembly.
+// CPUID, the EFLAGS ID bit and RDTSC for x86, 32- and 64-bit, in GCC inline assembly.
 #include "platform/cpu.h"
 
 namespace vardelo {
@@ -20,6 +20,27 @@ CpuidRegs cpuidSub(u32 leaf, u32 subleaf) {
 }
 
 bool idFlagToggles() {
+#if defined(__x86_64__)
+  // The same on the 64-bit flags; the pushes first step over the red zone below RSP, where the
+  // compiler may keep this function's locals.
+  std::uint64_t before, after;
+  asm volatile(
+      "addq $-128, %%rsp\n\t"
+      "pushfq\n\t"
+      "popq %[before]\n\t"
+      "movq %[before], %[after]\n\t"
+      "xorq %[id], %[after]\n\t"
+      "pushq %[after]\n\t"
+      "popfq\n\t"
+      "pushfq\n\t"
+      "popq %[after]\n\t"
+      "pushq %[before]\n\t"
+      "popfq\n\t"
+      "subq $-128, %%rsp"
+      : [before] "=&r"(before), [after] "=&r"(after)
+      : [id] "i"(EFLAGS_ID)
+      : "cc");
+#else
   u32 before, after;
   asm volatile(
       "pushfl\n\t"
@@ -35,6 +56,7 @@ bool idFlagToggles() {
       : [before] "=&r"(before), [after] "=&r"(after)
       : [id] "i"(EFLAGS_ID)
       : "cc");
+#endif
   return after != before;
 }
 
