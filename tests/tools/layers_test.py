@@ -70,7 +70,8 @@ class MisnamedFiles(unittest.TestCase):
         }, [("report/sections_win.cpp", 0, "is *_win.* but uses nothing of Win32")]),
         ("each kind in a file named for it, guarded declarations, comments, entries, tests", {
             "platform/cpu_x86.cpp": 'void f() { asm volatile("rdtsc"); }\n',
-            "kernels/k.S": "  rdtsc\n",
+            "kernels/k.S": "  rdtsc\n  movl %eax, (%esp)  # not %rax\n",
+            "kernels/k_x64.S": "# 64-bit\n/* code */\n  movq (%rax), %rax\n",
             "platform/p_win.cpp": "#include <windows.h>\nvoid f() { __asm__(\"pause\"); }\n",
             "ui/ui_win.h": "#pragma once\nusing P = long(__stdcall*)(void*);\n",
             "workers/w.h": ("#pragma once\n#ifdef _WIN32\n// a DWORD WINAPI routine\n"
@@ -80,6 +81,11 @@ class MisnamedFiles(unittest.TestCase):
             "startup/vardelo_main.cpp": "#include <windows.h>\nint WINAPI WinMain();\n",
             "tests/host/t.cpp": '#include <windows.h>\nvoid f() { asm("nop"); }\n',
         }, []),
+        ("assembly named against its width", {
+            "kernels/a.S": "/*\n * %rax in words\n */\n  movl %eax, %ebx\n  addq $8, %r10\n",
+            "kernels/b_x64.S": "/* %rax in words */\n  movl %eax, %ebx  # %rcx\n",
+        }, [("kernels/a.S", 5, "is x86-64 assembly but not *_x64.S"),
+            ("kernels/b_x64.S", 0, "is *_x64.S but names no 64-bit register")]),
         ("a calling convention after an #else of _WIN32 is not guarded", {
             "workers/x.h": "#ifdef _WIN32\nint a;\n#else\nint __stdcall b();\n#endif\n",
         }, [("workers/x.h", 4, WIN32)]),
