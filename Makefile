@@ -1,9 +1,11 @@
 # Vardelo: `make` builds both builds, `make test` runs every test layer, `make run` starts the
-# benchmark. `make test` and `make run` first run tools/setup, so a fresh machine needs nothing else.
+# benchmark, `make native` builds the report as an x86-64 Linux program. `make test` and
+# `make run` first run tools/setup, so a fresh machine needs nothing else.
 
 BUILD    ?= build
 HOST     := $(BUILD)/host
 TARGET   := $(BUILD)/target
+NATIVE   := $(BUILD)/native
 JOBS     ?= $(shell nproc)
 # Wine's environment comes from tools/wine-env, with the prefix inside this build folder; a
 # WINEPREFIX of the caller's (~/.wine, say) is not passed on.
@@ -14,8 +16,8 @@ unexport WINEPREFIX
 # is reported and the run goes on; with 1 it fails the run.
 LAYERS_STRICT ?= 1
 
-.PHONY: all host target setup test test-layers test-host test-target test-e2e test-e2e-full run \
-        dist bench clean
+.PHONY: all host target native setup test test-layers test-host test-native test-target test-e2e \
+        test-e2e-full run dist bench clean
 
 all: host target
 
@@ -30,11 +32,18 @@ $(HOST)/Makefile:
 $(TARGET)/Makefile:
 	cmake -S . -B $(TARGET) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+$(NATIVE)/Makefile:
+	cmake -S . -B $(NATIVE) -DVARDELO_NATIVE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
 host: $(HOST)/Makefile
 	cmake --build $(HOST) -j $(JOBS)
 
 target: $(TARGET)/Makefile
 	cmake --build $(TARGET) -j $(JOBS)
+
+# $(NATIVE)/vardelo-report: the console report as an x86-64 Linux program, run where it is built.
+native: $(NATIVE)/Makefile
+	cmake --build $(NATIVE) -j $(JOBS)
 
 test: setup
 	$(MAKE) all
@@ -49,6 +58,10 @@ test-layers:
 
 test-host: host
 	ctest --test-dir $(HOST) --output-on-failure --no-tests=error -j $(JOBS)
+
+# The native report run once, short, on this machine's processor, its JSON checked.
+test-native: native
+	ctest --test-dir $(NATIVE) --output-on-failure --no-tests=error
 
 # One private display and one wineserver for the whole run: each Wine process then starts in a
 # fraction of a second, and Wine's desktop process, started first, has the display to draw on.

@@ -67,10 +67,12 @@ inline constexpr std::uint32_t RAM_WALK_OVERRUN_BYTES = 256u;
 // The span the RAM walks rotate through, from the largest cache (startup/cache_description.h):
 // the window alone while that cache is at most 2 MiB or unknown, else a power of two at least
 // four times the cache, at most 512 MiB (a 32-bit process rarely finds much more in one piece)
-// and at most an eighth of the machine's memory.
+// and at most an eighth of the machine's memory. A 64-bit process has the room for more: there
+// the cap is 2 GiB, the largest power of two a 32-bit size holds.
 inline constexpr std::uint32_t RAM_SPAN_SMALL_CACHE_BYTES = 2u << 20;
 inline constexpr std::uint32_t RAM_SPAN_CACHE_FACTOR = 4;
 inline constexpr std::uint32_t RAM_SPAN_MAX_BYTES = 512u << 20;
+inline constexpr std::uint32_t RAM_SPAN_MAX_BYTES_64BIT = 2u << 30;
 inline constexpr std::uint32_t RAM_SPAN_MEMORY_SHARE = 8;
 
 }  // namespace vardelo

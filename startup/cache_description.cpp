@@ -124,11 +124,11 @@ u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx) {
 
 // --- The RAM span ---------------------------------------------------------------------------------
 
-u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes) {
+u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes, u32 maxSpanBytes) {
   if (largestCache <= RAM_SPAN_SMALL_CACHE_BYTES) return RAM_WINDOW_BYTES;
   std::uint64_t span = RAM_WINDOW_BYTES;
   while (span < std::uint64_t{largestCache} * RAM_SPAN_CACHE_FACTOR) span *= 2;
-  std::uint64_t cap = RAM_SPAN_MAX_BYTES;
+  std::uint64_t cap = maxSpanBytes;
   if (totalMemoryBytes != 0) {
     const std::uint64_t eighth = totalMemoryBytes / RAM_SPAN_MEMORY_SHARE;
     const u32 share = highestPowerOfTwoNotAbove(

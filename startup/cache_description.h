@@ -51,9 +51,11 @@ u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx);
 // The span of the test area that the RAM walks rotate through, for a largest cache of
 // `largestCache` bytes (0: unknown) on a machine with `totalMemoryBytes` of memory (0: unknown):
 // the 8 MiB window itself while the largest cache is 2 MiB or less or unknown, else the smallest
-// power of two at least four times it, at most RAM_SPAN_MAX_BYTES and at most an eighth of the
-// memory (rounded down to a power of two), never below 8 MiB.
-u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes);
+// power of two at least four times it, at most `maxSpanBytes` (a power of two: RAM_SPAN_MAX_BYTES
+// in a 32-bit process) and at most an eighth of the memory (rounded down to a power of two),
+// never below 8 MiB.
+u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes,
+                    u32 maxSpanBytes = RAM_SPAN_MAX_BYTES);
 
 // The test area that holds a span: the span and 4 MiB behind it, 12 MiB for the 8 MiB window.
 // The cache sweep uses the first 12 MiB whatever the span.

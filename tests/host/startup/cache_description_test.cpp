@@ -246,6 +246,7 @@ TEST(RamSpan, FollowsTheLargestCacheWithinItsLimits) {
     u32 largest;
     std::uint64_t memory;
     u32 span;
+    u32 cap = RAM_SPAN_MAX_BYTES;
   };
   const Row rows[] = {
       {0, 16 * GIB, 8 * MIB},              // unknown
@@ -262,10 +263,15 @@ TEST(RamSpan, FollowsTheLargestCacheWithinItsLimits) {
       {32 * MIB, 256 * MIB, 32 * MIB},
       {32 * MIB, 32 * MIB, 8 * MIB},       // never below the window
       {32 * MIB, 0, 128 * MIB},            // memory unknown: no cap from it
+      // A 64-bit process: the larger cap, the same eighth of the memory.
+      {480 * MIB, 16 * GIB, 2 * GIB, RAM_SPAN_MAX_BYTES_64BIT},
+      {0xFFFFFFFFu, 64 * GIB, 2 * GIB, RAM_SPAN_MAX_BYTES_64BIT},
+      {480 * MIB, 8 * GIB, 1 * GIB, RAM_SPAN_MAX_BYTES_64BIT},
+      {32 * MIB, 16 * GIB, 128 * MIB, RAM_SPAN_MAX_BYTES_64BIT},
   };
   for (const Row& r : rows) {
-    EXPECT_EQ(ramSpanBytesFor(r.largest, r.memory), r.span)
-        << "largest " << r.largest << ", memory " << r.memory;
+    EXPECT_EQ(ramSpanBytesFor(r.largest, r.memory, r.cap), r.span)
+        << "largest " << r.largest << ", memory " << r.memory << ", cap " << r.cap;
   }
 }
 

@@ -1,0 +1,26 @@
+// Thread entry of the cache sweep worker on Linux, with the same real measurements as on Windows.
+#include "core/bench_state.h"
+#include "kernels/block_read_area.h"
+#include "kernels/cache_loop.h"
+#include "kernels/fill_search.h"
+#include "kernels/latency_probe.h"
+#include "kernels/line_probe.h"
+#include "kernels/ram_loop.h"
+#include "workers/cache_worker.h"
+#include "workers/worker_threads_linux.h"
+
+namespace vardelo {
+namespace {
+
+void fillTestArea() { fillWithOwnPages(bench.machine.testArea.load(), TEST_AREA_BYTES); }
+
+}  // namespace
+
+void* cacheWorkerPosixThread(void*) {
+  static const CacheOps ops{measureCacheSpeed,      searchFillMode, linePassAtTestArea,
+                            measureLatency,         fillTestArea,   linePassOverColdWindow,
+                            measureMainMemoryRead};
+  cacheWorkerRun(ops);
+}
+
+}  // namespace vardelo
