@@ -1,4 +1,4 @@
-// vardelo-report.exe: the console companion. Runs the program's own start-up (processor check,
+// vardelo-report.exe, and vardelo-report on x86-64 Linux: the console companion. Runs the program's own start-up (processor check,
 // calibration, identification, test buffer) and its real cache sweep worker without a window,
 // then runs the RAM read and write passes, and prints what they found as JSON on stdout: the
 // curves, the figures the workers derived as numbers, and the texts the pages would show.
@@ -6,7 +6,9 @@
 //
 //   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
 //                      [--blocks=32,64,128,256] [--help]
+//   vardelo-report [--cpu=N] ... (the same options)
 //
+//   --cpu       Linux only: measure on processor N instead of processor 0
 //   --stride    ten 8 MiB strided read and write walks (block 32, gap 0), as min/median/max
 //   --no-cache  no cache sweep (the RAM passes then seed their scale from an empty curve)
 //   --passes    which RAM passes to run (default both)
@@ -22,6 +24,7 @@
 #include "core/pages.h"
 #include "kernels/ram_loop.h"
 #include "platform/cpu.h"
+#include "platform/measuring_processor.h"
 #include "platform/platform.h"
 #include "report/emulation.h"
 #include "report/json_writer.h"
@@ -154,6 +157,7 @@ int run(int argc, char** argv) {
     return 2;
   }
   options = parsed.options;
+  platform::measuringProcessor = options.cpu;
   startupFatal = printFatal;
   refuseProcessor = printProcessorRefusal;
   platform::setPageTextSink(recordPageText);
@@ -162,7 +166,8 @@ int run(int argc, char** argv) {
 
   char brand[49];
   brandString(brand);
-  const char* kind = std::getenv("VARDELO_IA32");
+  // VARDELO_IA32 says how this machine runs 32-bit code; a 64-bit program runs natively.
+  const char* kind = sizeof(void*) == 4 ? std::getenv("VARDELO_IA32") : nullptr;
   const bool emulated = looksEmulated(brand, kind ? kind : "");
   if (emulated) {
     std::fprintf(stderr,
@@ -174,6 +179,7 @@ int run(int argc, char** argv) {
   JsonWriter json;
   json.beginObject();
   json.value("version", VARDELO_VERSION);
+  writeBuild(json);
   writeProcessor(json, brand, emulated);
   if (options.stride) {
     std::fprintf(stderr, "strided walks: 10 reads, 10 writes of 8 MiB (block 32, gap 0)...\n");

@@ -5,14 +5,21 @@
 
 namespace vardelo {
 
+#ifdef _WIN32
 const char REPORT_USAGE[] =
     "usage: vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none] "
     "[--blocks=32,64,128,256] [--help]\n";
+#else
+const char REPORT_USAGE[] =
+    "usage: vardelo-report [--cpu=N] [--stride] [--no-cache] "
+    "[--passes=read,write|read|write|none] [--blocks=32,64,128,256] [--help]\n";
+#endif
 
 namespace {
 
 constexpr std::string_view PASSES = "--passes=";
 constexpr std::string_view BLOCKS = "--blocks=";
+constexpr std::string_view CPU = "--cpu";
 
 // Calls `item` for each comma-separated item of `list`; false for an empty list, an empty item
 // or an item that `item` refuses.
@@ -58,6 +65,19 @@ bool parseBlocks(std::string_view list, ReportOptions& options) {
   return true;
 }
 
+// A processor number: decimal digits only, no sign or blank, at most REPORT_MAX_CPU.
+bool parseCpu(std::string_view number, ReportOptions& options) {
+  if (number.empty() || number.size() > 4) return false;
+  u32 cpu = 0;
+  for (const char c : number) {
+    if (c < '0' || c > '9') return false;
+    cpu = cpu * 10 + static_cast<u32>(c - '0');
+  }
+  if (cpu > REPORT_MAX_CPU) return false;
+  options.cpu = cpu;
+  return true;
+}
+
 ParsedOptions refuse(std::string message) {
   ParsedOptions parsed;
   parsed.verdict = OptionsVerdict::Bad;
@@ -91,6 +111,16 @@ ParsedOptions parseReportOptions(int argc, const char* const* argv) {
       if (!parseBlocks(value, options)) {
         return refuse("--blocks takes a comma-separated list of 32, 64, 128 and 256, not '" +
                       std::string(value) + "'");
+      }
+    } else if (REPORT_TAKES_CPU && arg.substr(0, CPU.size()) == CPU &&
+               (arg.size() == CPU.size() || arg[CPU.size()] == '=')) {
+      // --cpu=N, or --cpu and N as the next argument
+      const bool joined = arg.size() > CPU.size();
+      if (!joined && i + 1 == argc) return refuse("--cpu takes a processor number");
+      const std::string_view value = joined ? arg.substr(CPU.size() + 1) : argv[++i];
+      if (!parseCpu(value, options)) {
+        return refuse("--cpu takes a processor number from 0 to " +
+                      std::to_string(REPORT_MAX_CPU) + ", not '" + std::string(value) + "'");
       }
     } else {
       return refuse("unknown option '" + std::string(arg) + "'");

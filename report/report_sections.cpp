@@ -171,6 +171,21 @@ void writeCaches(JsonWriter& json, const CacheList& caches) {
   json.value("largestCacheBytes", largestCacheBytes(caches));
 }
 
+const char* buildName(bool windows, unsigned pointerBytes) {
+  const bool wide = pointerBytes == 8;
+  if (windows) return wide ? "win64-x86_64" : "win32-x86";
+  return wide ? "linux-x86_64" : "linux-x86";
+}
+
+void writeBuild(JsonWriter& json) {
+#ifdef _WIN32
+  constexpr bool windows = true;
+#else
+  constexpr bool windows = false;
+#endif
+  json.value("build", buildName(windows, sizeof(void*)));
+}
+
 void writeRamSpan(JsonWriter& json) {
   const u32 span = bench.machine.ramSpanBytes.load();
   json.beginObject("ramSpan")

@@ -37,6 +37,13 @@ void writeRamSection(JsonWriter& json, bool read, bool write,
 // reported), then "cacheSource", the leaf they came from, and "largestCacheBytes".
 void writeCaches(JsonWriter& json, const CacheList& caches);
 
+// The name of a build, for the report's "build" field: "win32-x86" for a 32-bit Windows program
+// (vardelo-report.exe), "linux-x86_64" for the native Linux one, and likewise for the others.
+const char* buildName(bool windows, unsigned pointerBytes);
+
+// "build": the name of the build that is running.
+void writeBuild(JsonWriter& json);
+
 // "ramSpan": the span the RAM walks rotate through, the test area that holds it, whether the
 // walks start from flushed memory, the bytes one CLFLUSH covers, and the cold read speed of a
 // window (KiB/s, 0 where not measured).

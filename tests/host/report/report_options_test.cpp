@@ -84,6 +84,42 @@ TEST(ReportOptions, BlockListsTakeOnlyTheFourBlockSizes) {
   }
 }
 
+TEST(ReportOptions, CpuTakesOneProcessorNumber) {
+  static_assert(REPORT_TAKES_CPU, "the host tests run where the native report does");
+  EXPECT_EQ(parse({}).options.cpu, 0u) << "processor 0 unless told";
+  const struct {
+    std::vector<const char*> args;
+    bool ok;
+    u32 cpu;
+  } cases[] = {
+      {{"--cpu=3"}, true, 3},
+      {{"--cpu", "12"}, true, 12},
+      {{"--cpu=1023"}, true, 1023},
+      {{"--cpu=0"}, true, 0},
+      {{"--cpu=5", "--cpu", "1", "--stride"}, true, 1},  // the last one counts
+      {{"--cpu=1024"}, false},
+      {{"--cpu=99999"}, false},
+      {{"--cpu=-1"}, false},
+      {{"--cpu=+1"}, false},
+      {{"--cpu= 1"}, false},
+      {{"--cpu=1a"}, false},
+      {{"--cpu="}, false},
+      {{"--cpu"}, false},  // the number is missing
+      {{"--cpu", "--stride"}, false},
+      {{"--cpus=1"}, false},
+  };
+  for (const auto& c : cases) {
+    const ParsedOptions p = parse(c.args);
+    const std::string what = c.args[0] + std::string(c.args.size() > 1 ? " ..." : "");
+    if (!c.ok) {
+      EXPECT_EQ(p.verdict, OptionsVerdict::Bad) << what;
+      continue;
+    }
+    ASSERT_EQ(p.verdict, OptionsVerdict::Run) << what << ": " << p.message;
+    EXPECT_EQ(p.options.cpu, c.cpu) << what;
+  }
+}
+
 TEST(ReportOptions, HelpWinsAndBadOnesSayWhatIsWrong) {
   EXPECT_EQ(parse({"--help"}).verdict, OptionsVerdict::Help);
   EXPECT_EQ(parse({"--stride", "-h"}).verdict, OptionsVerdict::Help);

@@ -92,5 +92,18 @@ TEST(ReportSections, NoCachesDescribed) {
             "}");
 }
 
+TEST(ReportSections, BuildNamedBySystemAndWidth) {
+  EXPECT_STREQ(buildName(true, 4), "win32-x86");
+  EXPECT_STREQ(buildName(false, 8), "linux-x86_64");
+  EXPECT_STREQ(buildName(true, 8), "win64-x86_64");
+  EXPECT_STREQ(buildName(false, 4), "linux-x86");
+  // The host tests run as a 64-bit Linux program, as the native report does.
+  JsonWriter json;
+  json.beginObject();
+  writeBuild(json);
+  json.endObject();
+  EXPECT_EQ(json.text(), "{\n  \"build\": \"linux-x86_64\"\n}");
+}
+
 }  // namespace
 }  // namespace vardelo
