@@ -86,6 +86,12 @@ class MisnamedFiles(unittest.TestCase):
             "kernels/b_x64.S": "/* %rax in words */\n  movl %eax, %ebx  # %rcx\n",
         }, [("kernels/a.S", 5, "is x86-64 assembly but not *_x64.S"),
             ("kernels/b_x64.S", 0, "is *_x64.S but names no 64-bit register")]),
+        ("Linux system headers outside *_linux.*, once per file", {
+            "platform/a.cpp": "#include <cstdio>\n#include <pthread.h>\n#include <sched.h>\n",
+            "startup/b.h": "#pragma once\n#include <sys/mman.h>\n",
+            "startup/c_linux.cpp": "#include <unistd.h>\n#include <sys/resource.h>\n",
+        }, [("platform/a.cpp", 2, "uses Linux but is not *_linux.*"),
+            ("startup/b.h", 2, "uses Linux but is not *_linux.*")]),
         ("a calling convention after an #else of _WIN32 is not guarded", {
             "workers/x.h": "#ifdef _WIN32\nint a;\n#else\nint __stdcall b();\n#endif\n",
         }, [("workers/x.h", 4, WIN32)]),
