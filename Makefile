@@ -49,6 +49,7 @@ test: setup
 	$(MAKE) all
 	$(MAKE) test-layers
 	$(MAKE) test-host
+	$(MAKE) test-native
 	$(MAKE) test-target
 	$(MAKE) test-e2e
 
