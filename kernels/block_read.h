@@ -1,5 +1,6 @@
-// Block-read kernels: the timed linear reads behind the data-read cache curve. Target only: the
-// reads are hand-written x86-32 assembly in kernels/block_read.S.
+// Block-read kernels: the timed linear reads behind the data-read cache curve. x86 builds only:
+// the reads are hand-written assembly, x86-32 in kernels/block_read.S and x86-64 in
+// kernels/block_read_x64.S.
 //
 // A kernel reads floor(length / 256) iterations of 256 bytes from testArea + offset with one
 // load width (bench.measuring.readMode) and returns the elapsed counter ticks minus
@@ -14,8 +15,8 @@
 #include "core/bench_state.h"
 #include "kernels/block_read_features.h"
 
-// The raw kernels (cdecl): read `iterations` (at least 1) times 256 bytes from p and return the
-// 64-bit counter difference. sse128 needs p to be a multiple of 16.
+// The raw kernels (cdecl; System V in 64-bit code): read `iterations` (at least 1) times 256 bytes
+// from p and return the 64-bit counter difference. sse128 needs p to be a multiple of 16.
 extern "C" {
 std::uint64_t vardelo_block_read_int32(const std::uint8_t* p, std::uint32_t iterations);
 std::uint64_t vardelo_block_read_mmx64(const std::uint8_t* p, std::uint32_t iterations);

@@ -35,7 +35,7 @@ inline constexpr u32 CACHE_CODE_STABLE = 6;
 // sets bench.measuring.cacheStableCount, reads bench.machine.tscRate.
 u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels);
 
-// The same with blockReadPassTicks and codeFetchTicks (target only).
+// The same with blockReadPassTicks and codeFetchTicks (x86 builds only).
 u32 measureCacheSpeed(u32 kind, u32 size);
 
 }  // namespace vardelo

@@ -21,7 +21,7 @@ struct FillProgress {
   void (*done)();  // once at the end, bench.measuring.fillMode holding the winner
 };
 
-// The search with the real code-fetch kernel (target only; in fetch_kernel_x86.cpp).
+// The search with the real code-fetch kernel (x86 builds only; in fetch_kernel_x86.cpp).
 void searchFillMode(const FillProgress& progress);
 
 // The search, timing each code with `fetchTicks(FILL_SEARCH_BYTES)` while bench.measuring.fillMode

@@ -36,7 +36,7 @@ u32 latencyRounds(u32 blockBytes);
 u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
                        ChaseTicksFn chase);
 
-// The same at the start of the test area with the real kernel (target only).
+// The same at the start of the test area with the real kernel (x86 builds only).
 u32 measureLatency(u32 blockBytes);
 
 // Picoseconds per load from 1/256 ticks per load and tscRate (ticks per 1/1024 s); NO_POINT for

@@ -1,5 +1,6 @@
-// The line-size probe's timed pass: strided single-byte reads between two counter reads. Target
-// only: the reads are hand-written x86-32 assembly in kernels/line_probe.S.
+// The line-size probe's timed pass: strided single-byte reads between two counter reads. x86
+// builds only: the reads are hand-written assembly in kernels/line_probe.S (x86-32) and
+// kernels/line_probe_x64.S (x86-64).
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 
 // Reads the byte at base, then every strideBytes further while the address stays below
 // base + lengthBytes (at least one byte is read; lengthBytes must be nonzero), and returns the
-// 64-bit counter difference (cdecl). No serialising instruction: the probe compares passes
-// with one another, and the cost of the counter reads is the same in each.
+// 64-bit counter difference (cdecl; System V in 64-bit code). No serialising instruction: the
+// probe compares passes with one another, and the cost of the counter reads is the same in each.
 extern "C" std::uint64_t vardelo_line_probe_pass(const std::uint8_t* base,
                                                  std::uint32_t lengthBytes,
                                                  std::uint32_t strideBytes);

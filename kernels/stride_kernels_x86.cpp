@@ -1,5 +1,6 @@
-// Strided RAM kernels: the C++ side of kernels/stride_kernels.S. Turns gap into the positive
-// step the loops take, finds the window, and reduces the 64-bit tick difference.
+// Strided RAM kernels: the C++ side of kernels/stride_kernels.S (stride_kernels_x64.S in 64-bit
+// code). Turns gap into the positive step the loops take, finds the window, and reduces the
+// 64-bit tick difference.
 #include "kernels/stride_kernels.h"
 
 #include <atomic>

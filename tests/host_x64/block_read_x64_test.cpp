@@ -107,7 +107,8 @@ TEST(LineProbeX64, ReadsEveryStrideBelowTheEndAndNoMore) {
   GuardedMemory area(PAGE);
   ASSERT_TRUE(area.ok());
   for (const LineCase& c : LINE_CASES) {
-    const void* fault = faultOf([&] { vardelo_line_probe_pass(area.begin() + c.offset, c.length, c.stride); });
+    const void* fault =
+        faultOf([&] { vardelo_line_probe_pass(area.begin() + c.offset, c.length, c.stride); });
     EXPECT_EQ(fault, c.faultsAtEnd ? area.end() : nullptr) << c.what << ": " << where(fault, area);
   }
 }
@@ -116,7 +117,8 @@ TEST(LatencyChaseX64, FollowsSixteenLinksPerRoundAndLeavesTheCursorThere) {
   constexpr u32 BLOCK = 2 * PAGE;  // 128 lines: no round count below 8 ends a lap
   GuardedMemory area(BLOCK);
   ASSERT_TRUE(area.ok());
-  const u32 first = buildChaseChain(area.begin(), reinterpret_cast<std::uintptr_t>(area.begin()), BLOCK);
+  const u32 first =
+      buildChaseChain(area.begin(), reinterpret_cast<std::uintptr_t>(area.begin()), BLOCK);
   const u8* start = area.begin() + first;
   for (const u32 rounds : {1u, 3u, 7u}) {
     const u8* twin = start;

@@ -29,10 +29,12 @@ TEST(FetchCodeX64, DiffersFromThe32BitLoopInTheTailOnly) {
       buildFetchCode(loop32.data(), size, code, FetchMode::Bits32);
       buildFetchCode(loop64.data(), size, code, FetchMode::Bits64);
       const u32 tail = FETCH_HEAD_BYTES + size;
-      EXPECT_EQ(0, std::memcmp(loop32.data(), loop64.data(), tail)) << "size " << size << " code " << code;
+      EXPECT_EQ(0, std::memcmp(loop32.data(), loop64.data(), tail))
+          << "size " << size << " code " << code;
       // nop; dec ecx (FF /1); jnz from the end of the jnz back to offset 16; rdtsc; ret; ret
       const u32 back = 0xFFFFFFF7u - size;
-      const u8 expected[] = {0x90, 0xFF, 0xC9, 0x0F, 0x85, u8(back), u8(back >> 8), u8(back >> 16), u8(back >> 24),
+      const u8 expected[] = {0x90, 0xFF, 0xC9, 0x0F, 0x85,  //
+                             u8(back), u8(back >> 8), u8(back >> 16), u8(back >> 24),
                              0x0F, 0x31, 0xC3, 0xC3};
       ASSERT_EQ(sizeof expected, loop64.size() - tail);
       EXPECT_EQ(0, std::memcmp(loop64.data() + tail, expected, sizeof expected)) << "size " << size;

@@ -16,8 +16,8 @@ std::uint64_t vardelo_stride_read32(std::uint8_t* window, std::uint32_t step, st
                                     std::int32_t lineSize);
 std::uint64_t vardelo_stride_write32(std::uint8_t* window, std::uint32_t step, std::uint32_t block,
                                      std::int32_t lineSize);
-std::uint64_t vardelo_stride_writeNt64(std::uint8_t* window, std::uint32_t step, std::uint32_t block,
-                                       std::int32_t lineSize);
+std::uint64_t vardelo_stride_writeNt64(std::uint8_t* window, std::uint32_t step,
+                                       std::uint32_t block, std::int32_t lineSize);
 std::uint64_t vardelo_stride_write64(std::uint8_t* window, std::uint32_t step, std::uint32_t block,
                                      std::int32_t lineSize);
 void vardelo_stride_mmx_done();
@@ -43,10 +43,9 @@ struct WalkCase {
 // gaps that do not divide the window, so that the walk wraps onto bytes it has not touched and
 // one iteration more or less changes what it stores.
 constexpr WalkCase WALK_CASES[] = {
-    {32, 32, 4},    {32, 64, 12},  {64, 16, 4},     {64, 64, 100},  {64, 128, 4},
-    {128, 32, 4},   {128, 64, 36}, {128, 128, 4},   {128, 96, 4},   {256, -1, 4},
-    {256, 64, 68},  {256, 128, 4}, {256, 200, 4},   {100, 64, 4},   {256, 32, -3000},
-    {128, 64, 0},
+    {32, 32, 4},   {32, 64, 12},  {64, 16, 4},      {64, 64, 100}, {64, 128, 4},  {128, 32, 4},
+    {128, 64, 36}, {128, 128, 4}, {128, 96, 4},     {256, -1, 4},  {256, 64, 68}, {256, 128, 4},
+    {256, 200, 4}, {100, 64, 4},  {256, 32, -3000}, {128, 64, 0},
 };
 
 // Replays the twin's stores in order into `lanes`: for each byte the walk stores, which byte of
@@ -90,14 +89,16 @@ TEST(StrideKernelsX64, WritesStoreExactlyWhereTheWalkGoes) {
         w.run(window, strideStepBytes(c.gap, c.block), c.block, c.lineSize);
       });
       vardelo_stride_mmx_done();
-      ASSERT_EQ(fault, nullptr) << what << ": fault at window " << (static_cast<const u8*>(fault) - window);
+      ASSERT_EQ(fault, nullptr) << what << ": fault at window "
+                                << (static_cast<const u8*>(fault) - window);
 
       // write32 stores the start time's low half: read back where the twin's last store went.
       const StrideTouch last = replayTwin(w.family, c, lanes);
       u8 value[8];
       std::memcpy(value, &MMX_VALUE, 8);
       if (w.family == StrideFamily::Words32) std::memcpy(value, window + last.offset, last.bytes);
-      for (std::size_t i = 0; i < CHECKED_BYTES; ++i) expected[i] = lanes[i] == 0xFF ? SENTINEL : value[lanes[i]];
+      for (std::size_t i = 0; i < CHECKED_BYTES; ++i)
+        expected[i] = lanes[i] == 0xFF ? SENTINEL : value[lanes[i]];
 
       if (std::memcmp(window, expected.data(), CHECKED_BYTES) == 0) continue;
       std::size_t first = CHECKED_BYTES, count = 0;
@@ -106,8 +107,9 @@ TEST(StrideKernelsX64, WritesStoreExactlyWhereTheWalkGoes) {
         if (first == CHECKED_BYTES) first = i;
         ++count;
       }
-      EXPECT_EQ(count, 0u) << what << ": " << count << " bytes differ from the walk's, the first at window byte "
-                           << first << " (the walk's last store at " << last.offset << ")";
+      EXPECT_EQ(count, 0u) << what << ": " << count
+                           << " bytes differ from the walk's, the first at window byte " << first
+                           << " (the walk's last store at " << last.offset << ")";
     }
   }
 }
@@ -121,8 +123,9 @@ TEST(StrideKernelsX64, ReadStaysInsideAndChangesNothing) {
   ASSERT_TRUE(area.protect(PROT_READ));
   for (const WalkCase& c : WALK_CASES) {
     std::uint64_t ticks = 0;
-    const void* fault = faultOf(
-        [&] { ticks = vardelo_stride_read32(window, strideStepBytes(c.gap, c.block), c.block, c.lineSize); });
+    const void* fault = faultOf([&] {
+      ticks = vardelo_stride_read32(window, strideStepBytes(c.gap, c.block), c.block, c.lineSize);
+    });
     EXPECT_EQ(fault, nullptr) << caseText("read32", c) << ": fault at window "
                               << (static_cast<const u8*>(fault) - window);
     EXPECT_GT(ticks, 0u) << caseText("read32", c);
