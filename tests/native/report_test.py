@@ -43,7 +43,10 @@ def expected_span(largest, memory):
 
 def check_native(report):
     check.eq("build", "linux-x86_64", report.get("build"))
-    check.eq("not emulated", False, report["processor"].get("emulated"))
+    # Run with VARDELO_IA32=emulated: that says how 32-bit code runs, and a 64-bit program runs
+    # natively, so only a processor model that names its emulator makes the figures an emulator's.
+    p = report["processor"]
+    check.eq("emulated only by the brand (%r)" % p["brand"], "QEMU" in p["brand"], p["emulated"])
 
 
 def main():
@@ -54,7 +57,7 @@ def main():
     windows.expected_span = expected_span
     try:
         run = subprocess.run([REPORT] + OPTIONS, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             timeout=SECONDS)
+                             timeout=SECONDS, env=dict(os.environ, VARDELO_IA32="emulated"))
     except subprocess.TimeoutExpired as e:
         print("vardelo-report did not end within %d s" % SECONDS)
         print("\n".join((e.stderr or b"").decode("utf-8", "replace").splitlines()[-20:]))
