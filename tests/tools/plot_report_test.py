@@ -28,7 +28,7 @@ def synthetic_report():
     high = [2 * v if v != NO_POINT else v for v in low]
     ram = {kind: {"32": low, "64": None, "128": None, "256": high}
            for kind in ("read", "write", "writeMmx")}
-    return {"version": "0.1.5", "build": "x86-64 Linux",
+    return {"version": "test-build", "build": "x86-64 Linux",
             "processor": {"brand": "Test CPU", "caches": [
                 {"level": 1, "type": "data", "sizeBytes": 32768, "lineBytes": 64},
                 {"level": 1, "type": "instruction", "sizeBytes": 32768, "lineBytes": 64},
@@ -71,7 +71,7 @@ class PlotReport(unittest.TestCase):
         whole = synthetic_report()
         no_ram = dict(whole, ram={"readMax": 0, "writeMax": 0})  # --passes=none
         no_cache = {k: v for k, v in whole.items() if k != "cache"}  # --no-cache
-        bare = {"version": "0.1.5"}
+        bare = {"version": "test-build"}
         top, bottom = "1200x430+0+70", "1200x310+0+645"
         # (report, colours that must show at the top, at the bottom, and must not at the bottom)
         for name, report, top_has, bottom_has, bottom_lacks in (
