@@ -40,7 +40,8 @@ inline constexpr FetchMode NATIVE_FETCH_MODE =
 
 // Bytes written by buildFetchCode for a body of `size` bytes.
 constexpr u32 fetchCodeBytes(u32 size, FetchMode mode = FetchMode::Bits32) {
-  return FETCH_HEAD_BYTES + size + (mode == FetchMode::Bits64 ? FETCH_TAIL_BYTES_64 : FETCH_TAIL_BYTES);
+  return FETCH_HEAD_BYTES + size +
+         (mode == FetchMode::Bits64 ? FETCH_TAIL_BYTES_64 : FETCH_TAIL_BYTES);
 }
 
 // One instruction (or two) that a field of the fill code can select.
