@@ -1,5 +1,5 @@
 // The processor instructions the start-up and calibration need: CPUID, the EFLAGS ID bit and
-// RDTSC, for 32-bit x86 only (the implementations are in cpu_x86.cpp).
+// RDTSC, on x86 of either width (the implementations are in cpu_x86.cpp).
 //
 // Nothing here serialises execution: readTsc is a plain RDTSC, so out-of-order execution may
 // move it by a few instructions relative to its neighbours. Callers that time short stretches
