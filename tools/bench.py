@@ -189,7 +189,15 @@ def measure(args, out_dir):
             rd["reports"][program["name"]] = file
             if runs is None:
                 with open(os.path.join(out_dir, file), encoding="utf-8") as f:
-                    width = core.read_width_bits(json.load(f).get("cache") or {})
+                    report = json.load(f)
+                width = core.read_width_bits(report.get("cache") or {})
+                if not caches:
+                    # Some virtual machines list no caches in sysfs: the levels to measure the
+                    # peer in are then the ones CPUID describes.
+                    caches = core.cpuid_caches(report)
+                    meta.update(caches=caches, cacheSource="CPUID (the system lists none)")
+                    say("the system lists no caches; CPUID's: %s" % ", ".join(
+                        "%s %s" % (core.cache_name(c), core.size_label(c["size"])) for c in caches))
                 runs, note = core.plan_runs(caches, width, flags)
                 meta.update(widthBits=width, runs=runs, note=note)
         if not meta["peerMissing"]:
