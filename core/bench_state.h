@@ -178,6 +178,11 @@ struct Protocol {
   AtomicU8 cacheRedraw{0};
   AtomicU8 readRedraw{0};
   AtomicU8 writeRedraw{0};
+  // Paints each chart has finished, counted by the painter as it closes: an observer can tell a
+  // page that keeps painting (a running pass) from one that has stopped.
+  AtomicU32 cachePaints{0};
+  AtomicU32 readPaints{0};
+  AtomicU32 writePaints{0};
 };
 
 // The window's own: its handles, its settings and the painters' scratch. The user-interface

@@ -9,16 +9,17 @@ void raiseRedraw(Chart chart) {
 }
 
 ChartMarks chartMarks(Chart chart) {
+  Protocol& p = bench.protocol;
   switch (chart) {
     case Chart::Read:
-      return {&bench.protocol.readTick, &bench.protocol.writeTick, &bench.protocol.readNewMax,
-              &bench.protocol.readRedraw, &bench.protocol.readPosted};
+      return {&p.readTick,   &p.writeTick,  &p.readNewMax,
+              &p.readRedraw, &p.readPosted, &p.readPaints};
     case Chart::Write:
-      return {&bench.protocol.readTick, &bench.protocol.readTick, &bench.protocol.writeNewMax,
-              &bench.protocol.writeRedraw, &bench.protocol.writePosted};
+      return {&p.readTick,    &p.readTick,    &p.writeNewMax,
+              &p.writeRedraw, &p.writePosted, &p.writePaints};
     default:
-      return {&bench.protocol.cacheTick, &bench.protocol.cacheTick, &bench.protocol.cacheNewMax,
-              &bench.protocol.cacheRedraw, &bench.protocol.cachePosted};
+      return {&p.cacheTick,   &p.cacheTick,   &p.cacheNewMax,
+              &p.cacheRedraw, &p.cachePosted, &p.cachePaints};
   }
 }
 
@@ -36,6 +37,7 @@ void endChartPaint(Chart chart) {
   m.newMax->store(0);
   m.redraw->store(0);
   m.posted->store(0);
+  m.paints->fetch_add(1);
 }
 
 }  // namespace vardelo

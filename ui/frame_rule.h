@@ -22,6 +22,7 @@ struct ChartMarks {
   AtomicU8* newMax;
   AtomicU8* redraw;
   AtomicU8* posted;
+  AtomicU32* paints;  // raised as each paint closes
 };
 ChartMarks chartMarks(Chart chart);  // chart must not be None
 
@@ -34,7 +35,7 @@ constexpr bool fullFrameWanted(u8 redraw, u8 newMax, u8 frameTick) {
 bool chartWantsFullFrame(Chart chart);
 
 // Closing of a chart paint: pause 25 ms when the pause tick is clear, then clear the pause tick,
-// the new-maximum mark, the redraw request and the one-shot, in this order.
+// the new-maximum mark, the redraw request and the one-shot, in this order, and count the paint.
 void endChartPaint(Chart chart);
 
 }  // namespace vardelo

@@ -491,14 +491,25 @@ def share(pixels, *colours):
     return 100 * sum(1 for p in pixels if p in colours) // max(1, len(pixels))
 
 
+def marks(page):
+    """[dirty, posted, redraw, paints] of chart page `page`, or None if the probe did not say."""
+    words = probe_out("marks", page).split()
+    return [int(w) for w in words] if len(words) == 4 and all(w.isdigit() for w in words) else None
+
+
 def painted(page, seconds=60):
     """Waits until chart page `page` has painted what it was asked to: no repaint posted or
-    raised and not yet done. (Changes a running pass keeps making may still wait for the next
-    announcement.)"""
+    raised and not yet done, or, on a page whose pass keeps raising them, a whole paint begun
+    after this wait began (the second paint to finish since: the first may have been under way)."""
     if page > 2:
         return True
-    return check.ok("page %d paints what it was asked to" % page, wait_for(
-        lambda: probe_out("marks", page).split()[1:] == ["0", "0"], seconds))
+    first = (marks(page) or [0, 0, 0, 0])[3]
+
+    def done():
+        now = marks(page)
+        return now is not None and (now[1:3] == [0, 0] or now[3] - first >= 2)
+
+    return check.ok("page %d paints what it was asked to" % page, wait_for(done, seconds))
 
 
 def main_window_rect():
@@ -541,7 +552,7 @@ def settled_shot(path, page, seconds=60, monitor=None):
             previous = None
             wait_for(lambda: not page_pass_running(monitor, page), SWEEP_SECONDS, poll=0.5)
             deadline = time.monotonic() + seconds
-        marks_clear = page > 2 or probe_out("marks", page) == "0 0 0"
+        marks_clear = page > 2 or (marks(page) or [1])[:3] == [0, 0, 0]
         shot = Shot(path)
         shown = probe_out("visible", page) == "1"
         if marks_clear and shown and previous is not None and shot.rgb == previous.rgb:

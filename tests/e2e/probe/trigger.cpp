@@ -96,31 +96,35 @@ int pressDuring(HWND main, double seconds, const char* flag, unsigned mask, int 
   return during ? 0 : 1;
 }
 
-// "dirty posted redraw" of one chart page: all three 0 once the page has painted every change.
+// "dirty posted redraw paints" of one chart page: the first three all 0 once the page has painted
+// every change; the last counts the paints it has finished.
 std::string marks(HWND main, int chart) {
   BenchReader bench(main);
-  std::size_t dirty, posted, redraw;
+  std::size_t dirty, posted, redraw, paints;
   switch (chart) {
     case 0:
       dirty = offsetof(BenchState, protocol.cacheDirty),
       posted = offsetof(BenchState, protocol.cachePosted);
       redraw = offsetof(BenchState, protocol.cacheRedraw);
+      paints = offsetof(BenchState, protocol.cachePaints);
       break;
     case 1:
       dirty = offsetof(BenchState, protocol.readDirty),
       posted = offsetof(BenchState, protocol.readPosted);
       redraw = offsetof(BenchState, protocol.readRedraw);
+      paints = offsetof(BenchState, protocol.readPaints);
       break;
     default:
       dirty = offsetof(BenchState, protocol.writeDirty),
       posted = offsetof(BenchState, protocol.writePosted);
       redraw = offsetof(BenchState, protocol.writeRedraw);
+      paints = offsetof(BenchState, protocol.writePaints);
       break;
   }
   char text[64];
-  std::snprintf(text, sizeof text, "%lu %u %u",
+  std::snprintf(text, sizeof text, "%lu %u %u %lu",
                 static_cast<unsigned long>(bench.read<std::uint32_t>(dirty)), bench.byte(posted),
-                bench.byte(redraw));
+                bench.byte(redraw), static_cast<unsigned long>(bench.read<std::uint32_t>(paints)));
   return text;
 }
 

@@ -52,7 +52,7 @@
 //   press-during SECONDS FLAG MASK FRONT TAB ID
 //                                  once FLAG & MASK is set and page FRONT shows, clicks tab TAB
 //                                  and then button ID on its page (see trigger.cpp)
-//   marks CHART                    "dirty posted redraw" of chart page CHART (0..2)
+//   marks CHART                    "dirty posted redraw paints" of chart page CHART (0..2)
 //   chaos SECONDS SEED [ANSWER]    random clicks on tabs and buttons, Escape, 1501 on and off and
 //                                  stray WM_COMMANDs for that long; prints what it did and the
 //                                  message round trips it saw, each unanswered after ANSWER

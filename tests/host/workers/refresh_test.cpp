@@ -252,6 +252,11 @@ TEST_F(Refresh, FrameRuleAndPainterClosingPerChart) {
     EXPECT_EQ(m.newMax->load(), 0) << where;
     EXPECT_EQ(m.redraw->load(), 0) << where;
     EXPECT_EQ(m.posted->load(), 0) << where;
+    EXPECT_EQ(bench.protocol.cachePaints.load() + bench.protocol.readPaints.load() +
+                  bench.protocol.writePaints.load(),
+              1u)
+        << where;
+    EXPECT_EQ(m.paints->load(), 1u) << where;
     EXPECT_EQ(bench.protocol.cacheTick.load(), r.cacheTickAfter) << where;
     EXPECT_EQ(bench.protocol.readTick.load(), r.readTickAfter) << where;
     EXPECT_EQ(bench.protocol.writeTick.load(), r.writeTickAfter) << where;
