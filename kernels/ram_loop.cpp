@@ -16,13 +16,31 @@ bool ramWalksAreCold() {
 u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
   const u32 span = bench.machine.ramSpanBytes.load(std::memory_order_relaxed);
   if (span <= RAM_WINDOW_BYTES) return 0;
-  u32 offset = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed);
-  if (offset > span - RAM_WINDOW_BYTES) offset = 0;
-  const u32 next = offset + RAM_WINDOW_BYTES;
-  bench.measuring.ramSpanOffset.store(next > span - RAM_WINDOW_BYTES ? 0 : next,
+  const u32 windows = span / RAM_WINDOW_BYTES;
+  u32 index = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
+
+  if (windows < RAM_AHEAD_MIN_WINDOWS) {
+    // Too few windows to keep one clear of the cache sweep and flush another well ahead: every
+    // window in turn, flushed just before its walk.
+    if (index >= windows) index = 0;
+    bench.measuring.ramSpanOffset.store((index + 1 == windows ? 0 : index + 1) * RAM_WINDOW_BYTES,
+                                        std::memory_order_relaxed);
+    if (flush != nullptr) flush(index * RAM_WINDOW_BYTES, bytes);
+    return index * RAM_WINDOW_BYTES;
+  }
+
+  // The windows clear of the cache sweep's area, in turn. The one flushed now is half the turn
+  // ahead of the one walked, whole whatever this walk touches: by the time its own walk comes,
+  // its lines have left the caches and its pages the address translation caches, as they have
+  // for a walk through memory that nothing has touched for a while.
+  const u32 first = RAM_SWEEP_AREA_WINDOWS;
+  const u32 turn = windows - first;
+  if (index < first || index >= windows) index = first;
+  bench.measuring.ramSpanOffset.store((index + 1 == windows ? first : index + 1) * RAM_WINDOW_BYTES,
                                       std::memory_order_relaxed);
-  if (flush != nullptr) flush(offset, bytes);
-  return offset;
+  const u32 ahead = first + (index - first + turn / 2) % turn;
+  if (flush != nullptr) flush(ahead * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+  return index * RAM_WINDOW_BYTES;
 }
 
 u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {

@@ -9,8 +9,13 @@
 // Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself
 // (caches of 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area,
 // as the program always did. A larger span holds several windows, at least four times the largest
-// cache in all: each walk then takes the next window round the span, flushed out of the caches
-// first, so that it starts from main memory whatever the caches could hold. The walk itself, its
+// cache in all: each walk then takes the next window round the span, so that it starts from main
+// memory whatever the caches could hold. With four windows or more the rotation leaves out the
+// first two, which share their bytes with the cache sweep, and flushes each window half a turn
+// before its walk: a flush just before the walk would leave the window's pages in the address
+// translation caches, and walks from such a window run far faster (streaming stores most) than
+// any walk through memory that a program has not just touched. With two windows each is flushed
+// just before its walk. The walk itself, its
 // statistics and its speed stay the same. The place of the next window is the one thing kept
 // between calls (bench.measuring.ramSpanOffset), so that successive walks never meet a window that
 // an earlier one has just left in the caches.
@@ -30,10 +35,17 @@ using RamFlushFn = void (*)(u32 offset, u32 bytes);
 bool ramWalksAreCold();
 
 // The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0
-// while the span is the window itself, else the windows of the span in turn, from the first again
-// after the last. With `flush`, the window and the bytes a walk may touch beyond it are flushed
-// first.
+// while the span is the window itself, else the windows of the rotation in turn, from its first
+// again after its last. With `flush`: with two windows, the window taken, `bytes` of it (what the
+// walk may touch); with more, the whole window half a turn ahead and the bytes a walk may touch
+// beyond it.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+
+// Spans of fewer windows rotate through all of them, each flushed just before its walk.
+inline constexpr u32 RAM_AHEAD_MIN_WINDOWS = 4;
+// Windows at the start of the span that the cache sweep's area (TEST_AREA_BYTES) reaches into.
+inline constexpr u32 RAM_SWEEP_AREA_WINDOWS =
+    (TEST_AREA_BYTES + RAM_WINDOW_BYTES - 1) / RAM_WINDOW_BYTES;
 
 // Results that deviate from the best by at most this many per mille count as stable.
 inline constexpr u32 RAM_TOLERANCE_PER_MILLE = 45;

@@ -113,10 +113,9 @@ TEST_F(RamLoop, SpeedIsTscRateTimes8MiBOverBest) {
     u32 tscRate, best, expected;
   };
   const Row rows[] = {
-      {2929687, 10000000, 2457599},
-      {511, 1, 511u << 23},                 // 4,286,578,688: still fits
-      {512, 1, RAM_SPEED_CEILING},          // 2^32: saturates
-      {0xFFFFFFFF, 1, RAM_SPEED_CEILING},   // 2^55
+      {2929687, 10000000, 2457599},       {511, 1, 511u << 23},  // 4,286,578,688: still fits
+      {512, 1, RAM_SPEED_CEILING},                               // 2^32: saturates
+      {0xFFFFFFFF, 1, RAM_SPEED_CEILING},                        // 2^55
       {0xFFFFFFFF, 0xFFFFFFFF, 8388608},
   };
   for (const Row& r : rows) {
@@ -182,28 +181,69 @@ TEST_F(RamLoop, TheWindowAloneIsWalkedInPlaceWithoutFlushing) {
   EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 16u << 20);
 }
 
-// A 32 MiB span: four windows, each flushed (with the 256 bytes a walk may overrun) just before
-// its walk, the warm-up and the retries too; the rotation goes on from call to call. The walks'
-// statistics and speed are those of the window alone.
-TEST_F(RamLoop, ALargerSpanRotatesFlushedWindowsAcrossCalls) {
+// A 32 MiB span: four windows, of which the rotation uses the two clear of the cache sweep's
+// area. Each take flushes the other one whole (with the 256 bytes a walk may overrun), the warm-up
+// and the retries too; the rotation goes on from call to call. The walks' statistics and speed
+// are those of the window alone.
+TEST_F(RamLoop, ALargerSpanRotatesWindowsFlushedAheadAcrossCalls) {
   bench.machine.ramSpanBytes = 32u << 20;
-  bench.measuring.ramSpanOffset = 16u << 20;
+  bench.measuring.ramSpanOffset = 24u << 20;
   const std::string flush = "+" + std::to_string(RAM_WINDOW_BYTES + 256);
   const u32 speed =
       run(std::vector<u32>{0, BAD_SAMPLE} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
   EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
   EXPECT_EQ(calls.size(), 9u) << "warm-up, one retry, seven walks: as with the window alone";
-  const std::vector<std::string> expected = {
-      "flush 16M" + flush, "walk 16M", "flush 24M" + flush, "walk 24M",  // warm-up, retry
-      "flush 0M" + flush,  "walk 0M",  "flush 8M" + flush,  "walk 8M",
-      "flush 16M" + flush, "walk 16M", "flush 24M" + flush, "walk 24M",
-      "flush 0M" + flush,  "walk 0M",  "flush 8M" + flush,  "walk 8M",
-      "flush 16M" + flush, "walk 16M"};
+  std::vector<std::string> expected;
+  for (int i = 0; i < 9; ++i) {
+    expected.push_back("flush " + std::string(i % 2 ? "24M" : "16M") + flush);
+    expected.push_back("walk " + std::string(i % 2 ? "16M" : "24M"));
+  }
   EXPECT_EQ(events, expected);
-  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 24u << 20);
+  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 16u << 20);
 
   run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
   EXPECT_EQ(events.front(), "flush 24M" + flush) << "the next call goes on where this one ended";
+}
+
+// The rotation over spans of every size: which windows are walked, and that each is walked
+// half a turn of takes after its flush, with no take in between touching it.
+TEST_F(RamLoop, EachWindowIsWalkedHalfATurnAfterItsFlush) {
+  struct Row {
+    u32 spanMiB;
+    u32 firstWalked, lastWalked;  // window indices the rotation runs over
+    u32 takesAfterFlush;          // 0: flushed by its own take
+    u32 flushedBytes;
+  };
+  const u32 whole = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES;
+  const Row rows[] = {
+      {16, 0, 1, 0, 4096},  // two windows: the cache sweep's area is walked too, flushed at once
+      {32, 2, 3, 1, whole}, {48, 2, 5, 2, whole},       {56, 2, 6, 2, whole},
+      {64, 2, 7, 3, whole}, {2048, 2, 255, 127, whole},
+  };
+  for (const Row& r : rows) {
+    resetBench();
+    events.clear();
+    bench.machine.ramSpanBytes = r.spanMiB << 20;
+    const u32 turn = r.lastWalked - r.firstWalked + 1;
+    std::vector<int> flushedAt(r.lastWalked + 1, -1);  // the take that last flushed a window
+    static std::vector<std::pair<u32, u32>> flushes;
+    flushes.clear();
+    for (u32 take = 0; take < 3 * turn; ++take) {
+      const u32 offset = takeRamWindow([](u32 o, u32 b) { flushes.push_back({o, b}); }, 4096);
+      ASSERT_EQ(flushes.size(), take + 1) << r.spanMiB << " MiB: one flush per take";
+      const auto [flushed, bytes] = flushes.back();
+      EXPECT_EQ(bytes, r.flushedBytes) << r.spanMiB << " MiB";
+      ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
+      ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
+      flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(take);
+      const u32 window = offset / RAM_WINDOW_BYTES;
+      EXPECT_EQ(window, r.firstWalked + take % turn) << r.spanMiB << " MiB, take " << take;
+      if (take >= turn) {  // from the second turn on every window has had its flush
+        EXPECT_EQ(static_cast<int>(take) - flushedAt[window], static_cast<int>(r.takesAfterFlush))
+            << r.spanMiB << " MiB, take " << take;
+      }
+    }
+  }
 }
 
 // Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 8 with
