@@ -261,7 +261,8 @@ def summarise(out_dir):
                                  len(rounds), builds, peer_missing),
         "builds": builds,
         "rows": table.comparison_rows(rounds, runs, caches, names),
-        "sizes": table.derived_size_rows(rounds, caches, names),
+        "sizes": table.derived_size_rows(
+            rounds, core.listed_by_system(caches, meta.get("cacheSource")), names),
         "phases": table.phase_rows(rounds, builds),
         "footer": ("Whole bench %.1f minutes; load average (1 min) %.1f at the start, %.1f at the "
                    "end." % (meta["seconds"] / 60, meta["loadAverage"][0],

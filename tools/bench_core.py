@@ -340,6 +340,12 @@ SIZE_FIGURES = ("icache", "dcache", "l2", "l2Line", "ramLine")
 CPUID_TYPES = {"data": "Data", "instruction": "Instruction", "unified": "Unified"}
 
 
+def listed_by_system(caches, source):
+    """The caches the operating system listed: `caches` unless `source` says they came from
+    CPUID because the system listed none."""
+    return [] if (source or "").startswith("CPUID") else caches
+
+
 def cpuid_caches(report):
     """The caches CPUID describes (the report's processor.caches) in the operating system's
     form; levels of unknown type or size left out."""

@@ -85,7 +85,8 @@ def find_cache(caches, kinds, level):
 
 def derived_size_rows(rounds, caches, builds):
     """The sizes each build of Vardelo derived, round by round, beside the operating system's
-    and CPUID's (as the first report that lists CPUID's caches gives them)."""
+    (`caches`: empty where it lists none, shown "?") and CPUID's (as the first report that lists
+    CPUID's caches gives them)."""
     cpuid = next((rd["ours"][b]["cpuidCaches"] for rd in rounds for b in builds
                   if b in rd["ours"] and rd["ours"][b].get("cpuidCaches")), [])
 

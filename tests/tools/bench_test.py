@@ -329,6 +329,15 @@ class Comparison(unittest.TestCase):
             for line in lines:
                 self.assertIn(line, text, names)
 
+    def test_sizes_beside_a_system_that_lists_no_caches(self):
+        # The levels then come from CPUID; the operating system's column must not repeat them.
+        names = [BUILDS[0]["name"]]
+        rounds, _ = self.rounds(names, True)
+        for source, os_text in (("sysfs", "32K"), ("CPUID (the system lists none)", "?")):
+            rows = table.derived_size_rows(rounds, core.listed_by_system(ZEN3, source), names)
+            dcache = next(r for r in rows if r["figure"] == "D-cache size (101)")
+            self.assertEqual((os_text, "48K"), (dcache["osText"], dcache["cpuidText"]), source)
+
     def test_heading_names_the_builds_and_a_missing_peer(self):
         for builds, missing, has, lacks in (
                 (BUILDS[:1], None, ["Vardelo: vardelo-report.exe under Wine, which chose 128-bit",
