@@ -66,4 +66,37 @@ u32 buildChaseChain(u8* area, std::uintptr_t areaAddress, u32 blockBytes) {
   return first;
 }
 
+u32 buildLinePairChain(u8* area, std::uintptr_t areaAddress, u32 slots, u32 slotBytes,
+                       u32 stepBytes) {
+  // Outside the contract; kept inside the shuffle's table and each slot.
+  if (slots > LINE_PAIR_MAX_SLOTS) slots = LINE_PAIR_MAX_SLOTS;
+  if (slots == 0) slots = 1;
+  if (stepBytes > LINE_PAIR_MAX_STEP) stepBytes = LINE_PAIR_MAX_STEP;
+  if (stepBytes < CHASE_LINK_BYTES) stepBytes = CHASE_LINK_BYTES;
+  u32 state = SHUFFLE_SEED;
+
+  static u16 order[LINE_PAIR_MAX_SLOTS];  // the cache worker's thread alone builds chains
+  for (u32 k = 0; k < slots; ++k) order[k] = static_cast<u16>(k);
+  shuffle(order, slots, state);
+
+  u32 first = 0, previous = 0;
+  for (u32 k = 0; k < slots; ++k) {
+    const u32 low = order[k] * slotBytes + LINE_PAIR_BASE;
+    const u32 high = low + stepBytes;
+    state = chaseRandomNext(state);
+    const bool upwards = (state & 0x100) != 0;
+    const u32 enter = upwards ? low : high;
+    const u32 leave = upwards ? high : low;
+    if (k == 0) {
+      first = enter;
+    } else {
+      storeAddress(area, previous, areaAddress + enter);
+    }
+    storeAddress(area, enter, areaAddress + leave);
+    previous = leave;
+  }
+  storeAddress(area, previous, areaAddress + first);
+  return first;
+}
+
 }  // namespace vardelo

@@ -37,6 +37,29 @@ constexpr u32 chaseLines(u32 blockBytes) { return blockBytes / CHASE_LINE_BYTES;
 // visited). Writes only the first CHASE_LINK_BYTES of each line.
 u32 buildChaseChain(u8* area, std::uintptr_t areaAddress, u32 blockBytes);
 
+// --- The line probe's chain ---------------------------------------------------------------------
+//
+// Pairs of loads `stepBytes` apart, one pair in each slot of `slotBytes`, the slots in shuffled
+// order. A pair's loads lie at slot + LINE_PAIR_BASE and stepBytes above; each pair is visited
+// upwards or downwards at random, and the second load of a pair links to the first of the next.
+// The two loads share a line while the step is shorter than the line, and the second then hits
+// the first level; once the step reaches the line, the second load needs a line of its own. The
+// base is an odd 64-byte line of its 128-byte pair, so a step of 64 leaves the pair: a prefetcher
+// that fetches the other line of a pair does not fetch it, one that fetches the next line can only
+// help the upward pairs, and one that fetches the line below only the downward ones.
+inline constexpr u32 LINE_PAIR_BASE = 64;
+inline constexpr u32 LINE_PAIR_MAX_STEP = 256;
+// Slots of at most this many fit the shuffle's table.
+inline constexpr u32 LINE_PAIR_MAX_SLOTS = 1u << 14;
+
+// Writes the chain over `slots` slots (1 to LINE_PAIR_MAX_SLOTS) of `slotBytes` (at least
+// LINE_PAIR_BASE + LINE_PAIR_MAX_STEP + CHASE_LINK_BYTES) at `area`, whose first byte has the
+// address `areaAddress`, for a step of `stepBytes` (CHASE_LINK_BYTES to LINE_PAIR_MAX_STEP), and
+// returns the byte offset of the load it starts with. Writes only the links: CHASE_LINK_BYTES at
+// each of the 2 × slots loads.
+u32 buildLinePairChain(u8* area, std::uintptr_t areaAddress, u32 slots, u32 slotBytes,
+                       u32 stepBytes);
+
 // The pseudo-random sequence of the shuffle (xorshift32): the next state after `state` (never 0).
 constexpr u32 chaseRandomNext(u32 state) {
   state ^= state << 13;

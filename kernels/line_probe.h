@@ -23,4 +23,13 @@ std::uint64_t linePassAtTestArea(u32 lengthBytes, u32 strideBytes);
 // A pass over the next window of the RAM span (takeRamWindow), flushed out of the caches first.
 std::uint64_t linePassOverColdWindow(u32 lengthBytes, u32 strideBytes);
 
+// The line probe by dependent loads in pairs (kernels/latency_chain.h: buildLinePairChain), in
+// 1/256 ticks per load; NO_POINT where it cannot run. Over `regionBytes` at the start of the
+// test area, in slots of 512 bytes, walked once to bring it into the caches and then timed five
+// times (the fastest counts); and over cold memory: one pair a page through a window of the RAM
+// span, its lines flushed after the chain is written, walked once while cold, three windows of
+// which the fastest counts (no CLFLUSH: NO_POINT).
+u32 pairChaseAtTestArea(u32 regionBytes, u32 stepBytes);
+u32 pairChaseOverColdWindow(u32 regionBytes, u32 stepBytes);
+
 }  // namespace vardelo

@@ -69,6 +69,18 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
   return LAST_STRIDE;
 }
 
+u32 lineSizeByPairs(u32 regionBytes, PairChaseTicks chase) {
+  const auto measured = [](u32 t) { return t != 0 && t != NO_POINT; };
+  const u32 within = chase(regionBytes, FIRST_STRIDE);
+  if (!measured(within)) return LINE_PROBE_FAILED;
+  for (u32 step = 2 * FIRST_STRIDE; step <= 64; step *= 2) {
+    const u32 t = chase(regionBytes, step);
+    if (!measured(t)) return LINE_PROBE_FAILED;
+    if (std::uint64_t{t} * 100 >= std::uint64_t{within} * LINE_PAIR_CROSS_PERCENT) return step;
+  }
+  return LINE_PROBE_FAILED;
+}
+
 bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
   return l2ProbeSize != L2_PROBE_SIZE_UNSET && l1Size != 0;
 }

@@ -45,6 +45,20 @@ inline constexpr int LINE_PASS_TRIES = 10;
 inline constexpr u32 LINE_PROBE_FAILED = 0;
 u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, SleepMs sleep);
 
+// The line size that dependent loads in pairs show (the chain of buildLinePairChain): one
+// measurement per step, 1/256 ticks per load of a walk over the pairs (0 or NO_POINT: not
+// measured). `regionBytes` is the block the pairs lie in where the walk stays in a cache; a walk
+// over cold memory ignores it.
+using PairChaseTicks = u32 (*)(u32 regionBytes, u32 stepBytes);
+
+// The smallest step from 16 to 64 bytes whose pairs take at least LINE_PAIR_CROSS_PERCENT of the
+// time that pairs 8 bytes apart take: the step at which a pair's second load needs a line of its
+// own. LINE_PROBE_FAILED where no step does (a machine whose loads all take the same time) or a
+// step could not be measured. A processor whose prefetchers fetch two or more lines at a time
+// still shows its own line here, where the strided passes above show what is fetched.
+inline constexpr u32 LINE_PAIR_CROSS_PERCENT = 115;
+u32 lineSizeByPairs(u32 regionBytes, PairChaseTicks chase);
+
 // --- L2 size and installed memory -------------------------------------------------------------
 
 // Whether the analysis has produced its values at least once. The L2 line probe (whose end

@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/pages.h"
+#include "core/processor.h"
 #include "core/text_format.h"
 #include "kernels/block_read_features.h"
 #include "kernels/cache_loop.h"
@@ -93,9 +94,16 @@ void chooseReadMode(const CacheOps& ops) {
   bench.results.cacheMax.store(choice.cacheMax);
 }
 
-u32 probeLineSize(const CacheOps& ops, u32 lengthBytes) {
-  return probeLineSizeWith(lengthBytes, bench.machine.cpuClass.load(), ops.linePass,
-                           platform::sleepMs);
+// The line size of a level: by pairs of dependent loads where they show one, else by the
+// strided passes. Class 2's lines are 128 bytes, which the pairs (whose step of 64 always leaves a
+// 128-byte pair) cannot show: the strided passes alone measure them.
+u32 probeLineSize(PairChaseTicks pairs, u32 regionBytes, LinePassTicks passes, u32 passBytes) {
+  const u8 cpuClass = bench.machine.cpuClass.load();
+  if (pairs != nullptr && cpuClass != CLASS_INTEL_FAMILY15) {
+    const u32 line = lineSizeByPairs(regionBytes, pairs);
+    if (line != LINE_PROBE_FAILED) return line;
+  }
+  return probeLineSizeWith(passBytes, cpuClass, passes, platform::sleepMs);
 }
 
 // The figures measured after the data sweep: the line sizes, the main-memory speed from flushed
@@ -113,15 +121,17 @@ void deriveFigures(const CacheOps& ops) {
   const u8 cpuClass = bench.machine.cpuClass.load();
   CacheFigures f = bench.results.cacheFigures.load();
   if (usable) {
-    f.l2Line = figure(probeLineSize(ops, levels.l2ProbeSize), FigureSource::LineProbe);
+    f.l2Line =
+        figure(probeLineSize(ops.pairChase, levels.l2ProbeSize, ops.linePass, levels.l2ProbeSize),
+               FigureSource::LineProbe);
   }
 
   // Main memory. Where the caches could hold the first 8 MiB, the probe and the speed use
   // flushed windows of the span instead. A probe that could not time its passes leaves
   // lineSize, which the RAM kernels use, as it was.
   const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
-  const u32 line = probeLineSizeWith(RAM_PROBE_BYTES, cpuClass,
-                                     cold ? ops.ramLinePass : ops.linePass, platform::sleepMs);
+  const u32 line = probeLineSize(ops.ramPairChase, RAM_PROBE_BYTES,
+                                 cold ? ops.ramLinePass : ops.linePass, RAM_PROBE_BYTES);
   if (line != LINE_PROBE_FAILED) bench.measuring.lineSize.store(static_cast<i32>(line));
   f.ramLine = figure(line, FigureSource::LineProbe);
   if (cold) bench.measuring.ramReadSpeed.store(ops.mainMemoryRead());

@@ -38,6 +38,10 @@ struct CacheOps {
   // test area and the RAM speed from the last points of the data curve.
   LinePassTicks ramLinePass = nullptr;
   u32 (*mainMemoryRead)() = nullptr;
+  // The line probe by dependent loads in pairs (lineSizeByPairs): in a block of the L2, and over
+  // cold memory. Null: the strided passes alone.
+  PairChaseTicks pairChase = nullptr;
+  PairChaseTicks ramPairChase = nullptr;
 };
 
 // Thread start: processor 0, and a full redraw asked of the cache chart.

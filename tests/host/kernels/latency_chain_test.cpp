@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -114,6 +115,44 @@ TEST(LatencyChain, BlocksOutsideTheContractStayInsideTheirLimits) {
   buildChaseChain(big.data(), AREA_ADDRESS, (4u << 20) + 8192);
   for (u32 i = 4u << 20; i < big.size(); ++i) {
     ASSERT_EQ(big[i], SENTINEL) << "byte " << i;
+  }
+}
+
+// The line probe's chain: one closed lap of 2 × slots loads, each slot's pair in turn, the two
+// loads `step` apart from slot + 64 (the second load of the pair links to the next slot), both
+// directions used, every slot once, and nothing written but the links.
+TEST(LinePairChain, EachSlotOncePairsStepApartBothWays) {
+  struct Row {
+    u32 slots, slotBytes, step;
+  };
+  const Row rows[] = {{2, 512, 8}, {256, 512, 16}, {1000, 512, 64}, {2048, 4096, 32},
+                      {2048, 4096, 256}, {LINE_PAIR_MAX_SLOTS, 512, 128}};
+  for (const Row& r : rows) {
+    std::vector<u8> area(r.slots * r.slotBytes, SENTINEL);
+    const u32 start = buildLinePairChain(area.data(), AREA_ADDRESS, r.slots, r.slotBytes, r.step);
+    const Walk walk = walkOneLap(area, start, 2 * r.slots);
+    ASSERT_TRUE(walk.closed) << r.slots << " slots, step " << r.step;
+    std::set<u32> slots;
+    u32 upwards = 0;
+    for (u32 k = 0; k < 2 * r.slots; k += 2) {
+      const u32 enter = walk.offsets[k], leave = walk.offsets[k + 1];
+      const u32 slot = enter / r.slotBytes;
+      EXPECT_EQ(leave / r.slotBytes, slot);
+      EXPECT_EQ(std::min(enter, leave), slot * r.slotBytes + LINE_PAIR_BASE);
+      EXPECT_EQ(std::max(enter, leave) - std::min(enter, leave), r.step);
+      upwards += enter < leave;
+      slots.insert(slot);
+    }
+    EXPECT_EQ(slots.size(), r.slots) << "every slot once";
+    if (r.slots >= 256) {  // a fair coin: far from all one way
+      EXPECT_GT(upwards, r.slots / 3) << r.slots << " slots";
+      EXPECT_LT(upwards, r.slots * 2 / 3) << r.slots << " slots";
+    }
+    std::vector<u8> links(area.size(), 0);
+    for (u32 offset : walk.offsets) std::fill_n(links.begin() + offset, CHASE_LINK_BYTES, 1);
+    u32 stray = 0;
+    for (std::size_t i = 0; i < area.size(); ++i) stray += !links[i] && area[i] != SENTINEL;
+    EXPECT_EQ(stray, 0u) << r.slots << " slots, step " << r.step;
   }
 }
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "kernels/latency_chain.h"
 #include "workers/cache_geometry.h"
 
 namespace vardelo {
@@ -227,6 +229,74 @@ TEST(CacheFigures, LevelsComeFromTheFinishedCurves) {
   got = CACHE_LEVELS_UNSET;
   EXPECT_EQ(findL1Edge(d, noLatency, got), FigureSource::Unset);
   EXPECT_FALSE(cacheLevelsUsable(got.l2ProbeSize, got.l1Size));
+}
+
+// --- Line size by pairs of dependent loads ---------------------------------------------------
+
+// A cache of `line`-byte lines for the pair chain, walked one lap: a load in the line of the load
+// before costs 1 (it is in the first level), any other 4; a prefetcher brings lines in with each
+// load that the walk then finds at cost 1.
+enum class Prefetch { None, Pair128, NextLine, LineBelow, Both };
+struct PairModel {
+  u32 line = 64;
+  Prefetch prefetch = Prefetch::None;
+  bool flat = false;  // every load costs the same: a machine without caches to see
+  std::vector<u32> steps;
+};
+PairModel model;
+
+u32 modelledPairs(u32 regionBytes, u32 step) {
+  model.steps.push_back(step);
+  const u32 slots = regionBytes / 512;
+  std::vector<u8> area(regionBytes);
+  const std::uintptr_t address = 0x10000;
+  u32 offset = buildLinePairChain(area.data(), address, slots, 512, step);
+  std::vector<u32> near;  // lines the first level holds besides the last one loaded
+  u32 last = 0xFFFFFFFF, cost = 0;
+  for (u32 k = 0; k < 2 * slots; ++k) {
+    const u32 line = offset / model.line;
+    const bool hit = line == last || std::find(near.begin(), near.end(), line) != near.end();
+    cost += model.flat || hit ? 1 : 4;
+    near.clear();
+    const u32 bytes = offset / 64 * 64;  // the 64-byte line a prefetcher works with
+    if (model.prefetch == Prefetch::Pair128) near.push_back((bytes ^ 64) / model.line);
+    if (model.prefetch == Prefetch::NextLine || model.prefetch == Prefetch::Both)
+      near.push_back((bytes + 64) / model.line);
+    if (model.prefetch == Prefetch::LineBelow || model.prefetch == Prefetch::Both)
+      near.push_back((bytes - 64) / model.line);
+    last = line;
+    std::uintptr_t next;
+    std::memcpy(&next, area.data() + offset, sizeof next);
+    offset = static_cast<u32>(next - address);
+  }
+  return cost * 256 / (2 * slots);
+}
+
+TEST(CacheFigures, LineSizeByPairsSeesTheLineWhatEverIsPrefetched) {
+  const struct {
+    u32 line;
+    Prefetch prefetch;
+    bool flat;
+    u32 found;
+  } cases[] = {
+      {64, Prefetch::None, false, 64},      {64, Prefetch::Pair128, false, 64},
+      {64, Prefetch::NextLine, false, 64},  {64, Prefetch::LineBelow, false, 64},
+      {32, Prefetch::None, false, 32},      {32, Prefetch::NextLine, false, 32},
+      {16, Prefetch::None, false, 16},      {128, Prefetch::None, false, 64},
+      // Nothing to tell the steps apart: the strided passes must decide.
+      {64, Prefetch::Both, false, LINE_PROBE_FAILED},
+      {64, Prefetch::None, true, LINE_PROBE_FAILED},
+  };
+  for (const auto& c : cases) {
+    model = {c.line, c.prefetch, c.flat, {}};
+    EXPECT_EQ(lineSizeByPairs(64 * 512, modelledPairs), c.found)
+        << "line " << c.line << ", prefetch " << static_cast<int>(c.prefetch);
+  }
+  // A step that cannot be measured ends the probe.
+  model = {64, Prefetch::None, false, {}};
+  EXPECT_EQ(lineSizeByPairs(64 * 512, [](u32, u32 step) { return step == 16 ? NO_POINT : 256u; }),
+            LINE_PROBE_FAILED);
+  EXPECT_EQ(lineSizeByPairs(64 * 512, [](u32, u32) { return 0u; }), LINE_PROBE_FAILED);
 }
 
 // --- L2 size and installed memory -------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/constants.h"
+#include "core/processor.h"
 #include "tests/host/fakes/platform_fake.h"
 #include "ui/cache_fields.h"
 #include "workers/cache_analysis.h"
@@ -412,6 +413,52 @@ TEST_F(CacheWorker, SmallCachesKeepTheProbeInPlaceAndTheCurvesRamSpeed) {
       << "the curve's last points";
   EXPECT_NE(std::find(warmProbeLengths.begin(), warmProbeLengths.end(), RAM_PROBE_BYTES),
             warmProbeLengths.end());
+}
+
+// Pairs of dependent loads decide both line sizes where they show one (the strided passes, which
+// see 128-byte pairs from memory here, are then not made); where they do not, and on class 2,
+// whose 128-byte lines they cannot show, the strided passes do.
+TEST_F(CacheWorker, LineSizesByPairsWhereTheyShowOne) {
+  static std::vector<u32> pairRegions;
+  static u32 pairLine;
+  const PairChaseTicks pairs = [](u32 region, u32 step) {
+    pairRegions.push_back(region);
+    return pairLine == 0 ? 256u : step >= pairLine ? 512u : 256u;
+  };
+  const struct {
+    u32 line;  // what the pairs show; 0: nothing
+    u8 cpuClass;
+    const char* l2Line;
+    const char* ramLine;
+    bool passes;
+  } cases[] = {
+      {64, CLASS_AMD_FAMILY6_UP, " 64byts*", " 64byts", false},
+      {32, CLASS_OTHER, " 32byts*", " 32byts", false},
+      {0, CLASS_AMD_FAMILY6_UP, " 64byts*", "128byts", true},
+      {64, CLASS_INTEL_FAMILY15, " 64byts*", "128byts", true},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    pairRegions.clear();
+    pairLine = c.line;
+    bench.machine.ramSpanBytes = 128u << 20;
+    bench.machine.cpuClass = c.cpuClass;
+    CacheOps ops = COLD_OPS;
+    ops.pairChase = pairs;
+    ops.ramPairChase = pairs;
+    cacheSweep(ops);
+    const auto f = fields();
+    EXPECT_EQ(f.at(122), c.l2Line) << c.line << ", class " << int{c.cpuClass};
+    EXPECT_EQ(f.at(124), c.ramLine) << c.line << ", class " << int{c.cpuClass};
+    EXPECT_EQ(bench.measuring.lineSize.load(), c.ramLine[0] == '1' ? 128 : c.line);
+    EXPECT_EQ(!coldProbeLengths.empty(), c.passes) << c.line << ", class " << int{c.cpuClass};
+    if (c.cpuClass != CLASS_INTEL_FAMILY15) {
+      ASSERT_FALSE(pairRegions.empty());
+      EXPECT_EQ(pairRegions.front(), bench.results.cacheFigures.load().l2ProbeSize);
+    } else {
+      EXPECT_TRUE(pairRegions.empty());
+    }
+  }
 }
 
 // A sweep whose data curve never shows an L1 edge within reach leaves the L2 line and size
