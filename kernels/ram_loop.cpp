@@ -13,15 +13,50 @@ bool ramWalksAreCold() {
   return bench.machine.ramSpanBytes.load(std::memory_order_relaxed) > RAM_WINDOW_BYTES;
 }
 
+namespace {
+
+// The rotation where the span has room for it: the windows clear of the cache sweep's area.
+struct Rotation {
+  u32 first;  // the first window index of the turn
+  u32 turn;   // windows in the turn
+  u32 ahead;  // windows between a flush and the walk of its window
+};
+
+Rotation rotationOf(u32 windows) {
+  const u32 turn = windows - RAM_SWEEP_AREA_WINDOWS;
+  const u32 ahead = turn / 2 < RAM_FLUSH_AHEAD_WINDOWS ? turn / 2 : RAM_FLUSH_AHEAD_WINDOWS;
+  return {RAM_SWEEP_AREA_WINDOWS, turn, ahead};
+}
+
+u32 windowsOfSpan() {
+  return bench.machine.ramSpanBytes.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
+}
+
+// The window index the next take returns, within the rotation.
+u32 nextIndex(const Rotation& r) {
+  const u32 index =
+      bench.measuring.ramSpanOffset.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
+  return index < r.first || index >= r.first + r.turn ? r.first : index;
+}
+
+u32 indexAfter(const Rotation& r, u32 index, u32 steps) {
+  return r.first + (index - r.first + steps) % r.turn;
+}
+
+void flushWhole(RamFlushFn flush, u32 index) {
+  flush(index * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+}
+
+}  // namespace
+
 u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
-  const u32 span = bench.machine.ramSpanBytes.load(std::memory_order_relaxed);
-  if (span <= RAM_WINDOW_BYTES) return 0;
-  const u32 windows = span / RAM_WINDOW_BYTES;
-  u32 index = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
+  const u32 windows = windowsOfSpan();
+  if (windows <= 1) return 0;
 
   if (windows < RAM_AHEAD_MIN_WINDOWS) {
-    // Too few windows to keep one clear of the cache sweep and flush another well ahead: every
-    // window in turn, flushed just before its walk.
+    // Too few windows to keep one clear of the cache sweep and flush another ahead: every window
+    // in turn, flushed just before its walk.
+    u32 index = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
     if (index >= windows) index = 0;
     bench.measuring.ramSpanOffset.store((index + 1 == windows ? 0 : index + 1) * RAM_WINDOW_BYTES,
                                         std::memory_order_relaxed);
@@ -29,18 +64,22 @@ u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
     return index * RAM_WINDOW_BYTES;
   }
 
-  // The windows clear of the cache sweep's area, in turn. The one flushed now is half the turn
-  // ahead of the one walked, whole whatever this walk touches: by the time its own walk comes,
-  // its lines have left the caches and its pages the address translation caches, as they have
-  // for a walk through memory that nothing has touched for a while.
-  const u32 first = RAM_SWEEP_AREA_WINDOWS;
-  const u32 turn = windows - first;
-  if (index < first || index >= windows) index = first;
-  bench.measuring.ramSpanOffset.store((index + 1 == windows ? first : index + 1) * RAM_WINDOW_BYTES,
+  // The window flushed now is `ahead` takes before its own walk, whole whatever this walk
+  // touches.
+  const Rotation r = rotationOf(windows);
+  const u32 index = nextIndex(r);
+  bench.measuring.ramSpanOffset.store(indexAfter(r, index, 1) * RAM_WINDOW_BYTES,
                                       std::memory_order_relaxed);
-  const u32 ahead = first + (index - first + turn / 2) % turn;
-  if (flush != nullptr) flush(ahead * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+  if (flush != nullptr) flushWhole(flush, indexAfter(r, index, r.ahead));
   return index * RAM_WINDOW_BYTES;
+}
+
+void primeRamWindows(RamFlushFn flush) {
+  const u32 windows = windowsOfSpan();
+  if (flush == nullptr || windows < RAM_AHEAD_MIN_WINDOWS) return;
+  const Rotation r = rotationOf(windows);
+  const u32 index = nextIndex(r);
+  for (u32 k = 0; k < r.ahead; ++k) flushWhole(flush, indexAfter(r, index, k));
 }
 
 u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {

@@ -26,7 +26,10 @@ u32 measureRamWriteMmx(i32 gap, u32 block) {
 }
 
 u32 measureMainMemoryRead() {
+  primeRamSpan();
   return measureRamWith(windowReadTicks, 0, RAM_BLOCK_BYTES[0], flushTestArea);
 }
+
+void primeRamSpan() { primeRamWindows(flushTestArea); }
 
 }  // namespace vardelo

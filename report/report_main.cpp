@@ -130,7 +130,7 @@ u32 reportWriteMmx(i32 gap, u32 block) {
 // The RAM passes asked for, on this thread, in the RAM worker's turn: after the cache worker and
 // under the claim the RAM worker takes.
 void runRamPasses() {
-  static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle};
+  static const RamOps ops{reportRead, reportWrite, reportWriteMmx, settle, primeRamSpan};
   bench.protocol.cacheBusy.store(0);  // without a cache sweep nothing else clears it
   bench.protocol.ramRestart.store(static_cast<u8>((options.readPass ? RAM_READ_BIT : 0) |
                                                   (options.writePass ? RAM_WRITE_BIT : 0)));

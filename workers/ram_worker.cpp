@@ -38,10 +38,12 @@ void beginPass(u8 bit, u32 tab) {
   platform::postToMainDialog(UM_SHOW_TAB);
 }
 
-// Before the walks: touch the first page of the test area as code, then settle.
+// Before the walks: touch the first page of the test area as code, settle, and ready the
+// windows.
 void prepareMeasuring(const RamOps& ops) {
   platform::callReturnAtTestArea();
   ops.settle();
+  if (ops.prime != nullptr) ops.prime();
 }
 
 // The end of a pass: it no longer runs, then its request is served. A request made while the pass

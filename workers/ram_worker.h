@@ -20,6 +20,9 @@ struct RamOps {
   RamMeasureFn write;     // fills writeCurves
   RamMeasureFn writeMmx;  // fills writeMmxCurves
   void (*settle)();       // run before each pass
+  // Run before each pass's walks, after settle: readies the windows its first walks take
+  // (primeRamWindows); null where there is nothing to ready.
+  void (*prime)() = nullptr;
 };
 
 // Which maximum a sweep keeps and how it counts its changes.

@@ -8,7 +8,8 @@
 namespace vardelo {
 
 DWORD WINAPI ramWorkerThread(void*) {
-  static const RamOps ops{measureRamRead, measureRamWrite, measureRamWriteMmx, settle};
+  static const RamOps ops{measureRamRead, measureRamWrite, measureRamWriteMmx, settle,
+                          primeRamSpan};
   ramWorkerRun(ops);
 }
 

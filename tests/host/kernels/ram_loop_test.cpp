@@ -205,41 +205,52 @@ TEST_F(RamLoop, ALargerSpanRotatesWindowsFlushedAheadAcrossCalls) {
   EXPECT_EQ(events.front(), "flush 24M" + flush) << "the next call goes on where this one ended";
 }
 
-// The rotation over spans of every size: which windows are walked, and that each is walked
-// half a turn of takes after its flush, with no take in between touching it.
-TEST_F(RamLoop, EachWindowIsWalkedHalfATurnAfterItsFlush) {
+// The rotation over spans of every size, primed as a pass primes it: which windows are walked,
+// and that each was flushed whole before its walk with exactly `ahead` other windows flushed
+// since; with two windows, each flushed by its own take.
+TEST_F(RamLoop, EachWindowIsWalkedAFewFlushesAfterItsOwn) {
   struct Row {
     u32 spanMiB;
     u32 firstWalked, lastWalked;  // window indices the rotation runs over
-    u32 takesAfterFlush;          // 0: flushed by its own take
+    u32 ahead;
     u32 flushedBytes;
   };
   const u32 whole = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES;
   const Row rows[] = {
-      {16, 0, 1, 0, 4096},  // two windows: the cache sweep's area is walked too, flushed at once
-      {32, 2, 3, 1, whole}, {48, 2, 5, 2, whole},       {56, 2, 6, 2, whole},
-      {64, 2, 7, 3, whole}, {2048, 2, 255, 127, whole},
+      {16, 0, 1, 0, 4096},  // two windows: the cache sweep's area is walked too
+      {32, 2, 3, 1, whole}, {48, 2, 5, 2, whole},    {56, 2, 6, 2, whole},
+      {64, 2, 7, 3, whole}, {256, 2, 31, 15, whole}, {2048, 2, 255, 16, whole},
   };
+  static std::vector<std::pair<u32, u32>> flushes;
+  const RamFlushFn record = [](u32 o, u32 b) { flushes.push_back({o, b}); };
   for (const Row& r : rows) {
-    resetBench();
-    events.clear();
-    bench.machine.ramSpanBytes = r.spanMiB << 20;
-    const u32 turn = r.lastWalked - r.firstWalked + 1;
-    std::vector<int> flushedAt(r.lastWalked + 1, -1);  // the take that last flushed a window
-    static std::vector<std::pair<u32, u32>> flushes;
-    flushes.clear();
-    for (u32 take = 0; take < 3 * turn; ++take) {
-      const u32 offset = takeRamWindow([](u32 o, u32 b) { flushes.push_back({o, b}); }, 4096);
-      ASSERT_EQ(flushes.size(), take + 1) << r.spanMiB << " MiB: one flush per take";
-      const auto [flushed, bytes] = flushes.back();
-      EXPECT_EQ(bytes, r.flushedBytes) << r.spanMiB << " MiB";
-      ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
-      ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
-      flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(take);
-      const u32 window = offset / RAM_WINDOW_BYTES;
-      EXPECT_EQ(window, r.firstWalked + take % turn) << r.spanMiB << " MiB, take " << take;
-      if (take >= turn) {  // from the second turn on every window has had its flush
-        EXPECT_EQ(static_cast<int>(take) - flushedAt[window], static_cast<int>(r.takesAfterFlush))
+    for (const u32 startAt : {0u, 5u}) {  // a fresh rotation, and one taken up part way round
+      resetBench();
+      flushes.clear();
+      bench.machine.ramSpanBytes = r.spanMiB << 20;
+      bench.measuring.ramSpanOffset = startAt * RAM_WINDOW_BYTES;
+      primeRamWindows(record);
+      EXPECT_EQ(flushes.size(), r.ahead) << r.spanMiB << " MiB: the prime";
+      const u32 turn = r.lastWalked - r.firstWalked + 1;
+      const u32 from =
+          startAt >= r.firstWalked && startAt <= r.lastWalked ? startAt : r.firstWalked;
+      std::vector<int> flushedAt(r.lastWalked + 1, -1);  // flush event that last flushed a window
+      for (std::size_t e = 0; e < flushes.size(); ++e)
+        flushedAt[flushes[e].first / RAM_WINDOW_BYTES] = static_cast<int>(e);
+      for (u32 take = 0; take < 2 * turn + 3; ++take) {
+        const std::size_t before = flushes.size();
+        const u32 window = takeRamWindow(record, 4096) / RAM_WINDOW_BYTES;
+        ASSERT_EQ(flushes.size(), before + 1) << r.spanMiB << " MiB: one flush per take";
+        const auto [flushed, bytes] = flushes.back();
+        EXPECT_EQ(bytes, r.flushedBytes) << r.spanMiB << " MiB";
+        ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
+        ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
+        flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(flushes.size() - 1);
+        EXPECT_EQ(window, r.firstWalked + (from - r.firstWalked + take) % turn)
+            << r.spanMiB << " MiB, take " << take;
+        ASSERT_GE(flushedAt[window], 0) << r.spanMiB << " MiB, take " << take << ": never flushed";
+        EXPECT_EQ(static_cast<int>(flushes.size()) - 1 - flushedAt[window],
+                  static_cast<int>(r.ahead))
             << r.spanMiB << " MiB, take " << take;
       }
     }

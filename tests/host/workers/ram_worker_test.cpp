@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "tests/host/fakes/platform_fake.h"
@@ -247,6 +248,21 @@ TEST_F(RamWorker, ReadPassStepsInOrder) {
   EXPECT_EQ(bench.protocol.writeDirty.load(), 0u);
   EXPECT_EQ(bench.protocol.ramBusy.load(), 0);
   EXPECT_EQ(bench.protocol.ramRestart.load(), RAM_WRITE_BIT) << "only the read request is served";
+}
+
+// The windows are readied once a pass, after settling and before the first walk.
+TEST_F(RamWorker, EachPassPrimesItsWindowsBeforeItsFirstWalk) {
+  static std::vector<std::string> order;
+  order.clear();
+  onSettle = [] { order.push_back("settle"); };
+  onMeasure = [](const Measured&) {
+    if (order.back() != "walk") order.push_back("walk");
+  };
+  RamOps primed = ops;
+  primed.prime = [] { order.push_back("prime"); };
+  ramReadPass(primed);
+  ramWritePass(primed);
+  EXPECT_EQ(order, (std::vector<std::string>{"settle", "prime", "walk", "settle", "prime", "walk"}));
 }
 
 TEST_F(RamWorker, WritePassStartsFromReadMaxAndFillsBothKinds) {
