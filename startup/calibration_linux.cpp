@@ -1,4 +1,4 @@
-// Clock calibration and processor identification for the native Linux report.
+// Clock calibration for the native Linux report: the counter against the raw monotonic clock.
 #include <sched.h>
 
 #include <cerrno>
@@ -63,23 +63,6 @@ void calibrateClock() {
   bench.machine.rdtscOverhead = rdtscOverheadFrom(pairTicks);
 
   normalPriority();
-}
-
-void calibrateClockChecked() {
-  const std::string refusal = calibrateWithRetry(calibrateClock);
-  if (!refusal.empty()) startupFatal(refusal.c_str(), EXIT_BAD_CLOCK);
-}
-
-void identifyProcessor() {
-  const u8 vendor = vendorCode(cpuid(0).ebx);
-  const u32 signature = cpuid(1).eax;
-  const CpuIdentity id = decodeSignature(signature);
-  bench.machine.cpuVendor = vendor;
-  bench.machine.cpuSignature = signature;
-  bench.machine.cpuFamily = id.family;
-  bench.machine.cpuModel = id.model;
-  bench.machine.cpuStepping = id.stepping;
-  bench.machine.cpuClass = cpuClassOf(vendor, signature);
 }
 
 }  // namespace vardelo

@@ -1,4 +1,4 @@
-// Clock calibration and processor identification.
+// Clock calibration: the counter against the system's millisecond clock, at real-time priority.
 #include <windows.h>
 
 #include "platform/cpu.h"
@@ -31,23 +31,6 @@ void calibrateClock() {
   bench.machine.rdtscOverhead = rdtscOverheadFrom(pairTicks);
 
   SetPriorityClass(process, NORMAL_PRIORITY_CLASS);
-}
-
-void calibrateClockChecked() {
-  const std::string refusal = calibrateWithRetry(calibrateClock);
-  if (!refusal.empty()) startupFatal(refusal.c_str(), EXIT_BAD_CLOCK);
-}
-
-void identifyProcessor() {
-  const u8 vendor = vendorCode(cpuid(0).ebx);
-  const u32 signature = cpuid(1).eax;
-  const CpuIdentity id = decodeSignature(signature);
-  bench.machine.cpuVendor = vendor;
-  bench.machine.cpuSignature = signature;
-  bench.machine.cpuFamily = id.family;
-  bench.machine.cpuModel = id.model;
-  bench.machine.cpuStepping = id.stepping;
-  bench.machine.cpuClass = cpuClassOf(vendor, signature);
 }
 
 }  // namespace vardelo

@@ -1,6 +1,9 @@
 // Process start-up: processor check, calibration, identification and the test buffer, up to
 // the point where the threads are started. Both programs run the same sequence; they differ
-// only in how a failure is reported (startupFatal).
+// only in how a failure is reported (startupFatal). The sequence and the steps that only run
+// x86 code are in startup_x86.cpp; those that need the system (failure reports, pinning,
+// calibrateClock, the test buffer and the three at the end) in startup_win.cpp and
+// calibration_win.cpp, or their *_linux.cpp twins.
 #pragma once
 
 #include "core/bench_state.h"
@@ -38,10 +41,10 @@ extern ProcessorRefusal refuseProcessor;
 // Ends the process through refuseProcessor unless the processor is supported.
 void requireProcessor(bool supported);
 
-// The start-up up to the worker threads, in order: pin the thread, module handle, processor check
-// (which ends the process on failure), pin the process, settle, calibrate, settle, identify
-// (with the caches), button-face colour, test buffer sized for the RAM span the caches call
-// for, first read of the RAM window.
+// The start-up up to the worker threads, in order: pin the thread, the platform's facts (module
+// handle and button-face colour on Windows), processor check (which ends the process on failure),
+// pin the process, settle, calibrate, settle, identify (with the caches), test buffer sized for
+// the RAM span the caches call for, first read of the RAM window.
 void startupThroughBuffer();
 
 // The cache sweep worker, the RAM sweep worker and the refresh thread, in this order;
@@ -97,5 +100,20 @@ bool allocateForRamSpan(u32 spanBytes);
 
 // Sets bench.machine.caches from CPUID and bench.machine.clflushBytes from leaf 1.
 void readCacheDescription();
+
+// What the shared sequence asks of each platform (startup_win.cpp, startup_linux.cpp).
+
+// One attempt at the test buffer for an area of areaBytes, as allocateTestBuffer makes it: true
+// with the buffer in place, false with nothing reported and what it got given back, so that a
+// smaller attempt can follow.
+bool tryAllocateTestBuffer(u32 areaBytes);
+
+// What the window needs from the system, noted right after the thread is pinned: the module
+// handle and the button-face colour on Windows; nothing in the Linux report.
+void recordPlatformFacts();
+
+// The largest RAM span this process asks for (ramSpanBytesFor's maxSpanBytes): RAM_SPAN_MAX_BYTES
+// in a 32-bit process, RAM_SPAN_MAX_BYTES_64BIT in the 64-bit Linux report.
+u32 ramSpanCap();
 
 }  // namespace vardelo

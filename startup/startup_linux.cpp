@@ -1,5 +1,5 @@
-// The start-up sequence up to the test buffer, and the processor check, for the native Linux
-// report: the same steps as the Windows programs', with the failures said on stderr.
+// The Linux steps of the start-up, for the native report: failures said on stderr, pinning
+// through the thread's affinity, the test buffer from mmap.
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -10,31 +10,19 @@
 #include <cstring>
 
 #include "kernels/block_read_area.h"
-#include "kernels/block_read_features.h"
-#include "kernels/stride_kernels.h"
-#include "platform/cpu.h"
 #include "platform/measuring_processor.h"
 #include "platform/platform.h"
-#include "startup/cache_description.h"
 #include "startup/cpu_ident.h"
 #include "startup/startup.h"
 
 namespace vardelo {
-
-StartupFatal startupFatal = showFatalAndExit;
 
 void showFatalAndExit(const char* text, unsigned exitCode) {
   std::fprintf(stderr, "%s\n", text);
   platform::exitProcess(exitCode);
 }
 
-ProcessorRefusal refuseProcessor = showProcessorRefusal;
-
 void showProcessorRefusal() { showFatalAndExit(CPU_NOT_SUPPORTED, EXIT_NO_CPU); }
-
-void requireProcessor(bool supported) {
-  if (!supported) refuseProcessor();
-}
 
 namespace {
 
@@ -64,17 +52,11 @@ void pinThreadToProcessor0() {
 
 void pinProcessToProcessor0() { pinThreadToProcessor0(); }
 
-bool checkProcessor() {
-  const bool idToggles = idFlagToggles();
-  // Without the ID flag there is no CPUID to execute.
-  const u32 leaf1Edx = idToggles ? cpuid(1).edx : 0;
-  const ProcessorCheck check = checkProcessorFeatures(idToggles, leaf1Edx);
-  if (!check.ok) return false;
-  bench.machine.mmx = check.mmx;
-  bench.machine.sse = check.sse;
-  detectWideLoads();
-  return true;
-}
+// The report has no window: no module handle, no colours.
+void recordPlatformFacts() {}
+
+// A 64-bit process has the room for a larger span.
+u32 ramSpanCap() { return RAM_SPAN_MAX_BYTES_64BIT; }
 
 namespace {
 
@@ -104,7 +86,7 @@ void lockOrSayWhyNot(void* buffer, std::size_t bytes) {
 
 // One attempt at the test buffer for an area of areaBytes. A failed attempt gives back what it
 // got, so that a smaller one can follow.
-AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
+AllocationFailure attemptTestBuffer(u32 areaBytes) {
   const std::size_t bytes = std::size_t{areaBytes} + TEST_AREA_ALIGN;
   void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return {"allocating the test buffer", EXIT_NO_BUFFER, errno};
@@ -128,44 +110,13 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
 
 }  // namespace
 
+bool tryAllocateTestBuffer(u32 areaBytes) { return attemptTestBuffer(areaBytes).what == nullptr; }
+
 bool allocateTestBuffer(u32 areaBytes) {
-  const AllocationFailure failure = tryAllocateTestBuffer(areaBytes);
+  const AllocationFailure failure = attemptTestBuffer(areaBytes);
   if (failure.what == nullptr) return true;
   failStep(failure.what, failure.error, failure.exitCode);
   return false;
-}
-
-bool allocateForRamSpan(u32 spanBytes) {
-  for (u32 span = spanBytes; span > RAM_WINDOW_BYTES; span = nextSmallerSpan(span)) {
-    if (tryAllocateTestBuffer(testAreaBytesFor(span)).what == nullptr) {
-      bench.machine.ramSpanBytes = span;
-      return true;
-    }
-  }
-  bench.machine.ramSpanBytes = RAM_WINDOW_BYTES;
-  return allocateTestBuffer(testAreaBytesFor(RAM_WINDOW_BYTES));
-}
-
-void readCacheDescription() {
-  bench.machine.caches = describeCaches(cpuidSub);
-  const CpuidRegs leaf1 = cpuid(1);
-  bench.machine.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
-}
-
-void startupThroughBuffer() {
-  pinThreadToProcessor0();
-  requireProcessor(checkProcessor());
-  pinProcessToProcessor0();
-  settle();
-  calibrateClockChecked();
-  settle();
-  identifyProcessor();
-  readCacheDescription();
-  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.machine.caches),
-                                   platform::totalPhysicalMemoryBytes(), RAM_SPAN_MAX_BYTES_64BIT);
-  if (!allocateForRamSpan(span)) return;
-  // One access every 32 bytes over the first RAM window before any measurement.
-  strideReadTicks(0, 0, RAM_BLOCK_BYTES[0]);
 }
 
 }  // namespace vardelo

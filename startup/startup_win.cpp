@@ -1,34 +1,22 @@
-// The start-up sequence up to the test buffer, and the processor check.
+// The Windows steps of the start-up: failures in a message box, pinning through the affinity
+// masks, the test buffer from GlobalAlloc, the module handle and the button-face colour.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "kernels/block_read_area.h"
-#include "kernels/block_read_features.h"
-#include "kernels/stride_kernels.h"
-#include "platform/cpu.h"
-#include "platform/platform.h"
-#include "startup/cache_description.h"
 #include "startup/cpu_ident.h"
 #include "startup/startup.h"
 
 namespace vardelo {
-
-StartupFatal startupFatal = showFatalAndExit;
 
 void showFatalAndExit(const char* text, unsigned exitCode) {
   MessageBoxA(nullptr, text, "Vardelo", MB_ICONHAND);
   ExitProcess(exitCode);
 }
 
-ProcessorRefusal refuseProcessor = showProcessorRefusal;
-
 void showProcessorRefusal() {
   ExitProcess(MessageBoxA(nullptr, CPU_NOT_SUPPORTED, nullptr, MB_ICONHAND));
-}
-
-void requireProcessor(bool supported) {
-  if (!supported) refuseProcessor();
 }
 
 namespace {
@@ -47,17 +35,13 @@ void pinThreadToProcessor0() { SetThreadAffinityMask(GetCurrentThread(), PROCESS
 
 void pinProcessToProcessor0() { SetProcessAffinityMask(GetCurrentProcess(), PROCESSOR_0_MASK); }
 
-bool checkProcessor() {
-  const bool idToggles = idFlagToggles();
-  // Without the ID flag there is no CPUID to execute.
-  const u32 leaf1Edx = idToggles ? cpuid(1).edx : 0;
-  const ProcessorCheck check = checkProcessorFeatures(idToggles, leaf1Edx);
-  if (!check.ok) return false;
-  bench.machine.mmx = check.mmx;
-  bench.machine.sse = check.sse;
-  detectWideLoads();
-  return true;
+void recordPlatformFacts() {
+  bench.machine.hInstance = GetModuleHandleA(nullptr);
+  bench.machine.faceColor = GetSysColor(COLOR_BTNFACE);
 }
+
+// A 32-bit process rarely finds more than 512 MiB in one piece.
+u32 ramSpanCap() { return RAM_SPAN_MAX_BYTES; }
 
 namespace {
 
@@ -70,7 +54,7 @@ struct AllocationFailure {
 
 // One attempt at the test buffer for an area of areaBytes. A failed attempt gives back what it
 // got, so that a smaller one can follow.
-AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
+AllocationFailure attemptTestBuffer(u32 areaBytes) {
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, SIZE_T{areaBytes} + TEST_AREA_ALIGN);
   if (handle == nullptr) return {"allocating the test buffer", EXIT_NO_BUFFER, GetLastError()};
   auto* buffer = static_cast<u8*>(GlobalLock(handle));
@@ -99,47 +83,14 @@ AllocationFailure tryAllocateTestBuffer(u32 areaBytes) {
 
 }  // namespace
 
+bool tryAllocateTestBuffer(u32 areaBytes) { return attemptTestBuffer(areaBytes).what == nullptr; }
+
 bool allocateTestBuffer(u32 areaBytes) {
-  const AllocationFailure failure = tryAllocateTestBuffer(areaBytes);
+  const AllocationFailure failure = attemptTestBuffer(areaBytes);
   if (failure.what == nullptr) return true;
   SetLastError(failure.error);
   failStep(failure.what, failure.exitCode);
   return false;
-}
-
-bool allocateForRamSpan(u32 spanBytes) {
-  for (u32 span = spanBytes; span > RAM_WINDOW_BYTES; span = nextSmallerSpan(span)) {
-    if (tryAllocateTestBuffer(testAreaBytesFor(span)).what == nullptr) {
-      bench.machine.ramSpanBytes = span;
-      return true;
-    }
-  }
-  bench.machine.ramSpanBytes = RAM_WINDOW_BYTES;
-  return allocateTestBuffer(testAreaBytesFor(RAM_WINDOW_BYTES));
-}
-
-void readCacheDescription() {
-  bench.machine.caches = describeCaches(cpuidSub);
-  const CpuidRegs leaf1 = cpuid(1);
-  bench.machine.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
-}
-
-void startupThroughBuffer() {
-  pinThreadToProcessor0();
-  bench.machine.hInstance = GetModuleHandleA(nullptr);
-  requireProcessor(checkProcessor());
-  pinProcessToProcessor0();
-  settle();
-  calibrateClockChecked();
-  settle();
-  identifyProcessor();
-  readCacheDescription();
-  bench.machine.faceColor = GetSysColor(COLOR_BTNFACE);
-  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.machine.caches),
-                                   platform::totalPhysicalMemoryBytes());
-  if (!allocateForRamSpan(span)) return;
-  // One access every 32 bytes over the first RAM window before any measurement.
-  strideReadTicks(0, 0, RAM_BLOCK_BYTES[0]);
 }
 
 }  // namespace vardelo
