@@ -51,12 +51,15 @@ u32 probeLineSizeWith(u32 lengthBytes, u8 cpuClass, LinePassTicks passTicks, Sle
 // over cold memory ignores it.
 using PairChaseTicks = u32 (*)(u32 regionBytes, u32 stepBytes);
 
-// The smallest step from 16 to 64 bytes whose pairs take at least LINE_PAIR_CROSS_PERCENT of the
-// time that pairs 8 bytes apart take: the step at which a pair's second load needs a line of its
-// own. LINE_PROBE_FAILED where no step does (a machine whose loads all take the same time) or a
-// step could not be measured. A processor whose prefetchers fetch two or more lines at a time
-// still shows its own line here, where the strided passes above show what is fetched.
+// The line: the smallest step from 16 to 64 bytes from which on every step's pairs take at least
+// LINE_PAIR_CROSS_PERCENT of the time that pairs 8 bytes apart take, each step measured
+// LINE_PAIR_ROUNDS times, the fastest counting; the step at which a pair's second load needs a
+// line of its own. LINE_PROBE_FAILED where even step 64 does not (a machine whose loads all take
+// the same time) or a step could not be measured. A processor whose prefetchers fetch two or more
+// lines at a time still shows its own line here, where the strided passes above show what is
+// fetched.
 inline constexpr u32 LINE_PAIR_CROSS_PERCENT = 115;
+inline constexpr int LINE_PAIR_ROUNDS = 2;
 u32 lineSizeByPairs(u32 regionBytes, PairChaseTicks chase);
 
 // --- L2 size and installed memory -------------------------------------------------------------

@@ -292,6 +292,20 @@ TEST(CacheFigures, LineSizeByPairsSeesTheLineWhatEverIsPrefetched) {
     EXPECT_EQ(lineSizeByPairs(64 * 512, modelledPairs), c.found)
         << "line " << c.line << ", prefetch " << static_cast<int>(c.prefetch);
   }
+  // A slow walk at a small step alone, in either round, is no boundary.
+  static int calls;
+  for (int slowCall : {2, 6}) {  // step 16 in the first round, in the second
+    calls = 0;
+    static int slow;
+    slow = slowCall;
+    EXPECT_EQ(lineSizeByPairs(64 * 512,
+                              [](u32, u32 step) {
+                                ++calls;
+                                return calls == slow ? 900u : step >= 64 ? 512u : 256u;
+                              }),
+              64u)
+        << "slow call " << slowCall;
+  }
   // A step that cannot be measured ends the probe.
   model = {64, Prefetch::None, false, {}};
   EXPECT_EQ(lineSizeByPairs(64 * 512, [](u32, u32 step) { return step == 16 ? NO_POINT : 256u; }),
