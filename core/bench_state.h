@@ -115,6 +115,9 @@ struct Machine {
   CacheList caches{};
   AtomicU32 clflushBytes{0};  // bytes one CLFLUSH covers; 0: no CLFLUSH
   AtomicU32 ramSpanBytes{RAM_WINDOW_BYTES};
+  // The span is at least four times the largest cache: going round it leaves a window's lines
+  // out of the caches by itself, and a window is readied for its walk by one flush a page.
+  AtomicU8 ramSpanOutgrowsCaches{0};
 };
 
 // The state of the measurements themselves: the choices the kernels run with and what the

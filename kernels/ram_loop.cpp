@@ -43,8 +43,12 @@ u32 indexAfter(const Rotation& r, u32 index, u32 steps) {
   return r.first + (index - r.first + steps) % r.turn;
 }
 
-void flushWhole(RamFlushFn flush, u32 index) {
-  flush(index * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
+void readyWindow(RamFlushFn flush, u32 index) {
+  if (bench.machine.ramSpanOutgrowsCaches.load(std::memory_order_relaxed) != 0) {
+    flush(index * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES, RAM_READY_STRIDE_BYTES);
+  } else {
+    flush(index * RAM_WINDOW_BYTES, RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES, 0);
+  }
 }
 
 }  // namespace
@@ -60,17 +64,16 @@ u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
     if (index >= windows) index = 0;
     bench.measuring.ramSpanOffset.store((index + 1 == windows ? 0 : index + 1) * RAM_WINDOW_BYTES,
                                         std::memory_order_relaxed);
-    if (flush != nullptr) flush(index * RAM_WINDOW_BYTES, bytes);
+    if (flush != nullptr) flush(index * RAM_WINDOW_BYTES, bytes, 0);
     return index * RAM_WINDOW_BYTES;
   }
 
-  // The window flushed now is `ahead` takes before its own walk, whole whatever this walk
-  // touches.
+  // The window readied now is `ahead` takes before its own walk, whatever this walk touches.
   const Rotation r = rotationOf(windows);
   const u32 index = nextIndex(r);
   bench.measuring.ramSpanOffset.store(indexAfter(r, index, 1) * RAM_WINDOW_BYTES,
                                       std::memory_order_relaxed);
-  if (flush != nullptr) flushWhole(flush, indexAfter(r, index, r.ahead));
+  if (flush != nullptr) readyWindow(flush, indexAfter(r, index, r.ahead));
   return index * RAM_WINDOW_BYTES;
 }
 
@@ -79,7 +82,7 @@ void primeRamWindows(RamFlushFn flush) {
   if (flush == nullptr || windows < RAM_AHEAD_MIN_WINDOWS) return;
   const Rotation r = rotationOf(windows);
   const u32 index = nextIndex(r);
-  for (u32 k = 0; k < r.ahead; ++k) flushWhole(flush, indexAfter(r, index, k));
+  for (u32 k = 0; k < r.ahead; ++k) readyWindow(flush, indexAfter(r, index, k));
 }
 
 u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {

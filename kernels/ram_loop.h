@@ -11,13 +11,15 @@
 // as the program always did. A larger span holds several windows, at least four times the largest
 // cache in all: each walk then takes the next window round the span, so that it starts from main
 // memory whatever the caches could hold. With four windows or more the rotation leaves out the
-// first two, which share their bytes with the cache sweep, and flushes each window a few takes
-// (at most RAM_FLUSH_AHEAD_WINDOWS) before its walk. A flush touches every page of its window:
-// just after it the window's addresses are still in the translation caches, and a walk from there
-// runs far faster (streaming stores most) than a long walk through memory does. Long after it, or
-// without one, the page tables themselves have left the caches, and the walk runs far slower.
-// A few windows ahead sits between the two, where a long walk through memory is; each phase of
-// walks starts with primeRamWindows, which flushes the windows its first walks will take. With
+// first two, which share their bytes with the cache sweep, and readies each window a few takes
+// (at most RAM_FLUSH_AHEAD_WINDOWS) before its walk: where the span is at least four times the
+// largest cache (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied the
+// window out of the caches, and one flush a page readies its address translation; where the span
+// is smaller, every line is flushed. Readying comes a few takes ahead: just after it the window's
+// addresses are still in the translation caches, and a walk from there runs far faster
+// (streaming stores most) than a long walk through memory does; long after it, or without it,
+// the page tables themselves have left the caches, and the walk runs far slower. Each phase of
+// walks starts with primeRamWindows, which readies the windows its first walks take. With
 // two windows each is flushed just before its walk. The walk itself, its statistics and its speed
 // stay the same. The place of the next window is the one thing kept between calls
 // (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an earlier
@@ -31,27 +33,29 @@ namespace vardelo {
 // A strided kernel: ticks of one walk, or BAD_SAMPLE.
 using RamKernelFn = u32 (*)(u32 offset, i32 gap, u32 block);
 
-// Empties `bytes` from testArea + offset out of the caches; null where nothing is flushed.
-using RamFlushFn = void (*)(u32 offset, u32 bytes);
+// Empties `bytes` from testArea + offset out of the caches, every line (strideBytes 0) or one
+// line every strideBytes; null where nothing is flushed.
+using RamFlushFn = void (*)(u32 offset, u32 bytes, u32 strideBytes);
 
 // True when the span holds more than one window: walks rotate and start cold.
 bool ramWalksAreCold();
 
 // The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0
 // while the span is the window itself, else the windows of the rotation in turn, from its first
-// again after its last. With `flush`: with two or three windows, the window taken, `bytes` of it
-// (what the walk may touch); with more, the whole window `ahead` takes on and the bytes a walk
-// may touch beyond it.
+// again after its last. With `flush`: with two or three windows, the window taken, every line of
+// `bytes` of it (what the walk may touch); with more, the window `ahead` takes on is readied.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
 
-// Before a phase of walks, where the rotation flushes ahead: flushes, whole, the windows the next
+// Before a phase of walks, where the rotation readies windows ahead: readies the windows the next
 // `ahead` takes will return, in that order. Nothing with fewer windows or without `flush`.
 void primeRamWindows(RamFlushFn flush);
 
 // Spans of fewer windows rotate through all of them, each flushed just before its walk.
 inline constexpr u32 RAM_AHEAD_MIN_WINDOWS = 4;
-// Takes between a window's flush and its walk: half the turn where that is fewer.
+// Takes between a window's readying and its walk: half the turn where that is fewer.
 inline constexpr u32 RAM_FLUSH_AHEAD_WINDOWS = 16;
+// Where the span outgrows the caches: one line flushed in each page of this many bytes.
+inline constexpr u32 RAM_READY_STRIDE_BYTES = 4096;
 // Windows at the start of the span that the cache sweep's area (TEST_AREA_BYTES) reaches into.
 inline constexpr u32 RAM_SWEEP_AREA_WINDOWS =
     (TEST_AREA_BYTES + RAM_WINDOW_BYTES - 1) / RAM_WINDOW_BYTES;

@@ -62,11 +62,11 @@ u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block) {
   return strideWriteMmxKernel(offset, gap, block);
 }
 
-void flushTestArea(u32 offset, u32 bytes) {
+void flushTestArea(u32 offset, u32 bytes, u32 strideBytes) {
   const u32 line = bench.machine.clflushBytes.load(std::memory_order_relaxed);
   if (line == 0) return;
   vardelo_stride_flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes,
-                       line);
+                       strideBytes != 0 ? strideBytes : line);
 }
 
 }  // namespace vardelo

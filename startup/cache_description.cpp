@@ -139,6 +139,11 @@ u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes, u32 maxSpa
   return span < RAM_WINDOW_BYTES ? RAM_WINDOW_BYTES : static_cast<u32>(span);
 }
 
+bool ramSpanOutgrowsCaches(u32 spanBytes, u32 largestCache) {
+  return largestCache != 0 &&
+         std::uint64_t{spanBytes} >= std::uint64_t{largestCache} * RAM_SPAN_CACHE_FACTOR;
+}
+
 u32 testAreaBytesFor(u32 spanBytes) { return spanBytes + TEST_AREA_BYTES - RAM_WINDOW_BYTES; }
 
 u32 nextSmallerSpan(u32 spanBytes) {

@@ -57,6 +57,10 @@ u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx);
 u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes,
                     u32 maxSpanBytes = RAM_SPAN_MAX_BYTES);
 
+// Whether going round a span of `spanBytes` leaves a window out of the caches by itself: the span
+// is at least RAM_SPAN_CACHE_FACTOR times a known largest cache.
+bool ramSpanOutgrowsCaches(u32 spanBytes, u32 largestCache);
+
 // The test area that holds a span: the span and 4 MiB behind it, 12 MiB for the 8 MiB window.
 // The cache sweep uses the first 12 MiB whatever the span.
 u32 testAreaBytesFor(u32 spanBytes);

@@ -76,9 +76,10 @@ void startupThroughBuffer() {
   settle();
   identifyProcessor();
   readCacheDescription();
-  const u32 span = ramSpanBytesFor(largestCacheBytes(bench.machine.caches),
-                                   platform::totalPhysicalMemoryBytes(), ramSpanCap());
+  const u32 largest = largestCacheBytes(bench.machine.caches);
+  const u32 span = ramSpanBytesFor(largest, platform::totalPhysicalMemoryBytes(), ramSpanCap());
   if (!allocateForRamSpan(span)) return;
+  bench.machine.ramSpanOutgrowsCaches = ramSpanOutgrowsCaches(bench.machine.ramSpanBytes, largest);
   // One access every 32 bytes over the first RAM window before any measurement.
   strideReadTicks(0, 0, RAM_BLOCK_BYTES[0]);
 }

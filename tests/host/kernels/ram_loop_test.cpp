@@ -25,8 +25,9 @@ constexpr u32 PAST_SCRIPT = 0x6FFFFFFF;
 // Flushes and walks in the order they happened: "flush <offset>+<bytes>", "walk <offset>".
 std::vector<std::string> events;
 
-void recordFlush(u32 offset, u32 bytes) {
-  events.push_back("flush " + std::to_string(offset >> 20) + "M+" + std::to_string(bytes));
+void recordFlush(u32 offset, u32 bytes, u32 stride) {
+  events.push_back("flush " + std::to_string(offset >> 20) + "M+" + std::to_string(bytes) +
+                   (stride != 0 ? "/" + std::to_string(stride) : ""));
 }
 
 u32 scriptedKernel(u32 offset, i32 gap, u32 block) {
@@ -206,8 +207,9 @@ TEST_F(RamLoop, ALargerSpanRotatesWindowsFlushedAheadAcrossCalls) {
 }
 
 // The rotation over spans of every size, primed as a pass primes it: which windows are walked,
-// and that each was flushed whole before its walk with exactly `ahead` other windows flushed
-// since; with two windows, each flushed by its own take.
+// and that each was readied before its walk with exactly `ahead` other windows readied since
+// (every line flushed, or one line a page where the span outgrows the caches); with two windows,
+// each flushed by its own take.
 TEST_F(RamLoop, EachWindowIsWalkedAFewFlushesAfterItsOwn) {
   struct Row {
     u32 spanMiB;
@@ -221,40 +223,49 @@ TEST_F(RamLoop, EachWindowIsWalkedAFewFlushesAfterItsOwn) {
       {32, 2, 3, 1, whole}, {48, 2, 5, 2, whole},    {56, 2, 6, 2, whole},
       {64, 2, 7, 3, whole}, {256, 2, 31, 15, whole}, {2048, 2, 255, 16, whole},
   };
-  static std::vector<std::pair<u32, u32>> flushes;
-  const RamFlushFn record = [](u32 o, u32 b) { flushes.push_back({o, b}); };
-  for (const Row& r : rows) {
-    for (const u32 startAt : {0u, 5u}) {  // a fresh rotation, and one taken up part way round
-      resetBench();
-      flushes.clear();
-      bench.machine.ramSpanBytes = r.spanMiB << 20;
-      bench.measuring.ramSpanOffset = startAt * RAM_WINDOW_BYTES;
-      primeRamWindows(record);
-      EXPECT_EQ(flushes.size(), r.ahead) << r.spanMiB << " MiB: the prime";
-      const u32 turn = r.lastWalked - r.firstWalked + 1;
-      const u32 from =
-          startAt >= r.firstWalked && startAt <= r.lastWalked ? startAt : r.firstWalked;
-      std::vector<int> flushedAt(r.lastWalked + 1, -1);  // flush event that last flushed a window
-      for (std::size_t e = 0; e < flushes.size(); ++e)
-        flushedAt[flushes[e].first / RAM_WINDOW_BYTES] = static_cast<int>(e);
-      for (u32 take = 0; take < 2 * turn + 3; ++take) {
-        const std::size_t before = flushes.size();
-        const u32 window = takeRamWindow(record, 4096) / RAM_WINDOW_BYTES;
-        ASSERT_EQ(flushes.size(), before + 1) << r.spanMiB << " MiB: one flush per take";
-        const auto [flushed, bytes] = flushes.back();
-        EXPECT_EQ(bytes, r.flushedBytes) << r.spanMiB << " MiB";
-        ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
-        ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
-        flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(flushes.size() - 1);
-        EXPECT_EQ(window, r.firstWalked + (from - r.firstWalked + take) % turn)
-            << r.spanMiB << " MiB, take " << take;
-        ASSERT_GE(flushedAt[window], 0) << r.spanMiB << " MiB, take " << take << ": never flushed";
-        EXPECT_EQ(static_cast<int>(flushes.size()) - 1 - flushedAt[window],
-                  static_cast<int>(r.ahead))
-            << r.spanMiB << " MiB, take " << take;
+  struct Flush {
+    u32 offset, bytes, stride;
+  };
+  static std::vector<Flush> flushes;
+  const RamFlushFn record = [](u32 o, u32 b, u32 s) { flushes.push_back({o, b, s}); };
+  for (const Row& r : rows)
+    for (const bool outgrows : {false, true})
+      for (const u32 startAt : {0u, 5u}) {  // a fresh rotation, and one taken up part way round
+        resetBench();
+        flushes.clear();
+        bench.machine.ramSpanBytes = r.spanMiB << 20;
+        bench.machine.ramSpanOutgrowsCaches = outgrows;
+        const bool pages = outgrows && r.ahead > 0;
+        const u32 bytes = pages ? RAM_WINDOW_BYTES : r.flushedBytes;
+        const u32 stride = pages ? 4096 : 0;
+        bench.measuring.ramSpanOffset = startAt * RAM_WINDOW_BYTES;
+        primeRamWindows(record);
+        EXPECT_EQ(flushes.size(), r.ahead) << r.spanMiB << " MiB: the prime";
+        const u32 turn = r.lastWalked - r.firstWalked + 1;
+        const u32 from =
+            startAt >= r.firstWalked && startAt <= r.lastWalked ? startAt : r.firstWalked;
+        std::vector<int> flushedAt(r.lastWalked + 1, -1);  // flush event that last flushed a window
+        for (std::size_t e = 0; e < flushes.size(); ++e)
+          flushedAt[flushes[e].offset / RAM_WINDOW_BYTES] = static_cast<int>(e);
+        for (u32 take = 0; take < 2 * turn + 3; ++take) {
+          const std::size_t before = flushes.size();
+          const u32 window = takeRamWindow(record, 4096) / RAM_WINDOW_BYTES;
+          ASSERT_EQ(flushes.size(), before + 1) << r.spanMiB << " MiB: one flush per take";
+          const auto [flushed, flushedBytes, flushStride] = flushes.back();
+          EXPECT_EQ(flushedBytes, bytes) << r.spanMiB << " MiB";
+          EXPECT_EQ(flushStride, stride) << r.spanMiB << " MiB";
+          ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
+          ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
+          flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(flushes.size() - 1);
+          EXPECT_EQ(window, r.firstWalked + (from - r.firstWalked + take) % turn)
+              << r.spanMiB << " MiB, take " << take;
+          ASSERT_GE(flushedAt[window], 0)
+              << r.spanMiB << " MiB, take " << take << ": never flushed";
+          EXPECT_EQ(static_cast<int>(flushes.size()) - 1 - flushedAt[window],
+                    static_cast<int>(r.ahead))
+              << r.spanMiB << " MiB, take " << take;
+        }
       }
-    }
-  }
 }
 
 // Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 8 with

@@ -275,6 +275,19 @@ TEST(RamSpan, FollowsTheLargestCacheWithinItsLimits) {
   }
 }
 
+TEST(RamSpan, OutgrowsTheCachesFromFourTimesTheLargestOn) {
+  const struct {
+    u32 span, largest;
+    bool outgrows;
+  } rows[] = {
+      {128 * MIB, 32 * MIB, true},  {64 * MIB, 32 * MIB, false},  // halved: the system had less
+      {2048u * MIB, 508 * MIB, true}, {512 * MIB, 300 * MIB, false}, {8 * MIB, 0, false},
+      {2048u * MIB, 1024u * MIB, false},  // no wrap in the product
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(ramSpanOutgrowsCaches(r.span, r.largest), r.outgrows) << r.span << ", " << r.largest;
+}
+
 TEST(RamSpan, AreaAndHalvingSteps) {
   EXPECT_EQ(testAreaBytesFor(RAM_WINDOW_BYTES), TEST_AREA_BYTES) << "small caches: area as ever";
   EXPECT_EQ(testAreaBytesFor(128 * MIB), 132 * MIB);
