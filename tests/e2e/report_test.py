@@ -77,6 +77,14 @@ def check_cache(report):
     check_figures(c)
 
 
+def memory_text(mib):
+    """Field 104: MiB up to 99999, then GiB with a tenth (truncated), whole GiB from 1000 GiB."""
+    if mib <= 99999:
+        return " %5dM " % mib
+    gib = mib // 1024
+    return " %5dG " % gib if gib >= 1000 else " %3d.%dG " % (gib, mib % 1024 * 10 // 1024)
+
+
 def check_figures(c):
     """The derived figures as numbers, and the page fields that show them as those numbers."""
     figures, f = c["figures"], c["fields"]
@@ -88,7 +96,7 @@ def check_figures(c):
         ("dcache", "bytes", F.FIELD_DCACHE_SIZE, lambda n: " %4dK " % (n // 1024)),
         ("dataSpeed", "kibps", F.FIELD_DCACHE_SPEED, lambda n: " %6d " % (n // 1024)),
         ("ramSpeed", "kibps", F.FIELD_RAM_SPEED, lambda n: " %5d " % (n // 1024)),
-        ("installedMemory", "mib", F.FIELD_MEMORY_SIZE, lambda n: " %5dM " % n),
+        ("installedMemory", "mib", F.FIELD_MEMORY_SIZE, memory_text),
         ("ramLine", "bytes", F.FIELD_RAM_LINE, lambda n: "%3dbyts" % n),
     )
     for key, unit, field, text in shown:
