@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import FACTS as F, TARGET, VERSION, WINE_RUN, check  # noqa: E402
+from e2e import FACTS as F, TARGET, VERSION, WINE_RUN, check, memory_text  # noqa: E402
 
 REPORT = os.path.join(TARGET, "vardelo-report.exe")
 NO_POINT = F.NO_POINT
@@ -75,14 +75,6 @@ def check_cache(report):
     check.eq("field %s shows fillMode" % fill, "%8X" % mode, f.get(fill))
     check.eq("field %s" % label, "mode", f.get(label))
     check_figures(c)
-
-
-def memory_text(mib):
-    """Field 104: MiB up to 99999, then GiB with a tenth (truncated), whole GiB from 1000 GiB."""
-    if mib <= 99999:
-        return " %5dM " % mib
-    gib = mib // 1024
-    return " %5dG " % gib if gib >= 1000 else " %3d.%dG " % (gib, mib % 1024 * 10 // 1024)
 
 
 def check_figures(c):
