@@ -126,7 +126,12 @@ L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass
             p < CACHE_POINTS ? FigureSource::Bandwidth : FigureSource::SweepEnd};
   }
   const L2Edge edge = findL2Edge(dcache, latency, levels);
-  return {l2SizeShownKiB(edge.point, cpuClass, levels.l1Size), edge.source};
+  // The latency's halfway point is no measure of a size to 1/16 octave: page walks lengthen the
+  // loads past the L2 as well (seen: a 1 MiB L2 crossing at 1280 KiB).
+  return {edge.source == FigureSource::Bandwidth
+              ? l2SizeShownKiB(edge.point, cpuClass, levels.l1Size)
+              : l2SizeAtPointKiB(edge.point, cpuClass, levels.l1Size),
+          edge.source};
 }
 
 u32 installedMemoryMiB(std::uint64_t totalBytes) {

@@ -65,7 +65,8 @@ u32 l2SizeShownKiB(u32 point, u8 cpuClass, u32 l1Size);
 // The L2 size as the worker shows it. With the latency curve measured, its edge is the one of
 // findL2Edge (cache_edges.h): a fall of the read speed that holds, else a rise of the latency
 // that holds; without it, the first point from 8 on that falls to three quarters of l2Speed.
-// The point of the edge then gives the size by l2SizeShownKiB. kib 0 when l1Size is 0.
+// The point of the edge then gives the size by l2SizeShownKiB where the read speed found it, by
+// l2SizeAtPointKiB where the latency did. kib 0 when l1Size is 0.
 struct L2Figure {
   u32 kib;
   FigureSource source;  // SweepEnd: no edge up to 4 MiB, the size is computed from 4 MiB

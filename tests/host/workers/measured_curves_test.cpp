@@ -236,6 +236,31 @@ TEST(MeasuredCurves, IntelXeon128BitCurveByTheReadSpeedRules) {
   EXPECT_EQ(l2SizeAtPointKiB(edge.point, 0, levels.l1Size), 2048u) << "point " << edge.point;
 }
 
+// A 48 KiB L1 both curves show sharply, and a 1 MiB L2 whose edge the read speed finds near
+// 1 MiB while the latency, lengthened by page walks, crosses its halfway point at 1280 KiB.
+TEST(MeasuredCurves, Zen5With512BitLoadsAndLatency) {
+  const Measured m = fromReport("zen5-kvm/report-native.json");
+  ASSERT_TRUE(latencyMeasured(m.latency));
+  CurveCopy noLatency;
+  fillUnmeasured(noLatency);
+  for (u8 cpuClass : {m.cpuClass, u8{0}}) {
+    const Sizes s = derive(m.data, m.latency, cpuClass);
+    EXPECT_EQ(s.l1KiB, 48u) << describe(s);
+    EXPECT_EQ(s.l2KiB, 1024u) << describe(s);
+    EXPECT_EQ(s.l2Source, FigureSource::Bandwidth);
+    EXPECT_EQ(derive(m.data, noLatency, cpuClass).l1KiB, 48u);
+    // With the L3 read as fast as the L2 the latency decides: its power of two, not 1280K.
+    CurveCopy flat;
+    std::copy(std::begin(m.data), std::end(m.data), flat);
+    CacheLevels levels = CACHE_LEVELS_UNSET;
+    findL1Edge(m.data, m.latency, levels);
+    std::fill(flat + pointOfSize(levels.l2ProbeSize), flat + CACHE_POINTS, levels.l2Speed);
+    const L2Figure byLatency = l2Figure(flat, m.latency, cpuClass, levels);
+    EXPECT_EQ(byLatency.source, FigureSource::Latency);
+    EXPECT_EQ(byLatency.kib, 1024u) << "class " << int(cpuClass);
+  }
+}
+
 // A machine of today's shape as its curves show it, speeds in GB/s and latencies in ns: a sharp
 // L1 edge (the L1 is indexed within the page), and an L2 edge blurred from two thirds to one and
 // a half times its size, where the curves move in proportion to the lines that miss (the L2 is
