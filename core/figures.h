@@ -42,8 +42,9 @@ struct CacheFigures {
   Figure codeSpeed;        // peak of the code curve
   Figure dataSpeed;        // peak of the data curve
   Figure icacheSize;       // where the code curve falls off
-  Figure dcacheSize;       // the L1 edge of the data (or latency) curve, a power of two
-  Figure l2Size;           // the L2 edge, rounded from multiples of the D-cache size
+  Figure dcacheSize;       // the L1 edge of the data (or latency) curve: a power of two, or a
+                           // first-level size (cache_geometry.h) the edge clearly lies at
+  Figure l2Size;           // the L2 edge, likewise (SECOND_LEVEL_SIZES, or a power of two)
   Figure l2Speed;          // read speed just past the L1 edge
   Figure ramSpeed;         // the last points of the data curve, or flushed memory
   Figure l2Line;           // 0: no line shows (8 bytes or less)

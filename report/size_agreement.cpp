@@ -1,7 +1,6 @@
 #include "report/size_agreement.h"
 
 #include "startup/cache_description.h"
-#include "workers/cache_geometry.h"
 
 namespace vardelo {
 namespace {
@@ -10,12 +9,6 @@ std::string trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// 0 for 0, and for a size past the largest power of two.
-u32 roundedUpToPowerOfTwo(u32 bytes) {
-  const u32 power = highestPowerOfTwoNotAbove(bytes);
-  return power >= bytes ? bytes : power << 1;
 }
 
 // The first level `level` of one of the two types given, or null.
@@ -45,22 +38,20 @@ std::vector<SizeAgreement> compareDerivedSizes(const CacheFigures& figures,
     u32 field;
     u32 derived;
     u32 described;
-    bool line;
   };
   const Row rows[] = {
-      {"icache", FIELD_ICACHE_SIZE, sizeShown(figures.icacheSize), l1i ? l1i->sizeBytes : 0, false},
-      {"dcache", FIELD_DCACHE_SIZE, sizeShown(figures.dcacheSize), l1d ? l1d->sizeBytes : 0, false},
-      {"l2", FIELD_L2_SIZE, sizeShown(figures.l2Size), l2 ? l2->sizeBytes : 0, false},
+      {"icache", FIELD_ICACHE_SIZE, sizeShown(figures.icacheSize), l1i ? l1i->sizeBytes : 0},
+      {"dcache", FIELD_DCACHE_SIZE, sizeShown(figures.dcacheSize), l1d ? l1d->sizeBytes : 0},
+      {"l2", FIELD_L2_SIZE, sizeShown(figures.l2Size), l2 ? l2->sizeBytes : 0},
       {"l2Line", FIELD_L2_LINE, figures.l2Line.value > 8 ? figures.l2Line.value : 0,
-       l2 ? l2->lineBytes : 0, true},
-      {"ramLine", FIELD_RAM_LINE, figures.ramLine.value, last ? last->lineBytes : 0, true},
+       l2 ? l2->lineBytes : 0},
+      {"ramLine", FIELD_RAM_LINE, figures.ramLine.value, last ? last->lineBytes : 0},
   };
   std::vector<SizeAgreement> out;
   for (const Row& row : rows) {
     const auto it = fields.find(row.field);
     const std::string shown = it == fields.end() ? std::string{} : trimmed(it->second);
-    out.push_back({row.name, row.field, shown, row.derived, row.described,
-                   row.line ? row.described : roundedUpToPowerOfTwo(row.described)});
+    out.push_back({row.name, row.field, shown, row.derived, row.described, row.described});
   }
   return out;
 }

@@ -12,6 +12,22 @@ void addInKiB(FieldUpdates& fields, std::uint32_t controlId, const char* format,
   if (f.isSet() && f.value / KIB != 0) fields.add(controlId, format, f.value / KIB);
 }
 
+// Installed memory in the field's eight characters: MiB up to five digits, then GiB with a
+// tenth (truncated, as every shown division), and whole GiB from 1000 GiB on.
+constexpr std::uint32_t LARGEST_MIB_SHOWN = 99999;
+constexpr std::uint32_t TENTHS_SHOWN_BELOW_GIB = 1000;
+
+FieldText memoryText(std::uint32_t mib) {
+  if (mib == 0) return fixedFieldText(FIELD_MEMORY_SIZE, "");  // the system did not say
+  if (mib <= LARGEST_MIB_SHOWN) return fieldText(FIELD_MEMORY_SIZE, " %5luM ", mib);
+  const std::uint32_t gib = mib / KIB;
+  if (gib >= TENTHS_SHOWN_BELOW_GIB) return fieldText(FIELD_MEMORY_SIZE, " %5luG ", gib);
+  FieldText shown{FIELD_MEMORY_SIZE, {}};
+  formatText(shown.text, sizeof shown.text, " %3lu.%1luG ", static_cast<unsigned long>(gib),
+             static_cast<unsigned long>(mib % KIB * 10 / KIB));
+  return shown;
+}
+
 }  // namespace
 
 FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
@@ -32,11 +48,7 @@ FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
                                     : fieldText(FIELD_RAM_LINE, "%3lubyts", f.ramLine.value));
   }
   if (f.l2Size.isSet()) fields.add(FIELD_L2_SIZE, " %4luK ", f.l2Size.value / KIB);
-  if (f.installedMemory.isSet()) {
-    fields.add(f.installedMemory.value == 0
-                   ? fixedFieldText(FIELD_MEMORY_SIZE, "")
-                   : fieldText(FIELD_MEMORY_SIZE, " %5luM ", f.installedMemory.value));
-  }
+  if (f.installedMemory.isSet()) fields.add(memoryText(f.installedMemory.value));
   return fields;
 }
 

@@ -47,6 +47,17 @@ u32 codeCacheEdge(const CurveCopy& icache, const Peak& peak) {
   return k;
 }
 
+// Whether the code curve, above seven eighths of its peak at point k, falls to three quarters of
+// it within FALL_POINTS points after k: a clear edge, not a slow decline or the end of what is
+// measured so far.
+bool fallsClearlyAfter(const CurveCopy& icache, u32 k, const Peak& peak) {
+  const u32 limit = peak.speed - peak.speed / 4;
+  for (u32 i = k + 1; i <= k + FALL_POINTS && i < CACHE_POINTS; ++i) {
+    if (measured(icache[i]) && icache[i] <= limit) return true;
+  }
+  return false;
+}
+
 // The mean of four speeds; the sum wraps in 32 bits like every speed sum of the curves. While the
 // sweep stands between the first and the last of the four, an unmeasured entry adds -1 and the
 // next run, with the points measured, corrects the figure.
@@ -68,6 +79,7 @@ bool levelsPastEdge(const CurveCopy& dcache, u32 edge, CacheLevels& levels) {
   levels.l2Speed = meanOfFour(dcache, j - 1);
   levels.l2ProbeSize = curvePointSize(j);
   levels.l1Size = highestPowerOfTwoNotAbove(levels.l2ProbeSize);
+  levels.dcacheSize = levels.l1Size;
   return true;
 }
 
@@ -77,7 +89,11 @@ bool l1EdgeByBandwidth(const CurveCopy& dcache, CacheLevels& levels) {
   const u32 threshold = reference - reference / 4;
   u32 edge = EDGE_REFERENCE;
   while (edge < EDGE_SEARCH_END && asSigned(dcache[edge]) > asSigned(threshold)) ++edge;
-  return levelsPastEdge(dcache, edge, levels);
+  if (!levelsPastEdge(dcache, edge, levels)) return false;
+  const u32 level = reference - reference / 8;
+  levels.dcacheSize = firstLevelSizeAtEdge(
+      edge, levels.l1Size, [&](u32 k) { return asSigned(dcache[k]) >= asSigned(level); });
+  return true;
 }
 
 FigureSource findL1Edge(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels) {
@@ -88,7 +104,9 @@ FigureSource findL1Edge(const CurveCopy& dcache, const CurveCopy& latency, Cache
 
 CacheLevels levelsOf(const CacheFigures& f) {
   if (!f.dcacheSize.isSet()) return CACHE_LEVELS_UNSET;
-  return {f.l2Speed.value, f.l2ProbeSize, f.dcacheSize.value};
+  // The power of two is the one below the probe size, as levelsPastEdge has it.
+  return {f.l2Speed.value, f.l2ProbeSize, highestPowerOfTwoNotAbove(f.l2ProbeSize),
+          f.dcacheSize.value};
 }
 
 CacheFigures deriveCacheFigures(const CurveCopy& dcache, const CurveCopy& icache,
@@ -102,7 +120,7 @@ CacheFigures deriveCacheFigures(const CurveCopy& dcache, const CurveCopy& icache
   if (l1 != FigureSource::Unset) {
     f.l2Speed = figure(levels.l2Speed, l1);
     f.l2ProbeSize = levels.l2ProbeSize;
-    f.dcacheSize = figure(levels.l1Size, l1);
+    f.dcacheSize = figure(levels.dcacheSize, l1);
   }
 
   // Main memory: measured on its own where the caches are large, else the last four points,
@@ -120,9 +138,15 @@ CacheFigures deriveCacheFigures(const CurveCopy& dcache, const CurveCopy& icache
   if (measured(icache[k])) {
     const u32 size = curvePointSize(k);
     // Class 2 shows the size of the point itself; the others a power of two, switching to the
-    // next one up at four thirds of a power of two.
-    const u32 shown =
-        cpuClass == CLASS_INTEL_FAMILY15 ? size : highestPowerOfTwoNotAbove(size + size / 2);
+    // next one up at four thirds of a power of two, or one of FIRST_LEVEL_SIZES where the curve
+    // falls clearly right after it.
+    u32 shown = highestPowerOfTwoNotAbove(size + size / 2);
+    if (cpuClass == CLASS_INTEL_FAMILY15) {
+      shown = size;
+    } else if (knownSizeBetween(FIRST_LEVEL_SIZES, size, size) != 0 &&
+               fallsClearlyAfter(icache, k, codePeak)) {
+      shown = size;
+    }
     if (shown / KIB != 0) f.icacheSize = figure(shown, FigureSource::Bandwidth);
   }
   return f;

@@ -11,29 +11,54 @@
 #include "core/bench_state.h"
 #include "core/curve_copy.h"
 #include "core/figures.h"
+#include "workers/cache_geometry.h"
 
 namespace vardelo {
 
-// The three values the rest of the figures build on, from the L1 edge.
+// The values the rest of the figures build on, from the L1 edge.
 struct CacheLevels {
   u32 l2Speed;      // KiB/s, mean of four points just past the L1 edge
   u32 l2ProbeSize;  // bytes, a block size on the L2 plateau
-  u32 l1Size;       // bytes, a power of two
+  u32 l1Size;       // bytes, a power of two: the unit the L2 size is rounded in
+  u32 dcacheSize;   // bytes as the D-cache figure shows it: l1Size, or see firstLevelSizeAtEdge
 };
 
 // What the levels hold until the first run that can derive them.
-inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, L2_PROBE_SIZE_UNSET, 0};
+inline constexpr CacheLevels CACHE_LEVELS_UNSET{0, L2_PROBE_SIZE_UNSET, 0, 0};
 
 // The L1 edge search: its figures are taken POINTS_PAST_EDGE points (about 1.5×) past the edge,
 // which is looked for below point EDGE_SEARCH_END, by either curve.
 inline constexpr u32 EDGE_SEARCH_END = 136;
 inline constexpr u32 POINTS_PAST_EDGE = 10;
 
+// A first-level edge is clear when the curve leaves the cache's own level (within an eighth of
+// it) and passes its edge threshold within FALL_POINTS points (about 19 %).
+inline constexpr u32 FALL_POINTS = 4;
+
+// The size a first-level edge at point `edge` shows, given which points are still at the
+// cache's level: the nominal size of the last such point before the edge where that is one of
+// FIRST_LEVEL_SIZES and the edge is clear; otherwise `powerOfTwo`, the size the page has always
+// shown. A clean step leaves the level right after the cache's size, so the last point at the
+// level measures the size itself (points stand 1/16 octave apart: 48 KiB and 64 KiB lie six
+// points apart).
+template <typename AtLevel>
+u32 firstLevelSizeAtEdge(u32 edge, u32 powerOfTwo, AtLevel atLevel) {
+  if (edge >= EDGE_SEARCH_END) return powerOfTwo;  // no fall: the figures stand at the search end
+  for (u32 back = 1; back <= FALL_POINTS && back <= edge; ++back) {
+    if (!atLevel(edge - back)) continue;
+    const u32 size = curvePointSize(edge - back);
+    return knownSizeBetween(FIRST_LEVEL_SIZES, size, size) != 0 ? size : powerOfTwo;
+  }
+  return powerOfTwo;
+}
+
 // The levels once the L1 edge is known to lie at point `edge`: true and `levels` set when the
 // data curve is measured POINTS_PAST_EDGE points past it, else false and `levels` untouched.
+// The D-cache size is l1Size; the edge rules refine it with firstLevelSizeAtEdge.
 bool levelsPastEdge(const CurveCopy& dcache, u32 edge, CacheLevels& levels);
 
 // The L1 edge by read speed: the first point from 8 on that falls to three quarters of point 8.
+// Points within an eighth of point 8 are at the L1's level.
 bool l1EdgeByBandwidth(const CurveCopy& dcache, CacheLevels& levels);
 
 // The L1 edge by the latency rule where it finds one (l1EdgeByLatency, cache_edges.h), else by

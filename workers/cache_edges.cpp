@@ -83,8 +83,11 @@ bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLev
   const u32 l1Latency = medianOf(latency, L1_LATENCY_FIRST, L1_LATENCY_LAST);
   const u32 limit = l1Latency + l1Latency / 2;
   const u32 edge = firstPointStayingAtOrAbove(latency, EDGE_SEARCH_FROM, EDGE_SEARCH_END, limit);
-  if (edge == EDGE_SEARCH_END) return false;
-  return levelsPastEdge(dcache, edge, levels);
+  if (edge == EDGE_SEARCH_END || !levelsPastEdge(dcache, edge, levels)) return false;
+  const u32 level = l1Latency + l1Latency / 8;
+  levels.dcacheSize =
+      firstLevelSizeAtEdge(edge, levels.l1Size, [&](u32 k) { return latency[k] <= level; });
+  return true;
 }
 
 L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels) {

@@ -48,9 +48,10 @@ u32 pointOfSize(u32 bytes);
 // The L1 edge from the latency curve: the first point from 8 where the latency rises to half as
 // much again as the L1's own (the median of points 4 to 12, 5 to 7 KiB) and stays there. Sets
 // `levels` as the bandwidth rule does from its edge (probe point ten places past it, l2Speed the
-// mean read speed there, l1Size the power of two not above the probe size) and returns true;
-// false, `levels` untouched, when the latency curve is incomplete, shows no such rise up to point
-// 135, or the data curve is unmeasured at the probe point.
+// mean read speed there, l1Size the power of two not above the probe size, the D-cache size by
+// firstLevelSizeAtEdge with points within an eighth of the L1's latency at its level) and returns
+// true; false, `levels` untouched, when the latency curve is incomplete, shows no such rise up to
+// point 135, or the data curve is unmeasured at the probe point.
 bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels);
 
 // The L2 edge behind the levels, the first point from the L2 probe point on where the curve has

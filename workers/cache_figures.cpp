@@ -95,16 +95,36 @@ bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size) {
   return l2ProbeSize != L2_PROBE_SIZE_UNSET && l1Size != 0;
 }
 
+namespace {
+
+// Where the L2 searches start: point 8, 6 KiB.
+constexpr u32 EDGE_SEARCH_FIRST = 8;
+
+// Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
+u32 exclusiveL1(u8 cpuClass, u32 l1Size) { return cpuClass == CLASS_AMD_FAMILY6_UP ? l1Size : 0; }
+
+}  // namespace
+
 u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size) {
   if (l1Size == 0) return 0;
-  // Class 1's L2 holds no copy of the L1, so its edge lies one L1 further out than its size.
   // The subtraction stops at zero: a fall within half an L1 of the start (a dip in the L1 part
   // of the curve) would otherwise wrap to a size near 4 GiB.
-  const u32 adjust = cpuClass == CLASS_AMD_FAMILY6_UP ? l1Size : 0;
+  const u32 adjust = exclusiveL1(cpuClass, l1Size);
   const u32 halfUp = curvePointSize(point) + l1Size / 2;
   const u32 rounded = halfUp > adjust ? (halfUp - adjust) / l1Size * l1Size : 0;
   const u32 kib = rounded / 1024;
   return highestPowerOfTwoNotAbove(kib + kib / 2);
+}
+
+u32 l2SizeShownKiB(u32 point, u8 cpuClass, u32 l1Size) {
+  const u32 adjust = exclusiveL1(cpuClass, l1Size);
+  if (l1Size != 0 && point > EDGE_SEARCH_FIRST && point < CACHE_POINTS &&
+      curvePointSize(point - 1) > adjust) {
+    const u32 size = knownSizeBetween(SECOND_LEVEL_SIZES, curvePointSize(point - 1) - adjust,
+                                      curvePointSize(point) - adjust);
+    if (size != 0) return size / 1024;
+  }
+  return l2SizeAtPointKiB(point, cpuClass, l1Size);
 }
 
 namespace {
@@ -112,7 +132,7 @@ namespace {
 // The first point from 8 on at or below three quarters of l2Speed; 160 for none.
 u32 l2EdgeByThreshold(const CurveCopy& dcache, u32 l2Speed) {
   const u32 limit = l2Speed - l2Speed / 4;
-  u32 p = 8;
+  u32 p = EDGE_SEARCH_FIRST;
   while (p < CACHE_POINTS && dcache[p] > limit) ++p;
   return p;
 }
@@ -124,11 +144,16 @@ L2Figure l2Figure(const CurveCopy& dcache, const CurveCopy& latency, u8 cpuClass
   if (levels.l1Size == 0) return {0, FigureSource::SweepEnd};
   if (!latencyMeasured(latency)) {
     const u32 p = l2EdgeByThreshold(dcache, levels.l2Speed);
-    return {l2SizeAtPointKiB(p, cpuClass, levels.l1Size),
+    return {l2SizeShownKiB(p, cpuClass, levels.l1Size),
             p < CACHE_POINTS ? FigureSource::Bandwidth : FigureSource::SweepEnd};
   }
   const L2Edge edge = findL2Edge(dcache, latency, levels);
-  return {l2SizeAtPointKiB(edge.point, cpuClass, levels.l1Size), edge.source};
+  // The latency's halfway point is no measure of a size to 1/16 octave: page walks lengthen the
+  // loads past the L2 as well (seen: a 1 MiB L2 crossing at 1280 KiB).
+  return {edge.source == FigureSource::Bandwidth
+              ? l2SizeShownKiB(edge.point, cpuClass, levels.l1Size)
+              : l2SizeAtPointKiB(edge.point, cpuClass, levels.l1Size),
+          edge.source};
 }
 
 u32 installedMemoryMiB(std::uint64_t totalBytes) {

@@ -72,10 +72,18 @@ bool cacheLevelsUsable(u32 l2ProbeSize, u32 l1Size);
 // subtraction stops at zero (the figure is then 1), where unsigned arithmetic would wrap.
 u32 l2SizeAtPointKiB(u32 point, u8 cpuClass, u32 l1Size);
 
+// The L2 size shown for an edge at `point`, the first point past the edge's limit: one of
+// SECOND_LEVEL_SIZES where it lies from the point before to this one (less the L1 on class 1,
+// as above), that is where the curve crosses its limit right at it; otherwise
+// l2SizeAtPointKiB. An L2's edge is blurred (cache_edges.h), so only a crossing within one step
+// of 1/16 octave of the size counts; the sizes themselves lie 20 % and more apart.
+u32 l2SizeShownKiB(u32 point, u8 cpuClass, u32 l1Size);
+
 // The L2 size as the worker shows it. With the latency curve measured, its edge is the one of
 // findL2Edge (cache_edges.h): a fall of the read speed that holds, else a rise of the latency
 // that holds; without it, the first point from 8 on that falls to three quarters of l2Speed.
-// The point of the edge is then rounded by l2SizeAtPointKiB. kib 0 when l1Size is 0.
+// The point of the edge then gives the size by l2SizeShownKiB where the read speed found it, by
+// l2SizeAtPointKiB where the latency did. kib 0 when l1Size is 0.
 struct L2Figure {
   u32 kib;
   FigureSource source;  // SweepEnd: no edge up to 4 MiB, the size is computed from 4 MiB

@@ -27,4 +27,11 @@ u32 highestPowerOfTwoNotAbove(u32 x) {
   return power;
 }
 
+u32 knownSizeBetween(std::span<const u32> sizes, u32 low, u32 high) {
+  for (const u32 size : sizes) {
+    if (size >= low && size <= high) return size;
+  }
+  return 0;
+}
+
 }  // namespace vardelo

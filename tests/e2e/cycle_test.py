@@ -33,7 +33,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e import (FACTS as F, SWEEP_SECONDS, TARGET, PressDuring, Program, check, lag,  # noqa: E402
-                 press, probe, probe_out, settled_shot, share, show, wait_for)
+                 memory_text, press, probe, probe_out, settled_shot, share, show, wait_for)
 import looks  # noqa: E402
 
 FULL = os.environ.get("VARDELO_E2E_CYCLE", "quick") == "full"
@@ -91,7 +91,7 @@ def figure_texts(figures, cpu_class):
     line = value("ramLine")
     out[RAM_LINE] = None if line is None else "-" if line == 0 else "%3dbyts" % line
     memory = value("installedMemory")
-    out[MEMORY_SIZE] = None if memory is None else "" if memory == 0 else " %5dM " % memory
+    out[MEMORY_SIZE] = None if memory is None else "" if memory == 0 else memory_text(memory)
     return out
 
 

@@ -62,6 +62,14 @@ SEED = int(os.environ.get("VARDELO_E2E_SEED", str(int(time.time()) % 100000)))
 T0 = time.monotonic()
 
 
+def memory_text(mib):
+    """Field 104: MiB up to 99999, then GiB with a tenth (truncated), whole GiB from 1000 GiB."""
+    if mib <= 99999:
+        return " %5dM " % mib
+    gib = mib // 1024
+    return " %5dG " % gib if gib >= 1000 else " %3d.%dG " % (gib, mib % 1024 * 10 // 1024)
+
+
 def stamp():
     return "%4.0fs" % (time.monotonic() - T0)
 

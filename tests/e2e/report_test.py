@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e import FACTS as F, TARGET, VERSION, WINE_RUN, check  # noqa: E402
+from e2e import FACTS as F, TARGET, VERSION, WINE_RUN, check, memory_text  # noqa: E402
 
 REPORT = os.path.join(TARGET, "vardelo-report.exe")
 NO_POINT = F.NO_POINT
@@ -88,7 +88,7 @@ def check_figures(c):
         ("dcache", "bytes", F.FIELD_DCACHE_SIZE, lambda n: " %4dK " % (n // 1024)),
         ("dataSpeed", "kibps", F.FIELD_DCACHE_SPEED, lambda n: " %6d " % (n // 1024)),
         ("ramSpeed", "kibps", F.FIELD_RAM_SPEED, lambda n: " %5d " % (n // 1024)),
-        ("installedMemory", "mib", F.FIELD_MEMORY_SIZE, lambda n: " %5dM " % n),
+        ("installedMemory", "mib", F.FIELD_MEMORY_SIZE, memory_text),
         ("ramLine", "bytes", F.FIELD_RAM_LINE, lambda n: "%3dbyts" % n),
     )
     for key, unit, field, text in shown:

@@ -32,6 +32,14 @@ TEST(CacheFields, EachFigureInTheFormatOfItsField) {
       {&CacheFigures::ramLine, figure(0, S::LineProbe), 0, FIELD_RAM_LINE, "-"},  // probe gave up
       {&CacheFigures::l2Size, figure(512 << 10, S::Latency), 0, FIELD_L2_SIZE, "  512K "},
       {&CacheFigures::installedMemory, figure(24584, S::System), 0, FIELD_MEMORY_SIZE, " 24584M "},
+      // Past five digits of MiB: GiB with a tenth, truncated, then whole GiB; always 8 characters.
+      {&CacheFigures::installedMemory, figure(99999, S::System), 0, FIELD_MEMORY_SIZE, " 99999M "},
+      {&CacheFigures::installedMemory, figure(100000, S::System), 0, FIELD_MEMORY_SIZE, "  97.6G "},
+      {&CacheFigures::installedMemory, figure(128872, S::System), 0, FIELD_MEMORY_SIZE, " 125.8G "},
+      {&CacheFigures::installedMemory, figure(1023999, S::System), 0, FIELD_MEMORY_SIZE,
+       " 999.9G "},
+      {&CacheFigures::installedMemory, figure(1024000, S::System), 0, FIELD_MEMORY_SIZE,
+       "  1000G "},
       // The system did not say: an empty field, not a figure nobody measured.
       {&CacheFigures::installedMemory, figure(0, S::System), 0, FIELD_MEMORY_SIZE, ""},
       {&CacheFigures::dcacheSize, figure(32768, S::Bandwidth), 0, FIELD_DCACHE_SIZE, "   32K "},

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/cache_fields.h"
 #include "workers/cache_geometry.h"
@@ -96,6 +98,11 @@ TEST(CacheAnalysis, L1SizeFromTheFirstSlowPoint) {
       {54, 64, 65536, "   64K "},  // 44 KiB
       {37, 47, 16384, "   16K "},  // 21 KiB
       {9, 19, 8192, "    8K "},
+      // The last fast point at 48 or 24 KiB: that size, over the same power of two within.
+      {57, 67, 65536, "   48K "},
+      {41, 51, 32768, "   24K "},
+      {56, 66, 65536, "   64K "},  // 46 KiB fast
+      {58, 68, 65536, "   64K "},  // 50 KiB fast
   };
   for (const auto& c : cases) {
     Curves curves;
@@ -105,7 +112,35 @@ TEST(CacheAnalysis, L1SizeFromTheFirstSlowPoint) {
     EXPECT_EQ(a.levels.l2ProbeSize, curvePointSize(c.j)) << "first slow point " << c.firstSlow;
     EXPECT_EQ(a.levels.l1Size, c.l1Size) << "first slow point " << c.firstSlow;
     EXPECT_EQ(a.levels.l2Speed, l2Speed) << "first slow point " << c.firstSlow;
-    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE), c.field101) << "first slow point " << c.firstSlow;
+    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE), c.field101)
+        << "first slow point " << c.firstSlow;
+  }
+}
+
+// A size that is not a power of two needs a clear edge: the curve leaves the L1's level (an
+// eighth below entry 8) and passes three quarters of it within four points.
+TEST(CacheAnalysis, A48KiBEdgeMustBeClear) {
+  const struct {
+    const char* what;
+    std::vector<std::pair<u32, u32>> between;  // points after 56 before the fall
+    u32 firstSlow;
+    const char* field101;
+  } cases[] = {
+      {"a fall over three points", {{57, FAST - FAST / 5}, {58, FAST - FAST / 5}}, 59, "   48K "},
+      {"a fall over five points",
+       {{57, FAST - FAST / 5}, {58, FAST - FAST / 5}, {59, FAST - FAST / 5}, {60, FAST - FAST / 5}},
+       61,
+       "   64K "},
+      {"48 KiB itself below the level", {{56, FAST - FAST / 7}}, 57, "   64K "},
+      {"48 KiB within an eighth", {{56, FAST - FAST / 8}}, 57, "   48K "},
+  };
+  for (const auto& c : cases) {
+    Curves curves;
+    fillDataCurve(curves.d, c.firstSlow);
+    for (const auto& [point, speed] : c.between) curves.d[point] = speed;
+    const Analysis a = analyse(curves.d, curves.i, 0, CACHE_LEVELS_UNSET);
+    EXPECT_EQ(textOf(a.fields, FIELD_DCACHE_SIZE), c.field101) << c.what;
+    EXPECT_EQ(a.levels.l1Size, 65536u) << c.what << ": the L2 rounding keeps its power of two";
   }
 }
 
@@ -165,7 +200,7 @@ TEST(CacheAnalysis, NothingIsDerivedUntilTenPointsPastTheEdgeAreMeasured) {
       {41, false},  // the search stops at the unmeasured 41; 51 is unmeasured
       {52, false},  // the search stops at the drop, 49, and 59 is unmeasured
       {59, false},
-      {60, true},   // 59 measured
+      {60, true},  // 59 measured
   };
   for (const auto& c : cases) {
     Curves curves;
@@ -197,9 +232,9 @@ TEST(CacheAnalysis, MainMemorySpeedNeedsEntry157AndANonzeroFigure) {
     u32 ram;  // speed of points 156..159
     const char* field114;
   } cases[] = {
-      {157, 2048000, "(none)"},     // 157 unmeasured
+      {157, 2048000, "(none)"},  // 157 unmeasured
       {160, 2048000, "  2000 "},
-      {160, 1023, "(none)"},        // below 1 MiB/s: the field keeps its text
+      {160, 1023, "(none)"},  // below 1 MiB/s: the field keeps its text
       {160, 1024, "     1 "},
   };
   for (const auto& c : cases) {
@@ -255,10 +290,12 @@ TEST(CacheAnalysis, PeakSpeedsBelow1024LeaveTheirFields) {
   }
 }
 
-// A code curve with its peak at 30 (15 KiB) and points above seven eighths of it up to `lastHigh`.
-void fillCodeCurve(CurveCopy& c, u32 lastHigh, u32 measuredEnd = CACHE_POINTS) {
-  const u32 limit = FAST - FAST / 8;
-  for (u32 p = 0; p < measuredEnd; ++p) c[p] = p <= lastHigh ? limit + 1 : limit;
+// A code curve with its peak at 30 (15 KiB), points above seven eighths of it up to `lastHigh`
+// and `after` (by default just seven eighths) past it.
+constexpr u32 CODE_LIMIT = FAST - FAST / 8;
+void fillCodeCurve(CurveCopy& c, u32 lastHigh, u32 measuredEnd = CACHE_POINTS,
+                   u32 after = CODE_LIMIT) {
+  for (u32 p = 0; p < measuredEnd; ++p) c[p] = p <= lastHigh ? CODE_LIMIT + 1 : after;
   c[30] = FAST;
 }
 
@@ -268,19 +305,26 @@ TEST(CacheAnalysis, CodeCacheSizeByProcessorClass) {
     u32 measuredEnd;
     u8 cpuClass;
     const char* field100;
+    u32 after = CODE_LIMIT;
   } cases[] = {
-      {47, 160, 0, "   32K "},   // 31 KiB, to the power of two
+      {47, 160, 0, "   32K "},  // 31 KiB, to the power of two
       {47, 160, 1, "   32K "},
       {47, 160, 2, "  31k:4*"},  // the point's own size
       {30, 160, 0, "   16K "},   // nothing above 7/8 after the peak: the peak's point
       {30, 160, 2, "  15k:4*"},
-      {47, 40, 0, "   32K "},    // part measured: the highest measured point, 39 (23 KiB)
+      {47, 40, 0, "   32K "},  // part measured: the highest measured point, 39 (23 KiB)
       {47, 40, 2, "  23k:4*"},
-      {0, 0, 0, "(none)"},       // nothing measured
+      {0, 0, 0, "(none)"},  // nothing measured
+      // 48 and 24 KiB, where the curve falls to three quarters of the peak right after them.
+      {56, 160, 0, "   48K ", FAST / 2},
+      {40, 160, 1, "   24K ", FAST / 2},
+      {56, 160, 2, "  48k:4*", FAST / 2},
+      {56, 160, 0, "   64K "},           // a fall to seven eighths only
+      {56, 57, 0, "   64K ", FAST / 2},  // the fall not measured yet
   };
   for (const auto& c : cases) {
     Curves curves;
-    if (c.measuredEnd > 0) fillCodeCurve(curves.i, c.lastHigh, c.measuredEnd);
+    if (c.measuredEnd > 0) fillCodeCurve(curves.i, c.lastHigh, c.measuredEnd, c.after);
     const Analysis a = analyse(curves.d, curves.i, c.cpuClass, CACHE_LEVELS_UNSET);
     EXPECT_EQ(textOf(a.fields, FIELD_ICACHE_SIZE), c.field100)
         << "last high point " << c.lastHigh << ", measured to " << c.measuredEnd << ", class "

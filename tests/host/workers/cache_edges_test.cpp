@@ -56,8 +56,17 @@ TEST(CacheEdges, AMedianRiseIgnoresTwoSpikesInARow) {
       {"two spikes before it", Curve(110, 100, 300, {{80, 900}, {81, 900}}), 110},
       {"three spikes are a rise", Curve(110, 100, 300, {{80, 900}, {81, 900}, {82, 900}}), 80},
       {"a slow climb reaches the limit where the curve does",
-       Curve(110, 100, 300, {{100, 150}, {101, 160}, {102, 170}, {103, 180}, {104, 190},
-                             {105, 200}, {106, 210}, {107, 220}, {108, 230}, {109, 240}}),
+       Curve(110, 100, 300,
+             {{100, 150},
+              {101, 160},
+              {102, 170},
+              {103, 180},
+              {104, 190},
+              {105, 200},
+              {106, 210},
+              {107, 220},
+              {108, 230},
+              {109, 240}}),
        105},
       {"a rise at the last allowed point", Curve(151, 100, 300), 151},
       {"a rise after it", Curve(152, 100, 300), 160},
@@ -68,10 +77,11 @@ TEST(CacheEdges, AMedianRiseIgnoresTwoSpikesInARow) {
   // At the ends of the curve the median takes the points there are.
   EXPECT_EQ(firstPointWhereMedianReaches(Curve(0, 0, 300).v, 0, CACHE_POINTS, 200), 0u);
   // Speeds mirror it: two dips in a row are no fall, three are.
-  EXPECT_EQ(firstPointWhereMedianFallsTo(Curve(110, 900, 100, {{80, 50}, {81, 50}}).v, 60, 160, 200),
-            110u);
-  EXPECT_EQ(firstPointWhereMedianFallsTo(
-                Curve(110, 900, 100, {{80, 50}, {81, 50}, {82, 50}}).v, 60, 160, 200),
+  EXPECT_EQ(
+      firstPointWhereMedianFallsTo(Curve(110, 900, 100, {{80, 50}, {81, 50}}).v, 60, 160, 200),
+      110u);
+  EXPECT_EQ(firstPointWhereMedianFallsTo(Curve(110, 900, 100, {{80, 50}, {81, 50}, {82, 50}}).v, 60,
+                                         160, 200),
             80u);
   EXPECT_EQ(firstPointWhereMedianFallsTo(Curve(152, 900, 100).v, 60, 160, 200), 160u);
 }
@@ -109,15 +119,24 @@ TEST(CacheEdges, L1LevelsFromTheLatencyRise) {
     Curve latency;
     bool derived;
     u32 j, l1Size;
+    u32 dcacheSize = l1Size;
   } cases[] = {
       {"a rise at 34 KiB", Curve(49, 400, 1200), true, 59, 32768},
       {"a rise at 44 KiB", Curve(54, 400, 1200), true, 64, 65536},
       {"a rise at 21 KiB", Curve(37, 400, 1200), true, 47, 16384},
+      // The last point at the L1's latency (within an eighth) measures 48 KiB: that size.
+      {"a rise at 50 KiB", Curve(57, 400, 1200), true, 67, 65536, 49152},
+      {"a rise at 50 KiB, 48 KiB within an eighth", Curve(57, 400, 1200, {{56, 450}}), true, 67,
+       65536, 49152},
+      {"a rise at 50 KiB, 48 KiB beyond an eighth", Curve(57, 400, 1200, {{56, 451}}), true, 67,
+       65536, 65536},
+      {"a rise at 52 KiB", Curve(58, 400, 1200), true, 68, 65536, 65536},
       {"exactly half as much again", Curve(49, 400, 600), true, 59, 32768},
       {"less than that", Curve(49, 400, 599), false, 0, 0},
       {"interference before the rise", Curve(49, 400, 1200, {{30, 2000}, {31, 2000}, {32, 2000}}),
        true, 59, 32768},
-      {"a spike among the points of 5 to 7 KiB", Curve(49, 400, 1200, {{8, 5000}}), true, 59, 32768},
+      {"a spike among the points of 5 to 7 KiB", Curve(49, 400, 1200, {{8, 5000}}), true, 59,
+       32768},
       {"no rise before point 136", Curve(136, 400, 1200), false, 0, 0},
       {"a point not probed yet", Curve(49, 400, 1200, {{150, NO_POINT}}), false, 0, 0},
   };
@@ -130,7 +149,9 @@ TEST(CacheEdges, L1LevelsFromTheLatencyRise) {
     }
     EXPECT_EQ(levels.l2ProbeSize, curvePointSize(c.j)) << c.what;
     EXPECT_EQ(levels.l1Size, c.l1Size) << c.what;
-    EXPECT_EQ(levels.l2Speed, (data.v[c.j - 1] + data.v[c.j] + data.v[c.j + 1] + data.v[c.j + 2]) / 4)
+    EXPECT_EQ(levels.dcacheSize, c.dcacheSize) << c.what;
+    EXPECT_EQ(levels.l2Speed,
+              (data.v[c.j - 1] + data.v[c.j] + data.v[c.j + 1] + data.v[c.j + 2]) / 4)
         << c.what;
   }
   // The read curve must reach the probe point.
@@ -196,8 +217,8 @@ TEST(CacheEdges, L2EdgeByReadSpeedThenByLatency) {
     u32 point;
   } halfway[] = {
       {"a slow climb: halfway from 300 to 900 is 600",
-       Curve(106, 300, 900, {{100, 400}, {101, 500}, {102, 590}, {103, 600}, {104, 700},
-                             {105, 800}}),
+       Curve(106, 300, 900,
+             {{100, 400}, {101, 500}, {102, 590}, {103, 600}, {104, 700}, {105, 800}}),
        103},
       {"the last octave's lowest point sets the next level",
        Curve(120, 300, 2000, {{150, 900}, {105, 600}, {106, 600}, {107, 600}}), 105},
@@ -224,7 +245,8 @@ TEST(CacheEdges, OldShapedCurvesGiveTheSameFiguresWithTheLatencyCurve) {
       Curve latency(l1Step, 400, 1200);
       for (u32 p = l2Step; p < CACHE_POINTS; ++p) latency.v[p] = 9000;
       Curve code(48, 30000000, 20000000);
-      const std::string what = "L1 step " + std::to_string(l1Step) + ", L2 step " + std::to_string(l2Step);
+      const std::string what =
+          "L1 step " + std::to_string(l1Step) + ", L2 step " + std::to_string(l2Step);
       for (u8 cpuClass : {u8{0}, u8{1}, u8{2}}) {
         CurveCopy unprobed;
         clearCurveCopy(unprobed);

@@ -339,6 +339,16 @@ TEST(CacheFigures, L2SizeRule) {
       {"class 0, drop at 672 KiB", 117, 700000, 0, 65536, 1024},
       {"class 1, drop at 672 KiB", 117, 700000, 1, 65536, 512},
       {"exactly at three quarters", 117, 750000, 0, 65536, 1024},
+      // A size caches have that is not a power of two, where the fall comes right after it.
+      {"class 0, drop at 1344 KiB", 133, 700000, 0, 65536, 1280},
+      {"class 0, drop at 1280 KiB", 132, 700000, 0, 65536, 1280},
+      {"class 0, drop at 1216 KiB", 131, 700000, 0, 65536, 1024},
+      {"class 0, drop at 1408 KiB", 134, 700000, 0, 65536, 2048},
+      {"class 1, drop at 1344 KiB less 64 KiB", 133, 700000, 1, 65536, 1280},
+      {"class 1, drop at 1280 KiB less 64 KiB", 132, 700000, 1, 65536, 1024},
+      {"class 0, drop at 1600 KiB", 137, 700000, 0, 65536, 1536},
+      {"class 0, drop at 3200 KiB", 153, 700000, 0, 65536, 3072},
+      {"class 0, drop at 640 KiB: no such L2", 116, 700000, 0, 65536, 512},
       {"no drop: from 4 MiB", 160, 0, 0, 32768, 4096},
       {"above three quarters: from 4 MiB", 117, 750001, 0, 32768, 4096},
       // Unmeasured entries are all ones, above any limit in an unsigned comparison.
