@@ -17,9 +17,9 @@ void fillTestArea() { fillWithOwnPages(bench.machine.testArea.load(), TEST_AREA_
 }  // namespace
 
 void* cacheWorkerPosixThread(void*) {
-  static const CacheOps ops{measureCacheSpeed,      searchFillMode, linePassAtTestArea,
-                            measureLatency,         fillTestArea,   linePassOverColdWindow,
-                            measureMainMemoryRead};
+  static const CacheOps ops{measureCacheSpeed,     searchFillMode,   linePassAtTestArea,
+                            measureLatency,        fillTestArea,     linePassOverColdWindow,
+                            measureMainMemoryRead, measureFarLatency};
   cacheWorkerRun(ops);
 }
 
