@@ -63,12 +63,12 @@ inline constexpr u8 CACHE_DATA = 1;
 inline constexpr u8 CACHE_INSTRUCTION = 2;
 inline constexpr u8 CACHE_UNIFIED = 3;
 struct CacheLevelInfo {
-  u8 level = 0;        // 1, 2, 3, ...
-  u8 type = 0;         // CACHE_DATA, CACHE_INSTRUCTION or CACHE_UNIFIED
+  u8 level = 0;  // 1, 2, 3, ...
+  u8 type = 0;   // CACHE_DATA, CACHE_INSTRUCTION or CACHE_UNIFIED
   u32 sizeBytes = 0;
   u32 lineBytes = 0;
-  u32 ways = 0;        // 0: fully associative or not reported
-  u32 sharing = 0;     // logical processors that share it; 0: not reported
+  u32 ways = 0;     // 0: fully associative or not reported
+  u32 sharing = 0;  // logical processors that share it; 0: not reported
 };
 
 // Where a cache list came from.
@@ -146,6 +146,7 @@ struct Results {
   CacheCurve latencyCurve{};
   AtomicU32 cacheMax{10240};
   SharedCacheFigures cacheFigures{};
+  SharedFarLatencies farLatencies{};  // the L3 probe's, cleared with the curves
 
   // RAM sweep worker: the curves and the statistics of each (by block index).
   RamCurveSet readCurves{};

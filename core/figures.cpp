@@ -33,6 +33,26 @@ CacheFigures SharedCacheFigures::load() const {
   return f;
 }
 
+void SharedFarLatencies::store(const FarLatencies& f) {
+  for (int i = 0; i < FAR_LATENCY_POINTS; ++i) {
+    bytes_[i].store(f.bytes[i], std::memory_order_relaxed);
+    ticks_[i].store(f.ticksX256[i], std::memory_order_relaxed);
+  }
+  probeMs_.store(f.probeMs, std::memory_order_relaxed);
+  count_.store(f.count, std::memory_order_release);
+}
+
+FarLatencies SharedFarLatencies::load() const {
+  FarLatencies f;
+  f.count = count_.load(std::memory_order_acquire);
+  for (int i = 0; i < FAR_LATENCY_POINTS; ++i) {
+    f.bytes[i] = bytes_[i].load(std::memory_order_relaxed);
+    f.ticksX256[i] = ticks_[i].load(std::memory_order_relaxed);
+  }
+  f.probeMs = probeMs_.load(std::memory_order_relaxed);
+  return f;
+}
+
 void SharedRamStats::store(const RamCurveStats& s) {
   min_.store(s.minKiBps, std::memory_order_relaxed);
   max_.store(s.maxKiBps, std::memory_order_relaxed);

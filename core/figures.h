@@ -46,6 +46,8 @@ struct CacheFigures {
                            // first-level size (cache_geometry.h) the edge clearly lies at
   Figure l2Size;           // the L2 edge, likewise (SECOND_LEVEL_SIZES, or a power of two)
   Figure l2Speed;          // read speed just past the L1 edge
+  Figure l3Size;           // where the latency beyond the sweep rises to main memory's, whole MiB
+  Figure l3Speed;          // read speed of a block inside the L3
   Figure ramSpeed;         // the last points of the data curve, or flushed memory
   Figure l2Line;           // 0: no line shows (8 bytes or less)
   Figure ramLine;          // 0: the probe could not time its passes
@@ -68,15 +70,30 @@ inline constexpr CacheFigureField CACHE_FIGURE_FIELDS[] = {
     {"icache", "bytes", &CacheFigures::icacheSize},
     {"dcache", "bytes", &CacheFigures::dcacheSize},
     {"l2", "bytes", &CacheFigures::l2Size},
+    {"l3", "bytes", &CacheFigures::l3Size},
     {"l2Line", "bytes", &CacheFigures::l2Line},
     {"ramLine", "bytes", &CacheFigures::ramLine},
     {"dataSpeed", "kibps", &CacheFigures::dataSpeed},
     {"codeSpeed", "kibps", &CacheFigures::codeSpeed},
     {"l2Speed", "kibps", &CacheFigures::l2Speed},
+    {"l3Speed", "kibps", &CacheFigures::l3Speed},
     {"ramSpeed", "kibps", &CacheFigures::ramSpeed},
     {"installedMemory", "mib", &CacheFigures::installedMemory},
 };
 inline constexpr int CACHE_FIGURE_COUNT = static_cast<int>(std::size(CACHE_FIGURE_FIELDS));
+
+// The dependent-load latencies the L3 probe measured beyond the cache sweep's blocks, in the
+// order it measured them, and how long the probe took. count 0: the probe has not run (or found
+// no level between the L2 and main memory to look for).
+inline constexpr int FAR_LATENCY_POINTS = 40;
+struct FarLatencies {
+  std::uint32_t count = 0;
+  std::uint32_t bytes[FAR_LATENCY_POINTS] = {};
+  std::uint32_t ticksX256[FAR_LATENCY_POINTS] = {};  // 1/256 counter ticks per load
+  std::uint32_t probeMs = 0;
+
+  friend constexpr bool operator==(const FarLatencies&, const FarLatencies&) = default;
+};
 
 // Statistics of one RAM curve over its measured entries, in KiB/s.
 struct RamCurveStats {
@@ -120,6 +137,17 @@ class SharedCacheFigures {
  private:
   SharedFigure figures_[CACHE_FIGURE_COUNT];  // in the order of CACHE_FIGURE_FIELDS
   std::atomic<std::uint32_t> l2ProbeSize_{L2_PROBE_SIZE_UNSET};
+};
+
+// Written once per sweep by the cache worker, read by the report after the sweep.
+class SharedFarLatencies {
+ public:
+  void store(const FarLatencies& f);
+  FarLatencies load() const;
+
+ private:
+  std::atomic<std::uint32_t> count_{0}, probeMs_{0};
+  std::atomic<std::uint32_t> bytes_[FAR_LATENCY_POINTS]{}, ticks_[FAR_LATENCY_POINTS]{};
 };
 
 class SharedRamStats {

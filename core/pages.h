@@ -16,8 +16,12 @@ inline constexpr std::uint32_t PAGE_ABOUT = 3;
 inline constexpr std::uint32_t PAGE_COUNT = 4;
 
 // The three chart pages; the value is the page index. None stands for the About page.
-enum class Chart : std::uint8_t { Cache = PAGE_CACHE, Read = PAGE_READ, Write = PAGE_WRITE,
-                                  None = PAGE_ABOUT };
+enum class Chart : std::uint8_t {
+  Cache = PAGE_CACHE,
+  Read = PAGE_READ,
+  Write = PAGE_WRITE,
+  None = PAGE_ABOUT
+};
 
 // The chart shown on `page`; None for the About page and anything beyond.
 constexpr Chart chartOfPage(std::uint32_t page) {
@@ -35,10 +39,12 @@ inline constexpr std::uint32_t CMD_REALTIME = 1501;
 inline constexpr std::uint32_t FIELD_ICACHE_SIZE = 100;
 inline constexpr std::uint32_t FIELD_DCACHE_SIZE = 101;
 inline constexpr std::uint32_t FIELD_L2_SIZE = 102;
+inline constexpr std::uint32_t FIELD_L3_SIZE = 103;
 inline constexpr std::uint32_t FIELD_MEMORY_SIZE = 104;
 inline constexpr std::uint32_t FIELD_ICACHE_SPEED = 110;
 inline constexpr std::uint32_t FIELD_DCACHE_SPEED = 111;
 inline constexpr std::uint32_t FIELD_L2_SPEED = 112;
+inline constexpr std::uint32_t FIELD_L3_SPEED = 113;
 inline constexpr std::uint32_t FIELD_RAM_SPEED = 114;
 inline constexpr std::uint32_t FIELD_L2_LINE = 122;
 inline constexpr std::uint32_t FIELD_RAM_LINE = 124;

@@ -31,8 +31,9 @@ inline constexpr u32 CACHE_DATA_STABLE = 51;     // stable results that end the 
 inline constexpr u32 CACHE_CODE_STABLE = 6;
 
 // Speed in KiB/s of reading (kind 0) or executing (other kinds) a block of `size` bytes, a
-// multiple of 256 below 12 MiB. Reads and writes back bench.measuring.blockOffset (for every kind),
-// sets bench.measuring.cacheStableCount, reads bench.machine.tscRate.
+// multiple of 256 inside the test area; a block of 12 MiB or more (the L3's) stays at offset 0.
+// Reads and writes back bench.measuring.blockOffset (for every kind), sets
+// bench.measuring.cacheStableCount, reads bench.machine.tscRate.
 u32 measureCacheSpeedWith(u32 kind, u32 size, const CacheKernels& kernels);
 
 // The same with blockReadPassTicks and codeFetchTicks (x86 builds only).

@@ -6,7 +6,7 @@
 namespace vardelo {
 namespace {
 
-constexpr u32 MAX_PAGES = CHASE_MAX_BLOCK_BYTES / CHASE_PAGE_BYTES;
+constexpr u32 TABLE_PAGES = CHASE_TABLE_BLOCK_BYTES / CHASE_PAGE_BYTES;
 constexpr u32 SHUFFLE_SEED = 0x2545F491u;
 
 // A uniform index below `n` (n >= 1) from the sequence; the small modulo bias does not matter
@@ -20,6 +20,33 @@ u32 randomBelow(u32& state, u32 n) {
 template <typename T>
 void shuffle(T* items, u32 n, u32& state) {
   for (u32 i = n; i > 1; --i) std::swap(items[i - 1], items[randomBelow(state, i)]);
+}
+
+// A permutation of [0, 2^bits): three rounds of an odd multiplier and a shift to the right, each
+// a bijection modulo 2^bits.
+u32 mixBits(u32 x, u32 bits) {
+  const u32 mask = bits >= 32 ? ~0u : (1u << bits) - 1;
+  const u32 shift = bits / 2 + 1;
+  for (u32 multiplier : {0x9E3779B1u, 0x85EBCA77u, 0xC2B2AE3Du}) {
+    x = (x * multiplier + SHUFFLE_SEED) & mask;
+    x ^= x >> shift;
+  }
+  return x;
+}
+
+// The page visited k-th of `pages`: the permutation of [0, 2^bits) walked on until it lands
+// below `pages` (2^bits < 2 × pages, so it takes two steps on average), a bijection of
+// [0, pages).
+u32 permutedPage(u32 k, u32 pages, u32 bits) {
+  u32 page = mixBits(k, bits);
+  while (page >= pages) page = mixBits(page, bits);
+  return page;
+}
+
+u32 bitsFor(u32 n) {
+  u32 bits = 1;
+  while (bits < 32 && (1u << bits) < n) ++bits;
+  return bits;
 }
 
 void storeAddress(u8* area, u32 offset, std::uintptr_t address) {
@@ -36,18 +63,22 @@ u32 buildChaseChain(u8* area, std::uintptr_t areaAddress, u32 blockBytes) {
   const u32 pages = (lines + CHASE_LINES_PER_PAGE - 1) / CHASE_LINES_PER_PAGE;
   u32 state = SHUFFLE_SEED;
 
-  u16 pageOrder[MAX_PAGES];
-  for (u32 p = 0; p < pages; ++p) pageOrder[p] = static_cast<u16>(p);
-  shuffle(pageOrder, pages, state);
+  const bool table = pages <= TABLE_PAGES;
+  const u32 bits = bitsFor(pages);
+  u16 pageOrder[TABLE_PAGES];
+  if (table) {
+    for (u32 p = 0; p < pages; ++p) pageOrder[p] = static_cast<u16>(p);
+    shuffle(pageOrder, pages, state);
+  }
 
   // Each line is linked to the next one visited; the last one closes the chain.
   u32 first = 0, previous = 0;
   bool started = false;
   for (u32 k = 0; k < pages; ++k) {
-    const u32 page = pageOrder[k];
+    const u32 page = table ? pageOrder[k] : permutedPage(k, pages, bits);
     const u32 firstLine = page * CHASE_LINES_PER_PAGE;
-    const u32 count = lines - firstLine < CHASE_LINES_PER_PAGE ? lines - firstLine
-                                                                : CHASE_LINES_PER_PAGE;
+    const u32 count =
+        lines - firstLine < CHASE_LINES_PER_PAGE ? lines - firstLine : CHASE_LINES_PER_PAGE;
     u8 lineOrder[CHASE_LINES_PER_PAGE];
     for (u32 l = 0; l < count; ++l) lineOrder[l] = static_cast<u8>(l);
     shuffle(lineOrder, count, state);

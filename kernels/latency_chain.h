@@ -9,7 +9,9 @@
 //  - all lines of one 4 KiB page are visited before the next page, so the page tables are
 //    walked once per 64 loads, not once per load, and TLB misses stay out of the figure;
 //  - within a page the lines come in a shuffled order, and the pages too, so no prefetcher can
-//    guess the next line from the last few.
+//    guess the next line from the last few. Up to 4 MiB the pages are shuffled through a table;
+//    beyond, where a table of every page would not fit on a thread's stack, a keyed permutation
+//    of the page numbers gives the order.
 // The shuffle is a fixed pseudo-random sequence: the same block gives the same chain every
 // time, so the probe is repeatable and tests can rebuild what the kernel walked.
 #pragma once
@@ -23,8 +25,11 @@ namespace vardelo {
 inline constexpr u32 CHASE_LINE_BYTES = 64;
 inline constexpr u32 CHASE_PAGE_BYTES = 4096;
 inline constexpr u32 CHASE_LINES_PER_PAGE = CHASE_PAGE_BYTES / CHASE_LINE_BYTES;
-// The largest block the chain can cover: the cache sweep's blocks stay below 4 MiB.
-inline constexpr u32 CHASE_MAX_BLOCK_BYTES = 4u << 20;
+// The largest block whose pages are shuffled through a table: the cache sweep's blocks stay
+// below it.
+inline constexpr u32 CHASE_TABLE_BLOCK_BYTES = 4u << 20;
+// The largest block the chain can cover: the largest span of the test area.
+inline constexpr u32 CHASE_MAX_BLOCK_BYTES = RAM_SPAN_MAX_BYTES_64BIT;
 // The bytes at the start of each line that hold the link: an address.
 inline constexpr u32 CHASE_LINK_BYTES = sizeof(std::uintptr_t);
 

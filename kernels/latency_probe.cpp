@@ -16,14 +16,13 @@ u32 latencyRounds(u32 blockBytes) {
   return roundsFor(std::max(chaseLines(blockBytes), LATENCY_MIN_LOADS));
 }
 
-u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
-                       ChaseTicksFn chase) {
-  std::uintptr_t cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
-  chase(cursor, std::max(roundsFor(chaseLines(blockBytes)), 1u));  // one lap, into the caches
+namespace {
 
-  const u32 rounds = latencyRounds(blockBytes);
+// The fastest of `walks` walks of `rounds` rounds from `cursor`, per load in 1/256 ticks.
+u32 fastestWalk(std::uintptr_t cursor, u32 rounds, u32 walks, u32 rdtscOverhead,
+                ChaseTicksFn chase) {
   std::uint64_t best = ~std::uint64_t{0};
-  for (u32 walk = 0; walk < LATENCY_WALKS; ++walk) {
+  for (u32 walk = 0; walk < walks; ++walk) {
     const std::uint64_t ticks = chase(cursor, rounds);
     if (ticks < best) best = ticks;
   }
@@ -31,6 +30,29 @@ u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32
   const std::uint64_t net = best > rdtscOverhead ? best - rdtscOverhead : 0;
   const std::uint64_t loads = std::uint64_t{rounds} * LATENCY_LOADS_PER_ROUND;
   return static_cast<u32>(net * LATENCY_UNITS_PER_TICK / loads);
+}
+
+}  // namespace
+
+u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
+                       ChaseTicksFn chase) {
+  std::uintptr_t cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
+  chase(cursor, std::max(roundsFor(chaseLines(blockBytes)), 1u));  // one lap, into the caches
+  return fastestWalk(cursor, latencyRounds(blockBytes), LATENCY_WALKS, rdtscOverhead, chase);
+}
+
+u32 measureFarLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
+                          ChaseTicksFn chase) {
+  const std::uintptr_t cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);
+  return fastestWalk(cursor, roundsFor(FAR_LATENCY_LOADS), farLatencyWalks(blockBytes),
+                     rdtscOverhead, chase);
+}
+
+u32 farLatencyWalks(u32 blockBytes) {
+  const std::uint64_t twice = std::uint64_t{chaseLines(blockBytes)} * 2;
+  const std::uint64_t walks = (twice + FAR_LATENCY_LOADS - 1) / FAR_LATENCY_LOADS + 1;
+  return static_cast<u32>(
+      std::clamp<std::uint64_t>(walks, FAR_LATENCY_MIN_WALKS, FAR_LATENCY_MAX_WALKS));
 }
 
 u32 latencyPicoseconds(u32 ticksX256, u32 tscRate) {

@@ -39,6 +39,31 @@ u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32
 // The same at the start of the test area with the real kernel (x86 builds only).
 u32 measureLatency(u32 blockBytes);
 
+// Blocks beyond the cache sweep's, up to the span of the test area: a lap of a block of hundreds
+// of MiB from main memory takes a second or more, so the walks are short and there is no lap
+// before them. Writing the chain has just brought the block into the caches as far as they hold
+// it, in the order of the walk: where the caches cannot hold it all, the lines a walk starts
+// with were written first and left first. The walks go on round the chain, twice round and a
+// walk more where that takes at most FAR_LATENCY_MAX_WALKS (blocks up to 16 MiB): whatever
+// else runs on the machine and took the cache's lines from the block between the writing and a
+// walk, a later lap finds them back where the cache holds the block, and not where it cannot.
+inline constexpr u32 FAR_LATENCY_LOADS = 32768;
+inline constexpr u32 FAR_LATENCY_MIN_WALKS = 3;
+inline constexpr u32 FAR_LATENCY_MAX_WALKS = 12;
+
+// Walks of FAR_LATENCY_LOADS loads over a block of `blockBytes`: enough to go round it twice
+// and once more, from FAR_LATENCY_MIN_WALKS to FAR_LATENCY_MAX_WALKS.
+u32 farLatencyWalks(u32 blockBytes);
+
+// Builds the chain for `blockBytes` at `area` and returns the fastest of farLatencyWalks walks
+// of FAR_LATENCY_LOADS loads each, less `rdtscOverhead`, per load in 1/256 ticks; each walk
+// goes on where the one before ended. NO_POINT if no walk fitted 32 bits.
+u32 measureFarLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
+                          ChaseTicksFn chase);
+
+// The same at the start of the test area with the real kernel (x86 builds only).
+u32 measureFarLatency(u32 blockBytes);
+
 // Picoseconds per load from 1/256 ticks per load and tscRate (ticks per 1/1024 s); NO_POINT for
 // an unmeasured point or an unknown rate.
 u32 latencyPicoseconds(u32 ticksX256, u32 tscRate);

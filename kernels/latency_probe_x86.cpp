@@ -21,4 +21,11 @@ u32 measureLatency(u32 blockBytes) {
                             chaseAtAddress);
 }
 
+u32 measureFarLatency(u32 blockBytes) {
+  u8* area = bench.machine.testArea.load(std::memory_order_relaxed);
+  return measureFarLatencyWith(blockBytes, area, reinterpret_cast<std::uintptr_t>(area),
+                               bench.machine.rdtscOverhead.load(std::memory_order_relaxed),
+                               chaseAtAddress);
+}
+
 }  // namespace vardelo

@@ -1,8 +1,8 @@
-// vardelo-report.exe, and vardelo-report on x86-64 Linux: the console companion. Runs the program's own start-up (processor check,
-// calibration, identification, test buffer) and its real cache sweep worker without a window,
-// then runs the RAM read and write passes, and prints what they found as JSON on stdout: the
-// curves, the figures the workers derived as numbers, and the texts the pages would show.
-// Progress and warnings go to stderr.
+// vardelo-report.exe, and vardelo-report on x86-64 Linux: the console companion. Runs the program's
+// own start-up (processor check, calibration, identification, test buffer) and its real cache sweep
+// worker without a window, then runs the RAM read and write passes, and prints what they found as
+// JSON on stdout: the curves, the figures the workers derived as numbers, and the texts the pages
+// would show. Progress and warnings go to stderr.
 //
 //   vardelo-report.exe [--stride] [--no-cache] [--passes=read,write|read|write|none]
 //                      [--blocks=32,64,128,256] [--help]
@@ -117,7 +117,8 @@ void runCacheSweep() {
 u32 progressOf(const char* kind, i32 gap, u32 block, u32 (*measure)(i32, u32)) {
   const int b = blockIndex(block);
   if (gap == RAM_FIRST_STEP - static_cast<i32>(block)) {
-    std::fprintf(stderr, "%s pass: block %u%s\n", kind, block, options.blocks[b] ? "" : " (skipped)");
+    std::fprintf(stderr, "%s pass: block %u%s\n", kind, block,
+                 options.blocks[b] ? "" : " (skipped)");
   }
   return options.blocks[b] ? measure(gap, block) : 0;
 }
@@ -201,6 +202,7 @@ int run(int argc, char** argv) {
       .value("dataSweep", phases.data)
       .value("latencyProbe", phases.latency)
       .value("probesAndFillSearch", phases.probesAndSearch)
+      .value("l3Probe", bench.results.farLatencies.load().probeMs / 1000.0)  // within the above
       .value("codeSweep", phases.code)
       .value("readPass", phases.readPass)
       .value("writePass", phases.writePass)

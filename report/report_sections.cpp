@@ -125,7 +125,8 @@ void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
       .value("l2Speed", levels.l2Speed)
       .value("l2ProbeSize", levels.l2ProbeSize)
       .value("l1Source", edgeName(figures.dcacheSize))
-      .value("l2Source", edgeName(figures.l2Size));
+      .value("l2Source", edgeName(figures.l2Size))
+      .value("l3Source", edgeName(figures.l3Size));
   json.beginArray("points");
   for (u32 i = 0; i < CACHE_POINTS; ++i) {
     json.beginObject()
@@ -137,6 +138,17 @@ void writeCacheSection(JsonWriter& json, const CacheFigures& figures,
         .value("latencyTicksX256", bench.results.latencyCurve[i].load())
         .value("latencyPs", latencyPicoseconds(bench.results.latencyCurve[i].load(),
                                                bench.machine.tscRate.load()))
+        .endObject();
+  }
+  json.endArray();
+  // The L3 probe's blocks beyond the sweep, in the order it measured them.
+  const FarLatencies far = bench.results.farLatencies.load();
+  json.beginArray("farLatencies");
+  for (u32 i = 0; i < far.count && i < FAR_LATENCY_POINTS; ++i) {
+    json.beginObject()
+        .value("blockBytes", far.bytes[i])
+        .value("latencyTicksX256", far.ticksX256[i])
+        .value("latencyPs", latencyPicoseconds(far.ticksX256[i], bench.machine.tscRate.load()))
         .endObject();
   }
   json.endArray();

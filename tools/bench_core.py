@@ -303,7 +303,7 @@ def level_bands(caches):
 
 def ours_from_report(report, caches):
     """Vardelo's figures, in MB/s, that stand beside the peer's: per level the median of the
-    data-read points inside it (with the band and the count), the derived L2 and RAM speeds and
+    data-read points inside it (with the band and the count), the derived L2, L3 and RAM speeds and
     the RAM curves' linear entries; and the derived sizes in bytes."""
     c = report.get("cache") or {}
     points = [p for p in c.get("points", []) if 0 < p["dataKiBps"] < NO_POINT]
@@ -316,7 +316,7 @@ def ours_from_report(report, caches):
                             "points": len(inside), "from": inside[0]["blockBytes"],
                             "to": inside[-1]["blockBytes"]}
     figures = {"levels": levels, "widthBits": read_width_bits(c) if c else None}
-    for key, speed in (("l2Speed", "l2Speed"), ("ramField", "ramSpeed")):
+    for key, speed in (("l2Speed", "l2Speed"), ("l3Speed", "l3Speed"), ("ramField", "ramSpeed")):
         kibps = figure(c, speed, "kibps")
         figures[key] = kibps_to_mbps(kibps) if kibps is not None else None
     ram = report.get("ram") or {}
@@ -334,7 +334,7 @@ def ours_from_report(report, caches):
 
 
 # The derived sizes of the Cache Speed page, as the report's cache.figures names them.
-SIZE_FIGURES = ("icache", "dcache", "l2", "l2Line", "ramLine")
+SIZE_FIGURES = ("icache", "dcache", "l2", "l3", "l2Line", "ramLine")
 
 
 CPUID_TYPES = {"data": "Data", "instruction": "Instruction", "unified": "Unified"}

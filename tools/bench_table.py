@@ -68,6 +68,8 @@ def comparison_rows(rounds, runs, caches, builds):
         add(level, what, lambda o, n=name: (o["levels"].get(n) or {}).get("mbps"), name)
         if name == "L2":
             add(level, "L2 speed field", lambda o: o.get("l2Speed"), name)
+        if name == "L3":
+            add(level, "L3 speed field", lambda o: o.get("l3Speed"), name)
     add("RAM read", "RAM speed field (%d)" % FACTS.FIELD_RAM_SPEED, lambda o: o.get("ramField"),
         "RAM")
     for block in RAM_BLOCKS:
@@ -106,6 +108,7 @@ def derived_size_rows(rounds, caches, builds):
                ("D-cache size", FACTS.FIELD_DCACHE_SIZE, "dcache", truths(("Data",), 1),
                 kib_label),
                ("L2 size", FACTS.FIELD_L2_SIZE, "l2", truths(("Unified", "Data"), 2), kib_label),
+               ("L3 size", FACTS.FIELD_L3_SIZE, "l3", truths(("Unified", "Data"), 3), size_label),
                ("L2 line", FACTS.FIELD_L2_LINE, "l2Line", truths(("Unified", "Data"), 2, "line"),
                 str),
                ("RAM line", FACTS.FIELD_RAM_LINE, "ramLine", ram_lines(), str))

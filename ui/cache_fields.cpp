@@ -7,6 +7,7 @@ namespace vardelo {
 namespace {
 
 constexpr std::uint32_t KIB = 1024;
+constexpr std::uint32_t MIB = 1024 * KIB;
 
 void addInKiB(FieldUpdates& fields, std::uint32_t controlId, const char* format, const Figure& f) {
   if (f.isSet() && f.value / KIB != 0) fields.add(controlId, format, f.value / KIB);
@@ -34,6 +35,7 @@ FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
   FieldUpdates fields;
   addInKiB(fields, FIELD_DCACHE_SPEED, " %6lu ", f.dataSpeed);
   addInKiB(fields, FIELD_L2_SPEED, " %6lu ", f.l2Speed);
+  addInKiB(fields, FIELD_L3_SPEED, " %6lu ", f.l3Speed);
   addInKiB(fields, FIELD_DCACHE_SIZE, " %4luK ", f.dcacheSize);
   addInKiB(fields, FIELD_RAM_SPEED, " %5lu ", f.ramSpeed);
   addInKiB(fields, FIELD_ICACHE_SPEED, " %6lu ", f.codeSpeed);
@@ -48,6 +50,10 @@ FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
                                     : fieldText(FIELD_RAM_LINE, "%3lubyts", f.ramLine.value));
   }
   if (f.l2Size.isSet()) fields.add(FIELD_L2_SIZE, " %4luK ", f.l2Size.value / KIB);
+  // The L3 in whole MiB, as the L2 in KiB.
+  if (f.l3Size.isSet() && f.l3Size.value / MIB != 0) {
+    fields.add(FIELD_L3_SIZE, " %4luM ", f.l3Size.value / MIB);
+  }
   if (f.installedMemory.isSet()) fields.add(memoryText(f.installedMemory.value));
   return fields;
 }

@@ -8,10 +8,10 @@
 
 namespace vardelo {
 
-// Fields 110, 111, 112, 114 (speeds in MiB/s), 100, 101, 102 (sizes in KiB; 100 on class 2
-// as "%4luk:4*"), 122 and 124 (lines: "-" for an L2 line of 8 bytes or less and for a RAM line
-// the probe could not find) and 104 (installed memory: MiB up to 99999, then GiB; empty when the
-// system did not say).
+// Fields 110, 111, 112, 113, 114 (speeds in MiB/s), 100, 101, 102 (sizes in KiB; 100 on
+// class 2 as "%4luk:4*"), 103 (the L3 in MiB), 122 and 124 (lines: "-" for an L2 line of 8 bytes or
+// less and for a RAM line the probe could not find) and 104 (installed memory: MiB up to 99999,
+// then GiB; empty when the system did not say).
 FieldUpdates cacheFieldTexts(const CacheFigures& figures, std::uint8_t cpuClass);
 
 }  // namespace vardelo

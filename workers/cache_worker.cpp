@@ -12,6 +12,7 @@
 #include "workers/cache_figures.h"
 #include "workers/cache_geometry.h"
 #include "workers/fill_progress.h"
+#include "workers/l3_probe.h"
 #include "workers/sweep_exclusion.h"
 
 namespace vardelo {
@@ -27,6 +28,7 @@ void clearCurves() {
     bench.results.icacheCurve[i].store(NO_POINT);
     bench.results.latencyCurve[i].store(NO_POINT);
   }
+  bench.results.farLatencies.store(FarLatencies{});
 }
 
 // The curve figures from the curves as they stand, over the figures derived so far.
@@ -106,9 +108,27 @@ u32 probeLineSize(PairChaseTicks pairs, u32 regionBytes, LinePassTicks passes, u
   return probeLineSizeWith(passBytes, cpuClass, passes, platform::sleepMs);
 }
 
+// The L3, where the latency curve shows a level after the L2: its size from the latency of
+// blocks beyond the sweep's, its speed from reading a block inside it. A sweep that finds none
+// unsets the figures an earlier one found.
+void probeL3(const CacheOps& ops, const CurveCopy& latency, u32 l2ProbeSize, CacheFigures& f) {
+  if (ops.farLatency == nullptr) return;
+  const u32 started = platform::millisecondsNow();
+  L3Probe probe = probeL3With(latency, l2ProbeSize, f.l2Size.value,
+                              bench.machine.testAreaBytes.load(), ops.farLatency);
+  f.l3Size = f.l3Speed = Figure{};
+  if (probe.sizeBytes != 0) {
+    f.l3Size = figure(probe.sizeBytes, FigureSource::Latency);
+    const u32 block = l3SpeedBlockBytes(probe.sizeBytes, f.l2Size.value);
+    f.l3Speed = figure(ops.measure(CACHE_KIND_DATA, block), FigureSource::Bandwidth);
+  }
+  probe.measured.probeMs = platform::millisecondsNow() - started;
+  bench.results.farLatencies.store(probe.measured);
+}
+
 // The figures measured after the data sweep: the line sizes, the main-memory speed from flushed
-// memory, the L2 size and the installed memory. They build on the L1 edge of the finished data
-// and latency curves, derived here afresh: figures of an earlier sweep must not stand in for
+// memory, the L2 and L3 sizes and the installed memory. They build on the L1 edge of the finished
+// data and latency curves, derived here afresh: figures of an earlier sweep must not stand in for
 // it. Without it neither the L2 line probe (its end would wrap) nor the L2 size (it divides by
 // l1Size) can run, and those figures keep their values.
 void deriveFigures(const CacheOps& ops) {
@@ -129,7 +149,8 @@ void deriveFigures(const CacheOps& ops) {
   // Main memory. Where the caches could hold the first 8 MiB, the probe and the speed use
   // flushed windows of the span instead. A probe that could not time its passes leaves
   // lineSize, which the RAM kernels use, as it was.
-  const bool cold = ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
+  const bool cold =
+      ramWalksAreCold() && ops.ramLinePass != nullptr && ops.mainMemoryRead != nullptr;
   const u32 line = probeLineSize(ops.ramPairChase, RAM_PROBE_BYTES,
                                  cold ? ops.ramLinePass : ops.linePass, RAM_PROBE_BYTES);
   if (line != LINE_PROBE_FAILED) bench.measuring.lineSize.store(static_cast<i32>(line));
@@ -139,6 +160,7 @@ void deriveFigures(const CacheOps& ops) {
   if (usable) {
     const L2Figure l2 = l2Figure(dcache, latency, cpuClass, levels);
     f.l2Size = figure(l2.kib * 1024, l2.source);
+    probeL3(ops, latency, levels.l2ProbeSize, f);
   }
   f.installedMemory =
       figure(installedMemoryMiB(platform::totalPhysicalMemoryBytes()), FigureSource::System);

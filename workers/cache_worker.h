@@ -1,6 +1,6 @@
 // The cache sweep worker: measures the data-read and code-execution curves over 160 block
 // sizes, chooses the read variant, probes the dependent-load latency at the same block sizes
-// once the data curve is complete, derives the line sizes, the L2 size and the installed
+// once the data curve is complete, derives the line sizes, the L2 and L3 sizes and the installed
 // memory, runs the fill-pattern search, and then waits for restart requests. It never draws:
 // it stores points and counts changes, and sends its figures to the cache page as texts.
 //
@@ -16,12 +16,12 @@
 
 namespace vardelo {
 
-inline constexpr u32 CACHE_WAIT_MS = 150;     // poll period while a RAM pass runs
-inline constexpr u32 CACHE_IDLE_MS = 230;     // poll period of the restart request
-inline constexpr u32 CACHE_PAUSE_MS = 50;     // before each sweep
+inline constexpr u32 CACHE_WAIT_MS = 150;  // poll period while a RAM pass runs
+inline constexpr u32 CACHE_IDLE_MS = 230;  // poll period of the restart request
+inline constexpr u32 CACHE_PAUSE_MS = 50;  // before each sweep
 inline constexpr u32 READ_VARIANT_BYTES = 6144;
 inline constexpr u32 RAM_PROBE_BYTES = 8u << 20;
-inline constexpr u32 LATENCY_PASSES = 5;         // passes of the latency probe over all sizes
+inline constexpr u32 LATENCY_PASSES = 5;  // passes of the latency probe over all sizes
 
 struct CacheOps {
   u32 (*measure)(u32 kind, u32 sizeBytes);  // CACHE_KIND_*: speed in KiB/s (measureCacheSpeed)
@@ -38,6 +38,9 @@ struct CacheOps {
   // test area and the RAM speed from the last points of the data curve.
   LinePassTicks ramLinePass = nullptr;
   u32 (*mainMemoryRead)() = nullptr;
+  // Dependent-load latency of a block beyond the sweep's, up to the test area's size, 1/256
+  // ticks per load (measureFarLatency); null: no L3 probe.
+  u32 (*farLatency)(u32 blockBytes) = nullptr;
   // The line probe by dependent loads in pairs (lineSizeByPairs): in a block of the L2, and over
   // cold memory. Null: the strided passes alone.
   PairChaseTicks pairChase = nullptr;

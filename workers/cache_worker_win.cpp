@@ -19,7 +19,8 @@ void fillTestArea() { fillWithOwnPages(bench.machine.testArea.load(), TEST_AREA_
 unsigned long __stdcall cacheWorkerThread(void*) {
   static const CacheOps ops{measureCacheSpeed,     searchFillMode,      linePassAtTestArea,
                             measureLatency,        fillTestArea,        linePassOverColdWindow,
-                            measureMainMemoryRead, pairChaseAtTestArea, pairChaseOverColdWindow};
+                            measureMainMemoryRead, measureFarLatency,   pairChaseAtTestArea,
+                            pairChaseOverColdWindow};
   cacheWorkerRun(ops);
 }
 

@@ -98,6 +98,16 @@ def check_figures(c):
             check.eq("field %d shows figure %s" % (field, key), text(value), f.get(str(field)))
     check.eq("the RAM line is the lineSize", c["lineSize"],
              (figures.get("ramLine") or {}).get("bytes"))
+    # The L3 where the probe found one (its cells stay empty where there is none).
+    l3 = (figures.get("l3") or {}).get("bytes")
+    check.eq("field %d shows the L3 or nothing" % F.FIELD_L3_SIZE,
+             " %4dM " % (l3 >> 20) if l3 else None, f.get(str(F.FIELD_L3_SIZE)))
+    l3_speed = (figures.get("l3Speed") or {}).get("kibps")
+    if l3 and l3_speed:
+        check.eq("field %d shows figure l3Speed" % F.FIELD_L3_SPEED, " %6d " % (l3_speed // 1024),
+                 f.get(str(F.FIELD_L3_SPEED)))
+    check.ok("the L3 probe's blocks lie beyond the sweep's", all(
+        p["blockBytes"] >= 4 << 20 for p in c.get("farLatencies", [])), c.get("farLatencies"))
 
 
 def memory_bytes(report):

@@ -15,6 +15,11 @@ void setThreadAffinity(std::uint32_t) {}
 void selectTab(std::uint32_t) {}
 void postToMainDialog(std::uint32_t) {}
 std::uint64_t totalPhysicalMemoryBytes() { return 1ull << 30; }
+std::uint32_t millisecondsNow() {
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
 void callReturnAtTestArea() {}
 
 }  // namespace vardelo::platform

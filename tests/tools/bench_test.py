@@ -165,6 +165,8 @@ def report(data_kibps, ram_linear=None, width=None):
                "l2Line": {"bytes": 0, "source": "lineProbe"},
                "ramLine": {"bytes": 64, "source": "lineProbe"},
                "l2Speed": {"kibps": 62500, "source": "bandwidth"},
+               "l3": {"bytes": 36 * M, "source": "latency"},
+               "l3Speed": {"kibps": 31250, "source": "bandwidth"},
                "ramSpeed": {"kibps": 1024000, "source": "bandwidth"}}
     cache = {"readMode": 2, "points": points, "figures": figures}
     if width:
@@ -207,12 +209,13 @@ class OursFromReport(unittest.TestCase):
             report(self.speed, {"read": 15625, "write": 31250}, width=256), ZEN3)
         self.assertEqual(ours["widthBits"], 256)
         self.assertEqual(ours["l2Speed"], 64.0)
+        self.assertEqual(ours["l3Speed"], 32.0)
         self.assertEqual(ours["ramField"], 1000 * 1.048576)  # 1000 MiB/s
         self.assertEqual(ours["readLinear"], {"32": 16.0, "128": 16.0, "256": 16.0})
         self.assertEqual(ours["writeLinear"], {"32": 32.0, "128": 32.0, "256": 32.0})
         self.assertEqual(ours["writeMmxLinear"], {})
         self.assertEqual(ours["sizes"], {"icache": 16 * K, "dcache": 2 * M, "l2": None,
-                                         "l2Line": None, "ramLine": 64})
+                                         "l3": 36 * M, "l2Line": None, "ramLine": 64})
         self.assertEqual(ours["cpuidCaches"], [core.cache(1, "Data", 48 * K, 64),
                                                core.cache(1, "Instruction", 32 * K, 64),
                                                core.cache(2, "Unified", M, 128)])
@@ -300,6 +303,7 @@ class Comparison(unittest.TestCase):
                     "| Derived by Vardelo | operating system | CPUID | round 1 | round 2 | "
                     "round 3 |",
                     "| D-cache size (101) | 32K | 48K | 2048K | 2048K | 2048K |",
+                    "| L3 size (103) | 32M | ? | 36M | 36M | 36M |",
                     "| L2 line (122) | 64 | 128 | – | – | – |",
                     "| data sweep | 20.5 | 20.5 | 20.5 |",
                     "| vardelo-report.exe under Wine, whole run | 60.0 | 60.0 | 60.0 |",

@@ -26,6 +26,8 @@ void setThreadAffinity(std::uint32_t mask) { fake::platformLog().affinityMasks.p
 void selectTab(std::uint32_t index) { fake::platformLog().tabsSelected.push_back(index); }
 void postToMainDialog(std::uint32_t message) { fake::platformLog().posted.push_back(message); }
 std::uint64_t totalPhysicalMemoryBytes() { return fake::platformLog().totalMemoryBytes; }
+// Each reading of the clock is 7 ms after the one before.
+std::uint32_t millisecondsNow() { return fake::platformLog().nowMs += 7; }
 void callReturnAtTestArea() { ++fake::platformLog().returnCalls; }
 
 void setPageTextSink(PageTextSink) {}

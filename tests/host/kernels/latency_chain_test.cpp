@@ -32,8 +32,21 @@ Walk walkOneLap(const std::vector<u8>& area, u32 start, u32 lines) {
   return walk;
 }
 
-// Block sizes of the cache sweep, with partial pages and the largest the chain covers.
-const u32 BLOCKS[] = {64, 4096, 4608, 4864, 7936, 34816, 65536, 1048576, 4063232, 4u << 20};
+// Block sizes of the cache sweep, with partial pages, the largest the page table covers, and
+// blocks of the L3 probe beyond it (a partial page there too).
+const u32 BLOCKS[] = {64,
+                      4096,
+                      4608,
+                      4864,
+                      7936,
+                      34816,
+                      65536,
+                      1048576,
+                      4063232,
+                      4u << 20,
+                      (4u << 20) + 4096 + 640,
+                      6u << 20,
+                      12u << 20};
 
 TEST(LatencyChain, OneClosedLapThroughEveryLineOnce) {
   for (u32 block : BLOCKS) {
@@ -63,7 +76,8 @@ TEST(LatencyChain, EveryPageIsFinishedBeforeTheNextAndBothOrdersAreShuffled) {
     for (std::size_t k = 0; k < walk.offsets.size(); ++k) {
       const u32 page = walk.offsets[k] / CHASE_PAGE_BYTES;
       if (pageOrder.empty() || pageOrder.back() != page) {
-        EXPECT_EQ(pagesDone.count(page), 0u) << "block " << block << ": page " << page << " revisited";
+        EXPECT_EQ(pagesDone.count(page), 0u)
+            << "block " << block << ": page " << page << " revisited";
         pageOrder.push_back(page);
         pagesDone.insert(page);
       }
@@ -79,7 +93,8 @@ TEST(LatencyChain, EveryPageIsFinishedBeforeTheNextAndBothOrdersAreShuffled) {
       for (std::size_t k = 1; k < pageOrder.size(); ++k) {
         inOrderPages += pageOrder[k] == pageOrder[k - 1] + 1;
       }
-      EXPECT_LE(inOrderPages, pageOrder.size() / 4) << "block " << block << ": pages in address order";
+      EXPECT_LE(inOrderPages, pageOrder.size() / 4)
+          << "block " << block << ": pages in address order";
     }
   }
 }
@@ -110,10 +125,13 @@ TEST(LatencyChain, BlocksOutsideTheContractStayInsideTheirLimits) {
   std::vector<u8> tiny(64, SENTINEL);
   EXPECT_EQ(buildChaseChain(tiny.data(), AREA_ADDRESS, 10), 0u);
   EXPECT_EQ(chaseNextOffset(tiny.data(), AREA_ADDRESS, 0), 0u);
-  // Above 4 MiB: the chain covers 4 MiB and writes nothing behind it.
-  std::vector<u8> big((4u << 20) + 8192, SENTINEL);
-  buildChaseChain(big.data(), AREA_ADDRESS, (4u << 20) + 8192);
-  for (u32 i = 4u << 20; i < big.size(); ++i) {
+}
+
+TEST(LatencyChain, LargeBlocksWriteNothingBehindTheirLastLine) {
+  const u32 block = (6u << 20) + 100;  // a partial line at the end
+  std::vector<u8> big(block + 8192, SENTINEL);
+  buildChaseChain(big.data(), AREA_ADDRESS, block);
+  for (u32 i = chaseLines(block) * CHASE_LINE_BYTES; i < big.size(); ++i) {
     ASSERT_EQ(big[i], SENTINEL) << "byte " << i;
   }
 }

@@ -16,10 +16,10 @@ TEST(LatencyProbe, RoundsCoverALapAndTheMinimumLoads) {
   const struct {
     u32 block, rounds;
   } cases[] = {
-      {4608, 1024},      // 72 lines: the minimum of 16384 loads
-      {1048576, 1024},   // 16384 lines exactly
-      {1048640, 1025},   // one line more: a whole round more
-      {4063232, 3968},   // 63488 lines
+      {4608, 1024},     // 72 lines: the minimum of 16384 loads
+      {1048576, 1024},  // 16384 lines exactly
+      {1048640, 1025},  // one line more: a whole round more
+      {4063232, 3968},  // 63488 lines
   };
   for (const auto& c : cases) EXPECT_EQ(latencyRounds(c.block), c.rounds) << "block " << c.block;
 }
@@ -29,7 +29,7 @@ struct ChaseScript {
   std::vector<u8>* area = nullptr;
   std::vector<u32> rounds;
   std::vector<std::uintptr_t> cursors;  // where each call started
-  std::vector<std::uint64_t> ticks;  // returned in turn
+  std::vector<std::uint64_t> ticks;     // returned in turn
   std::size_t next = 0;
   u32 loads = 0;
 };
@@ -72,8 +72,12 @@ TEST(LatencyProbe, TheCounterReadsAreSubtractedAndLongWalksDoNotCount) {
       {"overhead subtracted", {0, 16384 * 4 + 30, ~0ull, ~0ull, ~0ull, ~0ull}, 30, 1024},
       {"a walk faster than the overhead counts as 0", {0, 10, 20, 20, 20, 20}, 30, 0},
       {"walks of 2^32 ticks and more are not measurements",
-       {0, 1ull << 32, 1ull << 33, 16384, 1ull << 40, 1ull << 32}, 0, 256},
-      {"no walk fits 32 bits", {0, 1ull << 32, 1ull << 32, 1ull << 32, 1ull << 32, 1ull << 32}, 0,
+       {0, 1ull << 32, 1ull << 33, 16384, 1ull << 40, 1ull << 32},
+       0,
+       256},
+      {"no walk fits 32 bits",
+       {0, 1ull << 32, 1ull << 32, 1ull << 32, 1ull << 32, 1ull << 32},
+       0,
        NO_POINT},
   };
   for (const auto& c : cases) EXPECT_EQ(probe(4608, c.ticks, c.overhead), c.expected) << c.what;
@@ -87,13 +91,41 @@ TEST(LatencyProbe, EachWalkGoesOnWhereTheLastOneStopped) {
   const u32 start = buildChaseChain(area.data(), AREA_ADDRESS, 4608);
   u32 offset = start, loads = 0;
   for (std::size_t call = 0; call < script.cursors.size(); ++call) {
-    EXPECT_EQ(script.cursors[call], AREA_ADDRESS + offset) << "call " << call << " after " << loads << " loads";
+    EXPECT_EQ(script.cursors[call], AREA_ADDRESS + offset)
+        << "call " << call << " after " << loads << " loads";
     for (u32 k = 0; k < script.rounds[call] * LATENCY_LOADS_PER_ROUND; ++k) {
       offset = chaseNextOffset(area.data(), AREA_ADDRESS, offset);
     }
     loads += script.rounds[call] * LATENCY_LOADS_PER_ROUND;
   }
   EXPECT_EQ(script.cursors.size(), 6u);
+}
+
+TEST(LatencyProbe, FarBlocksGetShortWalksTwiceRoundFromTheChainsStartAndNoLap) {
+  const struct {
+    u32 block, walks;
+  } cases[] = {
+      {4u << 20, 5},                         // 65536 lines: four walks make two laps
+      {(6u << 20) + 64, 8},                  // a line more than six walks' worth
+      {16u << 20, 12},                       // the most
+      {1u << 30, 12},       {64u << 10, 3},  // the fewest
+  };
+  for (const auto& c : cases) EXPECT_EQ(farLatencyWalks(c.block), c.walks) << c.block;
+
+  static std::vector<u8> area;
+  const u32 block = 6u << 20;  // a block beyond the page table's reach: the keyed order
+  area.assign(block, 0);
+  script = ChaseScript{
+      &area, {}, {}, {32768 * 3, 32768 * 2, 32768 * 5, 32768 * 4, 32768 * 4, 32768 * 4, 32768 * 4},
+      0,     0};
+  const u32 got = measureFarLatencyWith(block, area.data(), AREA_ADDRESS, 0, scriptedChase);
+  EXPECT_EQ(got, 512u);  // 2 ticks per load at best
+  EXPECT_EQ(script.rounds, std::vector<u32>(7, 2048));
+  const u32 start = buildChaseChain(area.data(), AREA_ADDRESS, block);
+  ASSERT_EQ(script.cursors.size(), 7u);
+  EXPECT_EQ(script.cursors[0], AREA_ADDRESS + start);
+  EXPECT_NE(script.cursors[1], script.cursors[0]);  // the second walk goes on from the first
+  EXPECT_EQ(script.cursors[3], script.cursors[0]);  // three walks of 32768 loads: one lap
 }
 
 TEST(LatencyProbe, PicosecondsFromTicks) {

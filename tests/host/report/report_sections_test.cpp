@@ -10,13 +10,22 @@ namespace vardelo {
 namespace {
 
 // The cache section names the load width and which curve showed each edge, and gives every
-// point's load latency in 1/256 ticks and in picoseconds (or the unmeasured marker).
+// point's load latency in 1/256 ticks and in picoseconds (or the unmeasured marker), and the L3
+// probe's blocks in the order it measured them.
 TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
   bench.measuring.readMode = 3;
   CacheFigures figures;
   figures.dcacheSize = figure(32768, FigureSource::Latency);
   figures.l2Size = figure(1 << 20, FigureSource::SweepEnd);
+  figures.l3Size = figure(32 << 20, FigureSource::Latency);
   bench.machine.tscRate = 2441406;  // a 2.5 GHz counter
+  FarLatencies far;
+  far.count = 2;
+  far.bytes[0] = 4 << 20;
+  far.ticksX256[0] = 256 * 30;  // 12 ns
+  far.bytes[1] = 6 << 20;
+  far.ticksX256[1] = 256 * 250;  // 100 ns
+  bench.results.farLatencies.store(far);
   for (int i = 0; i < CACHE_CURVE_ENTRIES; ++i) bench.results.latencyCurve[i] = NO_POINT;
   bench.results.latencyCurve[159] = 256 * 10;  // ten ticks: 4 ns
   JsonWriter json;
@@ -26,7 +35,10 @@ TEST(ReportSections, CacheSectionNamesTheWidthTheEdgeSourcesAndTheLatency) {
   const std::string& t = json.text();
   for (const char* expected :
        {"\"readMode\": 3,\n    \"readWidthBits\": 256,", "\"l1Source\": \"latency\",",
-        "\"l2Source\": \"none\",",
+        "\"l2Source\": \"none\",", "\"l3Source\": \"latency\",",
+        "\"farLatencies\": [\n      {\n        \"blockBytes\": 4194304,\n        "
+        "\"latencyTicksX256\": 7680,\n        \"latencyPs\": 12000\n      },\n      {\n"
+        "        \"blockBytes\": 6291456,",
         "\"index\": 0,\n        \"blockBytes\": 4608,",
         "\"latencyTicksX256\": 4294967295,\n        \"latencyPs\": 4294967295\n",
         "\"latencyTicksX256\": 2560,\n        \"latencyPs\": 4000\n"}) {

@@ -31,6 +31,10 @@ TEST(CacheFields, EachFigureInTheFormatOfItsField) {
       {&CacheFigures::ramLine, figure(64, S::LineProbe), 0, FIELD_RAM_LINE, " 64byts"},
       {&CacheFigures::ramLine, figure(0, S::LineProbe), 0, FIELD_RAM_LINE, "-"},  // probe gave up
       {&CacheFigures::l2Size, figure(512 << 10, S::Latency), 0, FIELD_L2_SIZE, "  512K "},
+      {&CacheFigures::l3Size, figure(36u << 20, S::Latency), 0, FIELD_L3_SIZE, "   36M "},
+      {&CacheFigures::l3Size, figure(300u << 20, S::Latency), 0, FIELD_L3_SIZE, "  300M "},
+      {&CacheFigures::l3Size, Figure{}, 0, FIELD_L3_SIZE, "(none)"},  // no L3: the cell stays empty
+      {&CacheFigures::l3Speed, figure(80u << 20, S::Bandwidth), 0, FIELD_L3_SPEED, "  81920 "},
       {&CacheFigures::installedMemory, figure(24584, S::System), 0, FIELD_MEMORY_SIZE, " 24584M "},
       // Past five digits of MiB: GiB with a tenth, truncated, then whole GiB; always 8 characters.
       {&CacheFigures::installedMemory, figure(99999, S::System), 0, FIELD_MEMORY_SIZE, " 99999M "},

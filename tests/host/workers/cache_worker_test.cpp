@@ -66,9 +66,8 @@ u32 fakeMainMemoryRead() {
   ++mainMemoryReads;
   return MAIN_MEMORY_SPEED;
 }
-const CacheOps COLD_OPS{fakeMeasure, fakeSearch,  recordingLinePass,
-                        nullptr,     nullptr,     coldLinePass,
-                        fakeMainMemoryRead};
+const CacheOps COLD_OPS{fakeMeasure, fakeSearch,   recordingLinePass, nullptr,
+                        nullptr,     coldLinePass, fakeMainMemoryRead};
 
 class CacheWorker : public ::testing::Test {
  protected:
@@ -345,13 +344,68 @@ TEST_F(CacheWorker, AFlatReadCurveTakesItsEdgesFromTheLatency) {
   static const CacheOps ops{
       [](u32 kind, u32 size) { return kind == 0 ? 90'000'000u : fakeMeasure(kind, size); },
       fakeSearch, fakeLinePass,
-      [](u32 block) { return block <= 32768 ? 370u : block <= 524288 ? 740u : 2600u; }};
+      [](u32 block) { return block <= 32768    ? 370u
+                             : block <= 524288 ? 740u
+                                               : 2600u; }};
   bench.machine.cpuClass = 1;
   cacheSweep(ops);
   EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.value, 32768u);
   EXPECT_EQ(bench.results.cacheFigures.load().dcacheSize.source, FigureSource::Latency);
   EXPECT_EQ(bench.results.cacheFigures.load().l2Size.source, FigureSource::Latency);
   EXPECT_EQ(fields().at(102), "  512K ");
+}
+
+// An 8 MiB L3 behind the L2, to main memory's latency ten times its own: the worker probes past
+// the sweep, reads the L3's speed from a block inside it, and the page shows both. A later sweep
+// on which the L3 shows no end (a test area too small to reach main memory) unsets them.
+u32 l3Latency(u32 block) {
+  return block <= 32768 ? 370u : block <= 524288 ? 740u : block <= (8u << 20) ? 2600u : 26000u;
+}
+u32 l3Speeds(u32 kind, u32 size) {
+  if (kind != 0) return fakeMeasure(kind, size);
+  return size <= 32768        ? L1_SPEED
+         : size <= 524288     ? L2_SPEED
+         : size <= (8u << 20) ? 15'000'000u
+                              : RAM_SPEED;
+}
+std::vector<u32> l3SpeedSizes;
+
+TEST_F(CacheWorker, AnL3BeyondTheSweepGetsItsSizeAndSpeed) {
+  static const CacheOps ops{[](u32 kind, u32 size) {
+                              if (size > (4u << 20)) ADD_FAILURE() << "a read beyond the sweep";
+                              if (kind == 0 && bench.results.icacheCurve[0].load() == NO_POINT &&
+                                  bench.results.latencyCurve[0].load() != NO_POINT) {
+                                l3SpeedSizes.push_back(size);
+                              }
+                              return l3Speeds(kind, size);
+                            },
+                            fakeSearch,
+                            fakeLinePass,
+                            l3Latency,
+                            nullptr,
+                            nullptr,
+                            nullptr,
+                            l3Latency};
+  l3SpeedSizes.clear();
+  bench.machine.testAreaBytes = 64u << 20;
+  cacheSweep(ops);
+  const CacheFigures f = bench.results.cacheFigures.load();
+  EXPECT_EQ(f.l3Size, figure(8u << 20, FigureSource::Latency));
+  EXPECT_EQ(f.l3Speed, figure(15'000'000, FigureSource::Bandwidth));
+  EXPECT_EQ(l3SpeedSizes, std::vector<u32>{4u << 20}) << "half the L3";
+  EXPECT_EQ(fields().at(103), "    8M ");
+  EXPECT_EQ(fields().at(113), "  14648 ");
+  const FarLatencies far = bench.results.farLatencies.load();
+  ASSERT_GE(far.count, 5u);
+  EXPECT_EQ(far.bytes[0], 4u << 20);
+  EXPECT_EQ(far.ticksX256[3], 26000u);  // 12 MiB: main memory
+  EXPECT_EQ(far.probeMs, 7u);           // one tick of the fake clock
+
+  bench.machine.testAreaBytes = 12u << 20;
+  cacheSweep(ops);
+  EXPECT_FALSE(bench.results.cacheFigures.load().l3Size.isSet());
+  EXPECT_FALSE(bench.results.cacheFigures.load().l3Speed.isSet());
+  EXPECT_EQ(bench.results.farLatencies.load().count, 4u);  // 4, 6, 8, 12 MiB
 }
 
 // A RAM line probe that cannot time its passes shows no result and leaves the line size the RAM

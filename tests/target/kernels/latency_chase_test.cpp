@@ -23,8 +23,8 @@ class LatencyChase : public ::testing::Test {
  protected:
   void makeBlock(u32 blockBytes) {
     const u32 pages = (blockBytes + PAGE - 1) / PAGE;
-    raw_ = static_cast<u8*>(VirtualAlloc(nullptr, (pages + 2) * PAGE, MEM_COMMIT | MEM_RESERVE,
-                                         PAGE_READWRITE));
+    raw_ = static_cast<u8*>(
+        VirtualAlloc(nullptr, (pages + 2) * PAGE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(raw_, nullptr);
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(raw_, PAGE, PAGE_NOACCESS, &old));
@@ -52,7 +52,8 @@ TEST_F(LatencyChase, FollowsTheChainSixteenLoadsPerRound) {
 
     const void* cursor = block_ + start;
     const std::uint64_t ticks = vardelo_latency_chase(&cursor, c.rounds);
-    EXPECT_EQ(addressOf(cursor), base + expected) << "block " << c.block << ", " << c.rounds << " rounds";
+    EXPECT_EQ(addressOf(cursor), base + expected)
+        << "block " << c.block << ", " << c.rounds << " rounds";
     EXPECT_GT(ticks, 0u) << "block " << c.block;
     EXPECT_LT(ticks, 1ull << 32) << "block " << c.block;
     VirtualFree(raw_, 0, MEM_RELEASE);
@@ -69,7 +70,7 @@ TEST_F(LatencyChase, NoRoundsMakeNoLoad) {
 }
 
 TEST_F(LatencyChase, TheProbeMeasuresEveryBlockOfTheSweepInsideItsBlock) {
-  makeBlock(CHASE_MAX_BLOCK_BYTES);
+  makeBlock(CHASE_TABLE_BLOCK_BYTES);
   const u8* savedArea = bench.machine.testArea.load();
   bench.machine.testArea = block_;
   for (u32 block : {4608u, 32768u, 34816u, 1048576u, 4063232u}) {

@@ -70,10 +70,22 @@ struct Dialog {
 class TemplateReader {
  public:
   explicit TemplateReader(const u8* bytes) : p_(bytes), start_(bytes) {}
-  u16 word() { u16 v; std::memcpy(&v, p_, 2); p_ += 2; return v; }
-  u32 dword() { u32 v; std::memcpy(&v, p_, 4); p_ += 4; return v; }
+  u16 word() {
+    u16 v;
+    std::memcpy(&v, p_, 2);
+    p_ += 2;
+    return v;
+  }
+  u32 dword() {
+    u32 v;
+    std::memcpy(&v, p_, 4);
+    p_ += 4;
+    return v;
+  }
   i32 coord() { return static_cast<std::int16_t>(word()); }
-  void alignDword() { while ((p_ - start_) % 4 != 0) ++p_; }
+  void alignDword() {
+    while ((p_ - start_) % 4 != 0) ++p_;
+  }
   // A string, an ordinal (0xFFFF then its number) or nothing (0).
   u16string nameOrOrdinal() {
     if (u16 first; std::memcpy(&first, p_, 2), first == 0xFFFF) {
@@ -289,8 +301,8 @@ std::string describe(const Control& c) {
 }
 
 bool operator==(const Control& a, const Control& b) {
-  return a.id == b.id && sameClass(a.cls, b.cls) && a.text == b.text && a.x == b.x &&
-         a.y == b.y && a.w == b.w && a.h == b.h && a.style == b.style;
+  return a.id == b.id && sameClass(a.cls, b.cls) && a.text == b.text && a.x == b.x && a.y == b.y &&
+         a.w == b.w && a.h == b.h && a.style == b.style;
 }
 
 // The templates in vardelo.exe hold what the resource script says, texts, positions and styles
@@ -329,7 +341,8 @@ TEST(DialogTemplates, EveryDialogAndControlAsInTheResourceScript) {
 
 TEST(DialogTemplates, IconIsOne32By32ImageIn16Colours) {
   ASSERT_NE(resourceModule(), nullptr);
-  HRSRC group = FindResourceW(resourceModule(), L"MYICON", reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
+  HRSRC group =
+      FindResourceW(resourceModule(), L"MYICON", reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
   ASSERT_NE(group, nullptr);
   const auto* dir = static_cast<const u8*>(LockResource(LoadResource(resourceModule(), group)));
   u16 count;
@@ -343,7 +356,8 @@ TEST(DialogTemplates, IconIsOne32By32ImageIn16Colours) {
   std::memcpy(&id, entry + 12, 2);
   EXPECT_EQ((std::vector<u32>{entry[0], entry[1], entry[2], bits, bytes}),
             (std::vector<u32>{32, 32, 16, 4, 744}));
-  HRSRC image = FindResourceW(resourceModule(), MAKEINTRESOURCEW(id), reinterpret_cast<LPCWSTR>(RT_ICON));
+  HRSRC image =
+      FindResourceW(resourceModule(), MAKEINTRESOURCEW(id), reinterpret_cast<LPCWSTR>(RT_ICON));
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(SizeofResource(resourceModule(), image), 744u);
   BITMAPINFOHEADER header;
@@ -413,7 +427,9 @@ class MainDialog : public ::testing::Test {
     GetWindowTextW(window, buffer, 128);
     return toU16(buffer);
   }
-  LRESULT command(HWND window, WPARAM wParam) { return SendMessageW(window, WM_COMMAND, wParam, 0); }
+  LRESULT command(HWND window, WPARAM wParam) {
+    return SendMessageW(window, WM_COMMAND, wParam, 0);
+  }
   void selectTab(i32 index) { SendMessageW(tab(), TCM_SETCURSEL, index, 0); }
 
   HWND dialog = nullptr;
@@ -452,6 +468,7 @@ TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
   } named[] = {
       {PAGE_CACHE, FIELD_ICACHE_SIZE, S},       {PAGE_CACHE, FIELD_DCACHE_SIZE, S},
       {PAGE_CACHE, FIELD_L2_SIZE, S},           {PAGE_CACHE, FIELD_MEMORY_SIZE, S},
+      {PAGE_CACHE, FIELD_L3_SIZE, S},           {PAGE_CACHE, FIELD_L3_SPEED, S},
       {PAGE_CACHE, FIELD_ICACHE_SPEED, S},      {PAGE_CACHE, FIELD_DCACHE_SPEED, S},
       {PAGE_CACHE, FIELD_L2_SPEED, S},          {PAGE_CACHE, FIELD_RAM_SPEED, S},
       {PAGE_CACHE, FIELD_L2_LINE, S},           {PAGE_CACHE, FIELD_RAM_LINE, S},
@@ -471,6 +488,14 @@ TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
     EXPECT_EQ(classOf(n.page, n.id), n.cls) << "page " << n.page << ", control " << n.id;
   }
   EXPECT_EQ(GetDlgItem(page(PAGE_CACHE), static_cast<int>(ID_TAB_CONTROL)), nullptr);
+  // The L3 column shows a size and a speed; its line and mode cells stay greyed.
+  auto enabled = [&](u32 id) {
+    return IsWindowEnabled(GetDlgItem(page(PAGE_CACHE), static_cast<int>(id))) != 0;
+  };
+  EXPECT_TRUE(enabled(FIELD_L3_SIZE));
+  EXPECT_TRUE(enabled(FIELD_L3_SPEED));
+  EXPECT_FALSE(enabled(123));
+  EXPECT_FALSE(enabled(133));
   // The statistics: five columns per block size, and the combined figure.
   for (const u32 p : {PAGE_READ, PAGE_WRITE}) {
     const u32 base = p == PAGE_READ ? READ_FIELDS_BASE : WRITE_FIELDS_BASE;
@@ -495,8 +520,13 @@ TEST_F(MainDialog, PagesHoldTheTemplatesControls) {
       wchar_t cls[64];
       GetClassNameW(child, cls, 64);
       // Positions are the template's: the window has them in pixels.
-      Control got{static_cast<u16>(GetDlgCtrlID(child)), toU16(cls), text(child),
-                  controls[k].x, controls[k].y, controls[k].w, controls[k].h,
+      Control got{static_cast<u16>(GetDlgCtrlID(child)),
+                  toU16(cls),
+                  text(child),
+                  controls[k].x,
+                  controls[k].y,
+                  controls[k].w,
+                  controls[k].h,
                   static_cast<u32>(GetWindowLongW(child, GWL_STYLE))};
       Control want = controls[k];
       if (want.cls == B) {
@@ -549,8 +579,8 @@ TEST_F(MainDialog, EveryStaticTextFitsItsBox) {
       ReleaseDC(c, dc);
       EXPECT_TRUE(needed.bottom <= box.bottom && needed.right <= box.right)
           << "page " << i << " label \"" << narrow(toU16(words)) << "\" needs " << needed.right
-          << "x" << needed.bottom << " in " << box.right << "x" << box.bottom << " ("
-          << faceOf(c) << ")";
+          << "x" << needed.bottom << " in " << box.right << "x" << box.bottom << " (" << faceOf(c)
+          << ")";
     }
   }
 }
@@ -595,11 +625,8 @@ TEST_F(MainDialog, RepaintMessagesRunOnlyThePainterOfThePageShown) {
     u8 readPosted, writePosted;  // a painter that runs clears its page's one-shot
   };
   const Case cases[] = {
-      {0, UM_PAINT_READ, 1, 1},
-      {1, UM_PAINT_READ, 0, 1},
-      {1, UM_PAINT_WRITE, 1, 1},
-      {2, UM_PAINT_WRITE, 1, 0},
-      {3, UM_PAINT_WRITE, 1, 1},
+      {0, UM_PAINT_READ, 1, 1},  {1, UM_PAINT_READ, 0, 1},  {1, UM_PAINT_WRITE, 1, 1},
+      {2, UM_PAINT_WRITE, 1, 0}, {3, UM_PAINT_WRITE, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("tab " + std::to_string(c.tab) + " message " + std::to_string(c.message));
