@@ -47,17 +47,6 @@ u32 codeCacheEdge(const CurveCopy& icache, const Peak& peak) {
   return k;
 }
 
-// Whether the code curve, above seven eighths of its peak at point k, falls to three quarters of
-// it within FALL_POINTS points after k: a clear edge, not a slow decline or the end of what is
-// measured so far.
-bool fallsClearlyAfter(const CurveCopy& icache, u32 k, const Peak& peak) {
-  const u32 limit = peak.speed - peak.speed / 4;
-  for (u32 i = k + 1; i <= k + FALL_POINTS && i < CACHE_POINTS; ++i) {
-    if (measured(icache[i]) && icache[i] <= limit) return true;
-  }
-  return false;
-}
-
 // The mean of four speeds; the sum wraps in 32 bits like every speed sum of the curves. While the
 // sweep stands between the first and the last of the four, an unmeasured entry adds -1 and the
 // next run, with the points measured, corrects the figure.
@@ -138,15 +127,10 @@ CacheFigures deriveCacheFigures(const CurveCopy& dcache, const CurveCopy& icache
   if (measured(icache[k])) {
     const u32 size = curvePointSize(k);
     // Class 2 shows the size of the point itself; the others a power of two, switching to the
-    // next one up at four thirds of a power of two, or one of FIRST_LEVEL_SIZES where the curve
-    // falls clearly right after it.
-    u32 shown = highestPowerOfTwoNotAbove(size + size / 2);
-    if (cpuClass == CLASS_INTEL_FAMILY15) {
-      shown = size;
-    } else if (knownSizeBetween(FIRST_LEVEL_SIZES, size, size) != 0 &&
-               fallsClearlyAfter(icache, k, codePeak)) {
-      shown = size;
-    }
+    // next one up at four thirds of a power of two. No instruction cache of another size is
+    // known, while the code curve of a busy machine can dip anywhere.
+    const u32 shown =
+        cpuClass == CLASS_INTEL_FAMILY15 ? size : highestPowerOfTwoNotAbove(size + size / 2);
     if (shown / KIB != 0) f.icacheSize = figure(shown, FigureSource::Bandwidth);
   }
   return f;
