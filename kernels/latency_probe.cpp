@@ -34,6 +34,11 @@ u32 fastestWalk(std::uintptr_t cursor, u32 rounds, u32 walks, u32 rdtscOverhead,
 
 }  // namespace
 
+u32 fastestChase(std::uintptr_t cursor, u32 loads, u32 walks, u32 rdtscOverhead,
+                 ChaseTicksFn chase) {
+  return fastestWalk(cursor, roundsFor(loads), walks, rdtscOverhead, chase);
+}
+
 u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32 rdtscOverhead,
                        ChaseTicksFn chase) {
   std::uintptr_t cursor = areaAddress + buildChaseChain(area, areaAddress, blockBytes);

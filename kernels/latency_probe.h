@@ -30,6 +30,11 @@ inline constexpr u32 LATENCY_UNITS_PER_TICK = 256;
 // LATENCY_MIN_LOADS loads.
 u32 latencyRounds(u32 blockBytes);
 
+// The fastest of `walks` walks of at least `loads` loads along a chain from `cursor`, less
+// `rdtscOverhead`, per load in 1/256 ticks; NO_POINT if no walk fitted 32 bits.
+u32 fastestChase(std::uintptr_t cursor, u32 loads, u32 walks, u32 rdtscOverhead,
+                 ChaseTicksFn chase);
+
 // Builds the chain for `blockBytes` at `area` (address `areaAddress`), walks it once to bring
 // it into the caches, then times LATENCY_WALKS walks and returns the fastest, less
 // `rdtscOverhead`, per load in 1/256 ticks. NO_POINT if no walk fitted 32 bits.
@@ -38,6 +43,9 @@ u32 measureLatencyWith(u32 blockBytes, u8* area, std::uintptr_t areaAddress, u32
 
 // The same at the start of the test area with the real kernel (x86 builds only).
 u32 measureLatency(u32 blockBytes);
+
+// The real kernel as a ChaseTicksFn (x86 builds only).
+std::uint64_t chaseWithKernel(std::uintptr_t& cursor, u32 rounds);
 
 // Blocks beyond the cache sweep's, up to the span of the test area: a lap of a block of hundreds
 // of MiB from main memory takes a second or more, so the walks are short and there is no lap
