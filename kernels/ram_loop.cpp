@@ -15,7 +15,9 @@ bool ramWalksAreCold() {
 
 namespace {
 
-// The rotation where the span has room for it: the windows clear of the cache sweep's area.
+// The rotation: where the span has room for it, the windows clear of the cache sweep's area, each
+// readied `ahead` takes before its walk; with fewer windows all of them, each flushed by its own
+// take (ahead 0).
 struct Rotation {
   u32 first;  // the first window index of the turn
   u32 turn;   // windows in the turn
@@ -23,6 +25,7 @@ struct Rotation {
 };
 
 Rotation rotationOf(u32 windows) {
+  if (windows < RAM_AHEAD_MIN_WINDOWS) return {0, windows, 0};
   const u32 turn = windows - RAM_SWEEP_AREA_WINDOWS;
   const u32 ahead = turn / 2 < RAM_FLUSH_AHEAD_WINDOWS ? turn / 2 : RAM_FLUSH_AHEAD_WINDOWS;
   return {RAM_SWEEP_AREA_WINDOWS, turn, ahead};
@@ -57,29 +60,22 @@ u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
   const u32 windows = windowsOfSpan();
   if (windows <= 1) return 0;
 
-  if (windows < RAM_AHEAD_MIN_WINDOWS) {
-    // Too few windows to keep one clear of the cache sweep and flush another ahead: every window
-    // in turn, flushed just before its walk.
-    u32 index = bench.measuring.ramSpanOffset.load(std::memory_order_relaxed) / RAM_WINDOW_BYTES;
-    if (index >= windows) index = 0;
-    bench.measuring.ramSpanOffset.store((index + 1 == windows ? 0 : index + 1) * RAM_WINDOW_BYTES,
-                                        std::memory_order_relaxed);
-    if (flush != nullptr) flush(index * RAM_WINDOW_BYTES, bytes, 0);
-    return index * RAM_WINDOW_BYTES;
-  }
-
-  // The window readied now is `ahead` takes before its own walk, whatever this walk touches.
   const Rotation r = rotationOf(windows);
   const u32 index = nextIndex(r);
   bench.measuring.ramSpanOffset.store(indexAfter(r, index, 1) * RAM_WINDOW_BYTES,
                                       std::memory_order_relaxed);
-  if (flush != nullptr) readyWindow(flush, indexAfter(r, index, r.ahead));
+  if (flush == nullptr) return index * RAM_WINDOW_BYTES;
+  if (r.ahead == 0) {
+    flush(index * RAM_WINDOW_BYTES, bytes, 0);  // too few windows to ready one ahead
+  } else {
+    readyWindow(flush, indexAfter(r, index, r.ahead));
+  }
   return index * RAM_WINDOW_BYTES;
 }
 
 void primeRamWindows(RamFlushFn flush) {
   const u32 windows = windowsOfSpan();
-  if (flush == nullptr || windows < RAM_AHEAD_MIN_WINDOWS) return;
+  if (flush == nullptr || windows <= 1) return;
   const Rotation r = rotationOf(windows);
   const u32 index = nextIndex(r);
   for (u32 k = 0; k < r.ahead; ++k) readyWindow(flush, indexAfter(r, index, k));
