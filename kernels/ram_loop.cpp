@@ -1,5 +1,7 @@
 #include "kernels/ram_loop.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace vardelo {
@@ -86,8 +88,13 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
   walk();  // warm-up; its time is not used
 
   const u32 tscRate = bench.machine.tscRate.load(std::memory_order_relaxed);
-  const u32 budgetShift = ramWalksAreCold() ? RAM_COLD_BUDGET_SHIFT : RAM_BUDGET_SHIFT;
+  const bool cold = ramWalksAreCold();
+  const u32 budgetShift = cold ? RAM_COLD_BUDGET_SHIFT : RAM_BUDGET_SHIFT;
   u32 best = BAD_SAMPLE;
+  // Cold walks each take another window, so the best of them is the window that lies best in
+  // physical memory, not the memory's speed: their figure is the median walk.
+  std::array<u32, RAM_COLD_MAX_WALKS> coldTimes;
+  u32 coldWalks = 0;
   // The budget is summed in 64 bits: t / 2048 added to a tscRate near 2^32 must not wrap.
   std::uint64_t budget = 0;
   bench.measuring.ramStableCount.store(0, std::memory_order_relaxed);
@@ -99,6 +106,7 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
       t = walk();
       --tries;
     } while (tries > 0 && t == BAD_SAMPLE);
+    if (cold) coldTimes[coldWalks++] = t;
 
     // |t - best| * 1000 needs up to 42 bits, and so may the quotient when best is small.
     const u32 distance = t > best ? t - best : best - t;
@@ -106,16 +114,20 @@ u32 measureRamWith(RamKernelFn kernel, i32 gap, u32 block, RamFlushFn flush) {
     if (perMille <= RAM_TOLERANCE_PER_MILLE) {
       // The result that completes the count is not folded into best.
       if (bench.measuring.ramStableCount.fetch_add(1, std::memory_order_relaxed) + 1 >
-          RAM_STABLE_LIMIT)
+              RAM_STABLE_LIMIT &&
+          (!cold || coldWalks >= RAM_COLD_MIN_WALKS))
         break;
     }
     if (t < best) best = t;
     if (best == 0) best = 1;
 
     budget += t >> budgetShift;
-    if (budget >= tscRate) break;
+    if (budget >= tscRate || coldWalks == RAM_COLD_MAX_WALKS) break;
   }
-  return ramSpeedKiBps(tscRate, best);
+  if (!cold) return ramSpeedKiBps(tscRate, best);
+  const auto middle = coldTimes.begin() + (coldWalks - 1) / 2;
+  std::nth_element(coldTimes.begin(), middle, coldTimes.begin() + coldWalks);
+  return ramSpeedKiBps(tscRate, *middle == 0 ? 1 : *middle);
 }
 
 }  // namespace vardelo

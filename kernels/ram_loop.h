@@ -4,7 +4,11 @@
 // The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
 // lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a
 // sixteenth of a second for cold walks, below), and returns tscRate * 8 MiB / best ticks in
-// KiB/s. bench.measuring.ramStableCount counts the stable results of the current call.
+// KiB/s. bench.measuring.ramStableCount counts the stable results of the current call. Cold walks
+// (below) each run in another window, and windows differ in speed with where they lie in physical
+// memory (seen: a few windows of a span writing half again as fast as the rest, walk after walk):
+// the best of them is the best-placed window, so for them the loop returns the median walk of at
+// least RAM_COLD_MIN_WALKS.
 //
 // Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself
 // (caches of 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area,
@@ -60,6 +64,11 @@ inline constexpr u32 RAM_READY_STRIDE_BYTES = 4096;
 inline constexpr u32 RAM_SWEEP_AREA_WINDOWS =
     (TEST_AREA_BYTES + RAM_WINDOW_BYTES - 1) / RAM_WINDOW_BYTES;
 
+// Cold walks: the stable count ends a call only once this many walks are in, so that their median
+// spans that many windows; a call ends at the most walks its times are kept for.
+inline constexpr u32 RAM_COLD_MIN_WALKS = 16;
+inline constexpr u32 RAM_COLD_MAX_WALKS = 1024;
+
 // Results that deviate from the best by at most this many per mille count as stable.
 inline constexpr u32 RAM_TOLERANCE_PER_MILLE = 45;
 // A call ends when the count of stable results passes this.
@@ -70,8 +79,8 @@ inline constexpr u32 RAM_TRIES = 10;
 // ticks, 2 seconds of walks. Cold walks (a span of several windows) get 64 × tscRate, a
 // sixteenth of a second: the time of a walk from main memory varies more with what the rest of
 // the machine does to memory, so six results seldom agree and most points run to the budget; at
-// about a millisecond a walk that is still some sixty walks to take the best of, and the passes
-// stay within twice their length with a window that the caches hold. The statistics stay the same.
+// about a millisecond a walk that is still some sixty walks to take the median of, and the passes
+// stay within twice their length with a window that the caches hold. The stop rule stays the same.
 inline constexpr u32 RAM_BUDGET_SHIFT = 11;
 inline constexpr u32 RAM_COLD_BUDGET_SHIFT = 6;
 // The largest speed the loop returns. A speed above 32 bits (a walk of under tscRate / 512

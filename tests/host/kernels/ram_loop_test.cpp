@@ -184,26 +184,26 @@ TEST_F(RamLoop, TheWindowAloneIsWalkedInPlaceWithoutFlushing) {
 
 // A 32 MiB span: four windows, of which the rotation uses the two clear of the cache sweep's
 // area. Each take flushes the other one whole (with the 256 bytes a walk may overrun), the warm-up
-// and the retries too; the rotation goes on from call to call. The walks' statistics and speed
-// are those of the window alone.
+// and the retries too; the rotation goes on from call to call. The walks are cold: the stable
+// count ends the call from the sixteenth walk on.
 TEST_F(RamLoop, ALargerSpanRotatesWindowsFlushedAheadAcrossCalls) {
   bench.machine.ramSpanBytes = 32u << 20;
   bench.measuring.ramSpanOffset = 24u << 20;
   const std::string flush = "+" + std::to_string(RAM_WINDOW_BYTES + 256);
   const u32 speed =
-      run(std::vector<u32>{0, BAD_SAMPLE} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
+      run(std::vector<u32>{0, BAD_SAMPLE} + repeat(1000000, 20), 2929687, 0, 32, recordFlush);
   EXPECT_EQ(speed, ramSpeedKiBps(2929687, 1000000));
-  EXPECT_EQ(calls.size(), 9u) << "warm-up, one retry, seven walks: as with the window alone";
+  EXPECT_EQ(calls.size(), 18u) << "warm-up, one retry, sixteen walks";
   std::vector<std::string> expected;
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < 18; ++i) {
     expected.push_back("flush " + std::string(i % 2 ? "24M" : "16M") + flush);
     expected.push_back("walk " + std::string(i % 2 ? "16M" : "24M"));
   }
   EXPECT_EQ(events, expected);
-  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 16u << 20);
+  EXPECT_EQ(bench.measuring.ramSpanOffset.load(), 24u << 20);
 
-  run(std::vector<u32>{0} + repeat(1000000, 7), 2929687, 0, 32, recordFlush);
-  EXPECT_EQ(events.front(), "flush 24M" + flush) << "the next call goes on where this one ended";
+  run(std::vector<u32>{0} + repeat(1000000, 20), 2929687, 0, 32, recordFlush);
+  EXPECT_EQ(events.front(), "flush 16M" + flush) << "the next call goes on where this one ended";
 }
 
 // The rotation over spans of every size, primed as a pass primes it: which windows are walked,
@@ -268,8 +268,8 @@ TEST_F(RamLoop, EachWindowIsWalkedAFewFlushesAfterItsOwn) {
       }
 }
 
-// Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 8 with
-// cold walks, so the same walks spend an eighth of the time.
+// Walks that never agree end on the budget: t >> 11 per walk with the window alone, t >> 6 with
+// cold walks, so the same walks spend a thirty-second of the time.
 TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
   const std::vector<u32> walks = {0, 819200, 2 * 819200, 4 * 819200, 8 * 819200, 16 * 819200};
   run(walks, 2800);  // 400 + 800 + 1600
@@ -281,6 +281,36 @@ TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
   EXPECT_EQ(calls.size(), 4u) << "the same walks against 32 times the rate";
   run(walks, 2800 * 32 + 1);
   EXPECT_EQ(calls.size(), 5u);
+}
+
+// Cold walks each take another window: their figure is the median walk, and the stable count
+// ends a call only from the sixteenth walk on. The window alone keeps the best.
+TEST_F(RamLoop, ColdWalksGiveTheMedianOfAtLeastSixteenWalks) {
+  struct Case {
+    const char* what;
+    u32 spanMiB;
+    std::vector<u32> walks;  // after the warm-up
+    std::size_t walked;      // walks after the warm-up
+    u32 ticks;               // the walk the speed comes from
+  };
+  std::vector<u32> alternating;
+  for (int i = 0; i < 8; ++i) alternating = alternating + std::vector<u32>{1000, 990};
+  const std::vector<Case> cases = {
+      {"window alone: six agree with the best", 8, repeat(1000, 7), 7, 1000},
+      {"window alone: the best of fast and slow windows", 8,
+       std::vector<u32>{500} + repeat(1000, 5) + repeat(510, 6), 12, 500},
+      {"cold: agreeing walks run on to sixteen", 64, repeat(1000, 20), 16, 1000},
+      {"cold: a few fast windows do not set the figure", 64,
+       repeat(1000, 10) + repeat(500, 3) + repeat(510, 3), 16, 1000},
+      {"cold: an even count takes the faster middle", 64, alternating, 16, 990},
+  };
+  for (const Case& c : cases) {
+    bench.measuring.ramSpanOffset = 0;
+    bench.machine.ramSpanBytes = c.spanMiB << 20;
+    const u32 speed = run(std::vector<u32>{0} + c.walks, 1u << 20);
+    EXPECT_EQ(calls.size() - 1, c.walked) << c.what;
+    EXPECT_EQ(speed, ramSpeedKiBps(1u << 20, c.ticks)) << c.what;
+  }
 }
 
 TEST_F(RamLoop, AnOffsetOutsideASmallerSpanStartsAgainAtTheFirstWindow) {
