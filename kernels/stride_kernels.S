@@ -224,6 +224,29 @@ _vardelo_stride_flush:
     lock addl $0, (%esp)
     ret
 
+/*
+ * void vardelo_stride_flush_opt(const uint8_t* p, uint32_t bytes, uint32_t lineBytes)
+ *
+ * vardelo_stride_flush with CLFLUSHOPT, which is ordered with locked instructions too, so the
+ * same locked add waits for every line. Needs CLFLUSHOPT.
+ */
+    .globl _vardelo_stride_flush_opt
+    .p2align 4
+_vardelo_stride_flush_opt:
+    movl 4(%esp), %eax                   # p
+    movl 8(%esp), %ecx                   # bytes left
+    movl 12(%esp), %edx                  # line
+    testl %ecx, %ecx
+    jz 2f
+1:
+    clflushopt (%eax)
+    addl %edx, %eax
+    subl %edx, %ecx
+    ja 1b
+2:
+    lock addl $0, (%esp)
+    ret
+
 /* void vardelo_stride_mmx_done(void): leaves MMX state so x87 code can run again. */
     .globl _vardelo_stride_mmx_done
     .p2align 4

@@ -25,7 +25,8 @@ using StrideTicksFn = u32 (*)(u32 offset, i32 gap, u32 block);
 // Flushes `bytes` from testArea + offset (a multiple of bench.machine.clflushBytes) out of every
 // cache level, dirty lines written back, and waits until that is done; nothing where the processor
 // has no CLFLUSH (bench.machine.clflushBytes 0). With strideBytes, only the line at every
-// strideBytes-th byte. Not timed: callers flush before they read the counter.
+// strideBytes-th byte. With CLFLUSHOPT where the processor has it (bench.machine.clflushOpt).
+// Not timed: callers flush before they read the counter.
 void flushTestArea(u32 offset, u32 bytes, u32 strideBytes = 0);
 
 }  // namespace vardelo

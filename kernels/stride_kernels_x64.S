@@ -198,6 +198,25 @@ vardelo_stride_flush:
     ret
     .size vardelo_stride_flush, . - vardelo_stride_flush
 
+/* void vardelo_stride_flush_opt(const uint8_t* p, uint32_t bytes, uint32_t lineBytes): the same
+ * with CLFLUSHOPT, which the locked add orders as well. Needs CLFLUSHOPT. */
+    .globl vardelo_stride_flush_opt
+    .type  vardelo_stride_flush_opt, @function
+    .p2align 4
+vardelo_stride_flush_opt:
+    movl %edx, %edx
+    testl %esi, %esi
+    jz 2f
+1:
+    clflushopt (%rdi)
+    addq %rdx, %rdi
+    subl %edx, %esi
+    ja 1b
+2:
+    lock addl $0, (%rsp)
+    ret
+    .size vardelo_stride_flush_opt, . - vardelo_stride_flush_opt
+
 /* void vardelo_stride_mmx_done(void): leaves MMX state so x87 code can run again. */
     .globl vardelo_stride_mmx_done
     .type  vardelo_stride_mmx_done, @function

@@ -17,6 +17,8 @@ u64 vardelo_stride_write64(u8* window, u32 step, u32 block, i32 lineSize);
 void vardelo_stride_mmx_done();
 // CLFLUSH of every line of bytes from p, then a wait for them.
 void vardelo_stride_flush(const u8* p, u32 bytes, u32 lineBytes);
+// The same with CLFLUSHOPT.
+void vardelo_stride_flush_opt(const u8* p, u32 bytes, u32 lineBytes);
 }
 
 namespace {
@@ -65,8 +67,11 @@ u32 strideWriteMmxTicks(u32 offset, i32 gap, u32 block) {
 void flushTestArea(u32 offset, u32 bytes, u32 strideBytes) {
   const u32 line = bench.machine.clflushBytes.load(std::memory_order_relaxed);
   if (line == 0) return;
-  vardelo_stride_flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes,
-                       strideBytes != 0 ? strideBytes : line);
+  const auto flush = bench.machine.clflushOpt.load(std::memory_order_relaxed) != 0
+                         ? vardelo_stride_flush_opt
+                         : vardelo_stride_flush;
+  flush(bench.machine.testArea.load(std::memory_order_relaxed) + offset, bytes,
+        strideBytes != 0 ? strideBytes : line);
 }
 
 }  // namespace vardelo

@@ -27,6 +27,10 @@ std::uint32_t millisecondsNow();
 // to the installed text sink instead, if any, else nowhere.
 void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text);
 
+// Greys the "Cache Speed " page's L3 column (its header, size and speed cells) or shows it as
+// measured. Called by the user-interface thread; nothing where no window exists.
+void setL3ColumnEnabled(bool enabled);
+
 // Sets every text of `updates` on page `page`, in order (platform/page_texts.cpp).
 void sendFieldUpdates(std::uint32_t page, const FieldUpdates& updates);
 

@@ -77,4 +77,6 @@ void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) 
   if (PageTextSink sink = textSink.load()) sink(page, controlId, text);
 }
 
+void setL3ColumnEnabled(bool) {}
+
 }  // namespace vardelo::platform

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "core/bench_state.h"
+#include "core/pages.h"
 #include "core/text_1251.h"
 
 namespace vardelo::platform {
@@ -60,6 +61,23 @@ void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) 
   toUtf16From1251(text, wide, 256);
   SendDlgItemMessageW(pageWindow, static_cast<int>(controlId), WM_SETTEXT, 0,
                       reinterpret_cast<LPARAM>(wide));
+}
+
+void setL3ColumnEnabled(bool enabled) {
+  HWND pageWindow = static_cast<HWND>(bench.window.hPages[PAGE_CACHE].load());
+  if (pageWindow == nullptr) return;
+  // The header has no identifier of its own: it is the static that reads "L3".
+  for (HWND child = GetWindow(pageWindow, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t text[4];
+    if (GetWindowTextW(child, text, 4) == 2 && text[0] == L'L' && text[1] == L'3') {
+      EnableWindow(child, enabled);
+      break;
+    }
+  }
+  for (const std::uint32_t id : {FIELD_L3_SIZE, FIELD_L3_SPEED}) {
+    EnableWindow(GetDlgItem(pageWindow, static_cast<int>(id)), enabled);
+  }
 }
 
 }  // namespace vardelo::platform

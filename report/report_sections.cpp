@@ -205,6 +205,7 @@ void writeRamSpan(JsonWriter& json) {
       .value("testAreaBytes", bench.machine.testAreaBytes.load())
       .value("coldWalks", span > RAM_WINDOW_BYTES)
       .value("clflushBytes", bench.machine.clflushBytes.load())
+      .value("clflushOpt", bench.machine.clflushOpt.load() != 0)
       .value("coldReadKiBps", bench.measuring.ramReadSpeed.load())
       .endObject();
 }

@@ -122,6 +122,10 @@ u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx) {
   return bytes == 0 ? 32 : bytes;
 }
 
+bool clflushOptPresent(u32 clflushBytes, u32 maxLeaf, u32 leaf7Ebx) {
+  return clflushBytes != 0 && maxLeaf >= 7 && (leaf7Ebx & CPUID7_EBX_CLFLUSHOPT) != 0;
+}
+
 // --- The RAM span ---------------------------------------------------------------------------------
 
 u32 ramSpanBytesFor(u32 largestCache, std::uint64_t totalMemoryBytes, u32 maxSpanBytes) {

@@ -46,6 +46,11 @@ u32 largestCacheBytes(const CacheList& caches);
 // a flush in steps of it misses no line.
 u32 clflushLineBytes(u32 leaf1Ebx, u32 leaf1Edx);
 
+// CLFLUSHOPT, from leaf 7 (subleaf 0, EBX) where the highest standard leaf reaches it, and only
+// beside CLFLUSH: a flush needs the line size that leaf 1 gives.
+inline constexpr u32 CPUID7_EBX_CLFLUSHOPT = 1u << 23;
+bool clflushOptPresent(u32 clflushBytes, u32 maxLeaf, u32 leaf7Ebx);
+
 // --- The RAM span ---------------------------------------------------------------------------------
 
 // The span of the test area that the RAM walks rotate through, for a largest cache of

@@ -63,7 +63,10 @@ bool allocateForRamSpan(u32 spanBytes) {
 void readCacheDescription() {
   bench.machine.caches = describeCaches(cpuidSub);
   const CpuidRegs leaf1 = cpuid(1);
-  bench.machine.clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
+  const u32 clflushBytes = clflushLineBytes(leaf1.ebx, leaf1.edx);
+  bench.machine.clflushBytes = clflushBytes;
+  const u32 maxLeaf = cpuid(0).eax;
+  bench.machine.clflushOpt = clflushOptPresent(clflushBytes, maxLeaf, maxLeaf >= 7 ? cpuid(7).ebx : 0);
 }
 
 void startupThroughBuffer() {

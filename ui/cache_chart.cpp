@@ -84,9 +84,11 @@ ChartPaint prepareCachePaint() {
 }
 
 void finishCachePaint() {
+  const CacheFigures figures = bench.results.cacheFigures.load();
   platform::sendFieldUpdates(
-      PAGE_CACHE, cacheFieldTexts(bench.results.cacheFigures.load(),
-                                  bench.machine.cpuClass.load(std::memory_order_relaxed)));
+      PAGE_CACHE, cacheFieldTexts(figures, bench.machine.cpuClass.load(std::memory_order_relaxed)));
+  // The L3 column stays greyed, as on processors without one, until an L3 is measured.
+  platform::setL3ColumnEnabled(showsL3(figures));
   endChartPaint(Chart::Cache);
 }
 

@@ -31,6 +31,8 @@ FieldText memoryText(std::uint32_t mib) {
 
 }  // namespace
 
+bool showsL3(const CacheFigures& f) { return f.l3Size.isSet() && f.l3Size.value / MIB != 0; }
+
 FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
   FieldUpdates fields;
   addInKiB(fields, FIELD_DCACHE_SPEED, " %6lu ", f.dataSpeed);
@@ -51,7 +53,7 @@ FieldUpdates cacheFieldTexts(const CacheFigures& f, std::uint8_t cpuClass) {
   }
   if (f.l2Size.isSet()) fields.add(FIELD_L2_SIZE, " %4luK ", f.l2Size.value / KIB);
   // The L3 in whole MiB, as the L2 in KiB.
-  if (f.l3Size.isSet() && f.l3Size.value / MIB != 0) {
+  if (showsL3(f)) {
     fields.add(FIELD_L3_SIZE, " %4luM ", f.l3Size.value / MIB);
   }
   if (f.installedMemory.isSet()) fields.add(memoryText(f.installedMemory.value));

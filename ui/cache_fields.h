@@ -14,4 +14,7 @@ namespace vardelo {
 // then GiB; empty when the system did not say).
 FieldUpdates cacheFieldTexts(const CacheFigures& figures, std::uint8_t cpuClass);
 
+// An L3 of at least 1 MiB is measured: field 103 shows it, and the L3 column is not greyed.
+bool showsL3(const CacheFigures& figures);
+
 }  // namespace vardelo

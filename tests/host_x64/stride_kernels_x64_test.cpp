@@ -3,6 +3,8 @@
 // and the read kernel, walking the same loops, stays inside.
 #include <gtest/gtest.h>
 
+#include <cpuid.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -21,6 +23,8 @@ std::uint64_t vardelo_stride_writeNt64(std::uint8_t* window, std::uint32_t step,
 std::uint64_t vardelo_stride_write64(std::uint8_t* window, std::uint32_t step, std::uint32_t block,
                                      std::int32_t lineSize);
 void vardelo_stride_mmx_done();
+void vardelo_stride_flush(const std::uint8_t* p, std::uint32_t bytes, std::uint32_t lineBytes);
+void vardelo_stride_flush_opt(const std::uint8_t* p, std::uint32_t bytes, std::uint32_t lineBytes);
 }
 
 namespace vardelo {
@@ -130,6 +134,44 @@ TEST(StrideKernelsX64, ReadStaysInsideAndChangesNothing) {
                               << (static_cast<const u8*>(fault) - window);
     EXPECT_GT(ticks, 0u) << caseText("read32", c);
   }
+}
+
+// Both flushes, by line and by page, from an aligned start: they flush up to their last byte's line
+// and no further (one line more meets the guard page), and the data stays.
+TEST(StrideKernelsX64, FlushesReachTheirLastLineAndKeepTheData) {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  const bool opt = __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 23)) != 0;
+  using Flush = void (*)(const std::uint8_t*, std::uint32_t, std::uint32_t);
+  const struct {
+    const char* name;
+    Flush flush;
+    bool present;
+  } flushes[] = {{"CLFLUSH", vardelo_stride_flush, true},
+                 {"CLFLUSHOPT", vardelo_stride_flush_opt, opt}};
+  constexpr std::size_t BYTES = 4 * GuardedMemory::PAGE;
+  GuardedMemory area(BYTES);
+  ASSERT_TRUE(area.ok());
+  for (std::size_t i = 0; i < BYTES; ++i) area.begin()[i] = static_cast<u8>(i * 7);
+  const struct {
+    std::size_t from;  // bytes from the area's start
+    std::uint32_t bytes, stride;
+    bool faults;  // at area.end()
+  } rows[] = {
+      {0, BYTES, 64, false},       {64, BYTES, 64, true},     {0, BYTES + 1, 64, true},
+      {0, BYTES - 1, 64, false},   {0, BYTES, 4096, false},   {4096, BYTES, 4096, true},
+      {0, BYTES + 1, 4096, true},  {0, 0, 64, false},
+  };
+  for (const auto& f : flushes) {
+    if (!f.present) continue;
+    for (const auto& r : rows) {
+      const void* fault = faultOf([&] { f.flush(area.begin() + r.from, r.bytes, r.stride); });
+      EXPECT_EQ(fault, r.faults ? area.end() : nullptr)
+          << f.name << " from " << r.from << ", " << r.bytes << " bytes by " << r.stride;
+    }
+  }
+  std::size_t changed = 0;
+  for (std::size_t i = 0; i < BYTES; ++i) changed += area.begin()[i] != static_cast<u8>(i * 7);
+  EXPECT_EQ(changed, 0u);
 }
 
 }  // namespace

@@ -34,7 +34,10 @@ def synthetic_report():
                 {"level": 1, "type": "instruction", "sizeBytes": 32768, "lineBytes": 64},
                 {"level": 2, "type": "unified", "sizeBytes": 524288, "lineBytes": 64},
                 {"level": 3, "type": "unified", "sizeBytes": 0, "lineBytes": 0}]},
-            "cache": {"points": points, "figures": {
+            "cache": {"points": points,
+                      "farLatencies": [{"blockBytes": m << 20, "latencyPs": 9000 + 1000 * m}
+                                       for m in (4, 8, 16, 32, 64)],
+                      "figures": {
                 "icache": {"bytes": 16384, "source": "bandwidth"},
                 "dcache": {"bytes": 32768, "source": "latency"}, "l2": None}},
             "ram": ram}
@@ -73,6 +76,8 @@ class PlotReport(unittest.TestCase):
         no_cache = {k: v for k, v in whole.items() if k != "cache"}  # --no-cache
         bare = {"version": "test-build"}
         top, bottom = "1200x430+0+70", "1200x310+0+645"
+        # The top panel's right sixth: far latencies only, the sweep's curves end at 4 MiB.
+        far_right = "150x400+950+80"
         # (report, colours that must show at the top, at the bottom, and must not at the bottom)
         for name, report, top_has, bottom_has, bottom_lacks in (
                 ("whole", whole, {DATA_BLUE, LATENCY_GREEN}, {DATA_BLUE, RAM_RED}, set()),
@@ -91,6 +96,9 @@ class PlotReport(unittest.TestCase):
                 self.assertLessEqual(top_has, colours(out, top))
                 self.assertLessEqual(bottom_has, colours(out, bottom))
                 self.assertFalse(bottom_lacks & colours(out, bottom))
+                if name != "no cache sweep" and name != "bare":
+                    self.assertEqual(colours(out, far_right) & {DATA_BLUE, LATENCY_GREEN},
+                                     {LATENCY_GREEN})
 
     def test_unreadable_report(self):
         with tempfile.TemporaryDirectory() as d:

@@ -36,5 +36,7 @@ void setPageText(std::uint32_t page, std::uint32_t controlId, const char* text) 
   fake::platformLog().texts.push_back({page, controlId, text});
 }
 
+void setL3ColumnEnabled(bool) {}
+
 }  // namespace platform
 }  // namespace vardelo

@@ -239,6 +239,11 @@ TEST(CacheDescription, ClflushLineFromLeaf1) {
   EXPECT_EQ(clflushLineBytes(0x00010809, 0xBFEBFBFF), 64u);  // Pentium 4
   EXPECT_EQ(clflushLineBytes(0x00000000, FEATURE_CLFLUSH), 32u) << "present, size not reported";
   EXPECT_EQ(clflushLineBytes(0x01020800, 0x0783FBFF & ~FEATURE_CLFLUSH), 0u);
+
+  EXPECT_TRUE(clflushOptPresent(64, 0x10, 0xF1BF07AB));  // Zen 4 (leaf 7 EBX)
+  EXPECT_FALSE(clflushOptPresent(64, 0x0D, 0x021C27AB)) << "Broadwell: no CLFLUSHOPT";
+  EXPECT_FALSE(clflushOptPresent(64, 6, CPUID7_EBX_CLFLUSHOPT)) << "leaf 7 beyond the highest";
+  EXPECT_FALSE(clflushOptPresent(0, 0x10, CPUID7_EBX_CLFLUSHOPT)) << "no CLFLUSH, no line size";
 }
 
 TEST(RamSpan, FollowsTheLargestCacheWithinItsLimits) {

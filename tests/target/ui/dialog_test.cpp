@@ -18,12 +18,14 @@
 #include <cwctype>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/bench_state.h"
 #include "core/text_1251.h"
 #include "ui/dialog_font_win.h"
 #include "ui/main_dialog_logic.h"
+#include "ui/painters.h"
 #include "ui/ui_win.h"
 #include "tests/support/bench_reset.h"
 #include "ui/resources/caption.h"
@@ -488,14 +490,31 @@ TEST_F(MainDialog, EveryNamedControlIsOnItsPage) {
     EXPECT_EQ(classOf(n.page, n.id), n.cls) << "page " << n.page << ", control " << n.id;
   }
   EXPECT_EQ(GetDlgItem(page(PAGE_CACHE), static_cast<int>(ID_TAB_CONTROL)), nullptr);
-  // The L3 column shows a size and a speed; its line and mode cells stay greyed.
-  auto enabled = [&](u32 id) {
-    return IsWindowEnabled(GetDlgItem(page(PAGE_CACHE), static_cast<int>(id))) != 0;
+  // The L3 column: greyed until a cache paint finds an L3, then its header, size and speed cells
+  // show, until a paint finds none again; its line and mode cells stay greyed.
+  HWND header = nullptr;
+  for (HWND c = GetWindow(page(PAGE_CACHE), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    wchar_t text[8] = {};
+    GetWindowTextW(c, text, 8);
+    if (std::wstring(text) == L"L3") header = c;
+  }
+  ASSERT_NE(header, nullptr);
+  auto column = [&] {
+    std::string shown;
+    for (HWND c : {header, GetDlgItem(page(PAGE_CACHE), static_cast<int>(FIELD_L3_SIZE)),
+                   GetDlgItem(page(PAGE_CACHE), static_cast<int>(FIELD_L3_SPEED)),
+                   GetDlgItem(page(PAGE_CACHE), 123), GetDlgItem(page(PAGE_CACHE), 133)})
+      shown += IsWindowEnabled(c) ? '1' : '0';
+    return shown;
   };
-  EXPECT_TRUE(enabled(FIELD_L3_SIZE));
-  EXPECT_TRUE(enabled(FIELD_L3_SPEED));
-  EXPECT_FALSE(enabled(123));
-  EXPECT_FALSE(enabled(133));
+  EXPECT_EQ(column(), "00000");
+  CacheFigures figures{};
+  figures.l3Size = figure(32u << 20, FigureSource::Latency);
+  for (const auto& [l3, want] : {std::pair{true, "11100"}, std::pair{false, "00000"}}) {
+    bench.results.cacheFigures.store(l3 ? figures : CacheFigures{});
+    paintCacheChart();
+    EXPECT_EQ(column(), want) << (l3 ? "with" : "without") << " an L3";
+  }
   // The statistics: five columns per block size, and the combined figure.
   for (const u32 p : {PAGE_READ, PAGE_WRITE}) {
     const u32 base = p == PAGE_READ ? READ_FIELDS_BASE : WRITE_FIELDS_BASE;
