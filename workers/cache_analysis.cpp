@@ -86,7 +86,20 @@ bool l1EdgeByBandwidth(const CurveCopy& dcache, CacheLevels& levels) {
 }
 
 FigureSource findL1Edge(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels) {
-  if (l1EdgeByLatency(dcache, latency, levels)) return FigureSource::Latency;
+  CacheLevels byLatency = levels;
+  if (l1EdgeByLatency(dcache, latency, byLatency)) {
+    // A latency that rises over many points shows no first-level size, only its power of two;
+    // a read-speed edge that clearly shows one below that power then decides.
+    CacheLevels byBandwidth = levels;
+    if (byLatency.dcacheSize == byLatency.l1Size && l1EdgeByBandwidth(dcache, byBandwidth) &&
+        byBandwidth.dcacheSize != byBandwidth.l1Size &&
+        byBandwidth.dcacheSize < byLatency.l1Size) {
+      levels = byBandwidth;
+      return FigureSource::Bandwidth;
+    }
+    levels = byLatency;
+    return FigureSource::Latency;
+  }
   if (l1EdgeByBandwidth(dcache, levels)) return FigureSource::Bandwidth;
   return FigureSource::Unset;
 }

@@ -261,6 +261,17 @@ TEST(MeasuredCurves, Zen5With512BitLoadsAndLatency) {
   }
 }
 
+// The same machine on a busier run: the latency rose from 36 KiB over twelve points and shows
+// no size of its own, while the read speed fell sharply after 48 KiB, which decides.
+TEST(MeasuredCurves, Zen5WithAGradualLatencyTakesTheSharpReadSpeedEdge) {
+  const Measured m = fromReport("zen5-kvm/report-native-gradual.json");
+  ASSERT_TRUE(latencyMeasured(m.latency));
+  const Sizes s = derive(m.data, m.latency, m.cpuClass);
+  EXPECT_EQ(s.l1KiB, 48u) << describe(s);
+  EXPECT_EQ(s.l1Source, FigureSource::Bandwidth);
+  EXPECT_EQ(s.l2KiB, 1024u) << describe(s);
+}
+
 // A machine of today's shape as its curves show it, speeds in GB/s and latencies in ns: a sharp
 // L1 edge (the L1 is indexed within the page), and an L2 edge blurred from two thirds to one and
 // a half times its size, where the curves move in proportion to the lines that miss (the L2 is
