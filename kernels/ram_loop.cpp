@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <numeric>
 
 namespace vardelo {
 
@@ -24,13 +25,14 @@ struct Rotation {
   u32 first;  // the first window index of the turn
   u32 turn;   // windows in the turn
   u32 ahead;  // windows between a flush and the walk of its window
+  u32 step;   // windows from one take to the next, ramRotationStep(turn)
 };
 
 Rotation rotationOf(u32 windows) {
-  if (windows < RAM_AHEAD_MIN_WINDOWS) return {0, windows, 0};
+  if (windows < RAM_AHEAD_MIN_WINDOWS) return {0, windows, 0, 1};
   const u32 turn = windows - RAM_SWEEP_AREA_WINDOWS;
   const u32 ahead = turn / 2 < RAM_FLUSH_AHEAD_WINDOWS ? turn / 2 : RAM_FLUSH_AHEAD_WINDOWS;
-  return {RAM_SWEEP_AREA_WINDOWS, turn, ahead};
+  return {RAM_SWEEP_AREA_WINDOWS, turn, ahead, ramRotationStep(turn)};
 }
 
 u32 windowsOfSpan() {
@@ -45,7 +47,8 @@ u32 nextIndex(const Rotation& r) {
 }
 
 u32 indexAfter(const Rotation& r, u32 index, u32 steps) {
-  return r.first + (index - r.first + steps) % r.turn;
+  const std::uint64_t position = index - r.first + std::uint64_t{steps} * r.step;
+  return r.first + static_cast<u32>(position % r.turn);
 }
 
 void readyWindow(RamFlushFn flush, u32 index) {
@@ -57,6 +60,13 @@ void readyWindow(RamFlushFn flush, u32 index) {
 }
 
 }  // namespace
+
+u32 ramRotationStep(u32 turn) {
+  if (turn < RAM_SPREAD_MIN_TURN) return 1;
+  u32 step = turn * 618 / 1000;
+  while (std::gcd(step, turn) != 1) --step;
+  return step;
+}
 
 u32 takeRamWindow(RamFlushFn flush, u32 bytes) {
   const u32 windows = windowsOfSpan();

@@ -13,8 +13,8 @@
 // Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself
 // (caches of 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area,
 // as the program always did. A larger span holds several windows, at least four times the largest
-// cache in all: each walk then takes the next window round the span, so that it starts from main
-// memory whatever the caches could hold. With four windows or more the rotation leaves out the
+// cache in all: each walk then takes the next window of a rotation round the span (a long step
+// apart, ramRotationStep), so that it starts from main memory whatever the caches could hold. With four windows or more the rotation leaves out the
 // first two, which share their bytes with the cache sweep, and readies each window a few takes
 // (at most RAM_FLUSH_AHEAD_WINDOWS) before its walk: where the span is at least four times the
 // largest cache (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied the
@@ -45,14 +45,23 @@ using RamFlushFn = void (*)(u32 offset, u32 bytes, u32 strideBytes);
 bool ramWalksAreCold();
 
 // The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0
-// while the span is the window itself, else the windows of the rotation in turn, from its first
-// again after its last. With `flush`: with two or three windows, the window taken, every line of
+// while the span is the window itself, else the windows of the rotation in turn, each
+// ramRotationStep windows on from the last, wrapping within the turn. With `flush`: with two or three windows, the window taken, every line of
 // `bytes` of it (what the walk may touch); with more, the window `ahead` takes on is readied.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
 
 // Before a phase of walks, where the rotation readies windows ahead: readies the windows the next
 // `ahead` takes will return, in that order. Nothing with fewer windows or without `flush`.
 void primeRamWindows(RamFlushFn flush);
+
+// Windows from one take to the next in a turn of `turn` windows: about 0.618 of the turn, the
+// nearest below that shares no factor with it, so that one turn still takes every window once,
+// and the walks of one point, a few dozen takes, lie spread over the whole span instead of
+// side by side. Windows differ in speed with where they lie in physical memory, in stretches
+// of many windows; walks side by side measure one stretch. Turns below RAM_SPREAD_MIN_TURN go
+// window by window.
+u32 ramRotationStep(u32 turn);
+inline constexpr u32 RAM_SPREAD_MIN_TURN = 8;
 
 // Spans of fewer windows rotate through all of them, each flushed just before its walk.
 inline constexpr u32 RAM_AHEAD_MIN_WINDOWS = 4;

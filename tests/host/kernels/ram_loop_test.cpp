@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -257,7 +258,7 @@ TEST_F(RamLoop, EachWindowIsWalkedAFewFlushesAfterItsOwn) {
           ASSERT_EQ(flushed % RAM_WINDOW_BYTES, 0u);
           ASSERT_LE(flushed / RAM_WINDOW_BYTES, r.lastWalked) << r.spanMiB << " MiB";
           flushedAt[flushed / RAM_WINDOW_BYTES] = static_cast<int>(flushes.size() - 1);
-          EXPECT_EQ(window, r.firstWalked + (from - r.firstWalked + take) % turn)
+          EXPECT_EQ(window, r.firstWalked + (from - r.firstWalked + take * ramRotationStep(turn)) % turn)
               << r.spanMiB << " MiB, take " << take;
           ASSERT_GE(flushedAt[window], 0)
               << r.spanMiB << " MiB, take " << take << ": never flushed";
@@ -281,6 +282,22 @@ TEST_F(RamLoop, ColdWalksEndOnAThirtySecondOfTheBudget) {
   EXPECT_EQ(calls.size(), 4u) << "the same walks against 32 times the rate";
   run(walks, 2800 * 32 + 1);
   EXPECT_EQ(calls.size(), 5u);
+}
+
+// The step between takes: one window in small turns; else about 0.618 of the turn, sharing no
+// factor with it, so that a turn meets every window once and a point's walks lie far apart.
+TEST_F(RamLoop, TakesStepFarAcrossTheSpanAndMeetEveryWindowOnce) {
+  for (const u32 turn : {1u, 2u, 6u, 7u, 8u, 14u, 30u, 62u, 126u, 254u, 510u}) {
+    const u32 step = ramRotationStep(turn);
+    if (turn < RAM_SPREAD_MIN_TURN) {
+      EXPECT_EQ(step, 1u) << turn;
+      continue;
+    }
+    EXPECT_GE(std::min(step, turn - step), turn / 4) << turn << ": step " << step;
+    std::vector<bool> met(turn, false);
+    for (u32 k = 0, p = 0; k < turn; ++k, p = (p + step) % turn) met[p] = true;
+    EXPECT_EQ(std::count(met.begin(), met.end(), true), static_cast<long>(turn)) << turn;
+  }
 }
 
 // Cold walks each take another window: their figure is the median walk, and the stable count
