@@ -201,51 +201,35 @@ _vardelo_stride_\name:
 
 /*
  * void vardelo_stride_flush(const uint8_t* p, uint32_t bytes, uint32_t lineBytes)
+ * void vardelo_stride_flush_opt(...): the same with CLFLUSHOPT (needs CLFLUSHOPT)
  *
  * CLFLUSH of every line from p (aligned to lineBytes) until bytes are covered, so that the next
  * walk there starts from memory that is in no cache; dirty lines are written back, the data
- * stays. A locked add to the stack then waits for the flushes to complete (CLFLUSH is ordered
- * with locked instructions; MFENCE would need SSE2). Needs CLFLUSH; bytes 0 flushes nothing.
+ * stays. A locked add to the stack then waits for the flushes to complete (CLFLUSH and
+ * CLFLUSHOPT are ordered with locked instructions; MFENCE would need SSE2). Needs CLFLUSH; bytes
+ * 0 flushes nothing.
  */
-    .globl _vardelo_stride_flush
+.macro FLUSH_ENTRY name, flush
+    .globl _vardelo_stride_\name
     .p2align 4
-_vardelo_stride_flush:
+_vardelo_stride_\name:
     movl 4(%esp), %eax                   # p
     movl 8(%esp), %ecx                   # bytes left
     movl 12(%esp), %edx                  # line
     testl %ecx, %ecx
     jz 2f
 1:
-    clflush (%eax)
+    \flush (%eax)
     addl %edx, %eax
     subl %edx, %ecx
     ja 1b                                # unsigned: stops at 0 and on the last partial line
 2:
     lock addl $0, (%esp)
     ret
+.endm
 
-/*
- * void vardelo_stride_flush_opt(const uint8_t* p, uint32_t bytes, uint32_t lineBytes)
- *
- * vardelo_stride_flush with CLFLUSHOPT, which is ordered with locked instructions too, so the
- * same locked add waits for every line. Needs CLFLUSHOPT.
- */
-    .globl _vardelo_stride_flush_opt
-    .p2align 4
-_vardelo_stride_flush_opt:
-    movl 4(%esp), %eax                   # p
-    movl 8(%esp), %ecx                   # bytes left
-    movl 12(%esp), %edx                  # line
-    testl %ecx, %ecx
-    jz 2f
-1:
-    clflushopt (%eax)
-    addl %edx, %eax
-    subl %edx, %ecx
-    ja 1b
-2:
-    lock addl $0, (%esp)
-    ret
+    FLUSH_ENTRY flush, clflush
+    FLUSH_ENTRY flush_opt, clflushopt
 
 /* void vardelo_stride_mmx_done(void): leaves MMX state so x87 code can run again. */
     .globl _vardelo_stride_mmx_done

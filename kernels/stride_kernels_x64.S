@@ -177,45 +177,32 @@ vardelo_stride_\name:
 
 /*
  * void vardelo_stride_flush(const uint8_t* p, uint32_t bytes, uint32_t lineBytes)
+ * void vardelo_stride_flush_opt(...): the same with CLFLUSHOPT (needs CLFLUSHOPT)
  *
  * CLFLUSH of every line from p until bytes are covered, then a locked add to the stack, which
  * waits for the flushes as in the 32-bit kernel. bytes 0 flushes nothing.
  */
-    .globl vardelo_stride_flush
-    .type  vardelo_stride_flush, @function
+.macro FLUSH_ENTRY name, flush
+    .globl vardelo_stride_\name
+    .type  vardelo_stride_\name, @function
     .p2align 4
-vardelo_stride_flush:
+vardelo_stride_\name:
     movl %edx, %edx                      # line, zero-extended
     testl %esi, %esi                     # bytes left
     jz 2f
 1:
-    clflush (%rdi)
+    \flush (%rdi)
     addq %rdx, %rdi
     subl %edx, %esi
     ja 1b                                # unsigned: stops at 0 and on the last partial line
 2:
     lock addl $0, (%rsp)
     ret
-    .size vardelo_stride_flush, . - vardelo_stride_flush
+    .size vardelo_stride_\name, . - vardelo_stride_\name
+.endm
 
-/* void vardelo_stride_flush_opt(const uint8_t* p, uint32_t bytes, uint32_t lineBytes): the same
- * with CLFLUSHOPT, which the locked add orders as well. Needs CLFLUSHOPT. */
-    .globl vardelo_stride_flush_opt
-    .type  vardelo_stride_flush_opt, @function
-    .p2align 4
-vardelo_stride_flush_opt:
-    movl %edx, %edx
-    testl %esi, %esi
-    jz 2f
-1:
-    clflushopt (%rdi)
-    addq %rdx, %rdi
-    subl %edx, %esi
-    ja 1b
-2:
-    lock addl $0, (%rsp)
-    ret
-    .size vardelo_stride_flush_opt, . - vardelo_stride_flush_opt
+    FLUSH_ENTRY flush, clflush
+    FLUSH_ENTRY flush_opt, clflushopt
 
 /* void vardelo_stride_mmx_done(void): leaves MMX state so x87 code can run again. */
     .globl vardelo_stride_mmx_done
