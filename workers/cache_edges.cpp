@@ -41,19 +41,26 @@ u32 medianAround(const CurveCopy& curve, u32 i) {
   return medianOf(curve, first, last);
 }
 
+// The median of the half octave from i on: points i to i + 8.
+u32 medianAhead(const CurveCopy& curve, u32 i) {
+  return medianOf(curve, i, std::min<u32>(i + 8, CACHE_POINTS - 1));
+}
+
 }  // namespace
 
 u32 firstPointWhereMedianReaches(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
   for (u32 i = from; i < to && i <= LAST_EDGE_POINT; ++i) {
     const u32 median = medianAround(curve, i);
-    if (median != NO_POINT && median >= limit) return i;
+    if (median == NO_POINT || median < limit) continue;
+    const u32 ahead = medianAhead(curve, i);
+    if (ahead != NO_POINT && ahead >= limit) return i;
   }
   return to;
 }
 
 u32 firstPointWhereMedianFallsTo(const CurveCopy& curve, u32 from, u32 to, u32 limit) {
   for (u32 i = from; i < to && i <= LAST_EDGE_POINT; ++i) {
-    if (medianAround(curve, i) <= limit) return i;
+    if (medianAround(curve, i) <= limit && medianAhead(curve, i) <= limit) return i;
   }
   return to;
 }

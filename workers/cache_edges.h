@@ -4,9 +4,10 @@
 // read slower and a load wait longer, never the other way, and it comes and goes. So a level
 // is judged by its best points, a rise or fall by the median of five points (two spikes in a
 // row cannot fake it), and an edge that must be sharp by holding for the rest of the curve (one
-// good point after it shows the level had not changed yet). An edge needs half an octave of
-// points after it. On curves of clean steps these rules find the same points as plain
-// thresholds.
+// good point after it shows the level had not changed yet), a blurred one by the median of the
+// half octave after it (a run of spikes that the curve comes back from is no edge either). An
+// edge needs half an octave of points after it. On curves of clean steps these rules find the
+// same points as plain thresholds.
 //
 // Used when the latency curve is there (after the cache sweep's latency probe); without it the
 // read-speed rules of cache_analysis.h and cache_figures.h decide alone.
@@ -29,8 +30,10 @@ bool staysAtOrAbove(const CurveCopy& curve, u32 first, u32 limit);
 u32 firstPointStayingAtOrAbove(const CurveCopy& curve, u32 from, u32 to, u32 limit);
 
 // The first point from `from` (up to LAST_EDGE_POINT and below `to`) where the median of the
-// five points around it (fewer at the ends of the curve) reaches (falls to) `limit`; `to` when
-// there is none. For a level whose edge is blurred (see findL2Edge).
+// five points around it (fewer at the ends of the curve) reaches (falls to) `limit`, and so does
+// the median of the half octave from it on (points i to i + 8); `to` when there is none. For a
+// level whose edge is blurred (see findL2Edge): the curve may cross the limit more than once
+// on its way, but a dip of a few points that the curve climbs back from is interference.
 u32 firstPointWhereMedianReaches(const CurveCopy& curve, u32 from, u32 to, u32 limit);
 u32 firstPointWhereMedianFallsTo(const CurveCopy& curve, u32 from, u32 to, u32 limit);
 

@@ -270,6 +270,13 @@ TEST(MeasuredCurves, Zen5WithAGradualLatencyTakesTheSharpReadSpeedEdge) {
   EXPECT_EQ(s.l1KiB, 48u) << describe(s);
   EXPECT_EQ(s.l1Source, FigureSource::Bandwidth);
   EXPECT_EQ(s.l2KiB, 1024u) << describe(s);
+  // A burst of interference on the L2's plateau (seen once: four points from 96 KiB reading as
+  // slowly as the L3) is no edge: the curve comes back to the L2's level after it.
+  Measured busy = m;
+  const u32 dip = pointOfSize(96 * 1024);
+  for (u32 i = dip; i < dip + 4; ++i) busy.data[i] = busy.data[CACHE_POINTS - 1];
+  const Sizes b = derive(busy.data, busy.latency, busy.cpuClass);
+  EXPECT_EQ(b.l2KiB, 1024u) << describe(b);
 }
 
 // A machine of today's shape as its curves show it, speeds in GB/s and latencies in ns: a sharp
