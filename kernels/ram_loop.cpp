@@ -19,7 +19,7 @@ bool ramWalksAreCold() {
 namespace {
 
 // The rotation: where the span has room for it, the windows clear of the cache sweep's area, each
-// readied `ahead` takes before its walk; with fewer windows all of them, each flushed by its own
+// readied half a turn before its walk; with fewer windows all of them, each flushed by its own
 // take (ahead 0).
 struct Rotation {
   u32 first;  // the first window index of the turn
@@ -31,8 +31,7 @@ struct Rotation {
 Rotation rotationOf(u32 windows) {
   if (windows < RAM_AHEAD_MIN_WINDOWS) return {0, windows, 0, 1};
   const u32 turn = windows - RAM_SWEEP_AREA_WINDOWS;
-  const u32 ahead = turn / 2 < RAM_FLUSH_AHEAD_WINDOWS ? turn / 2 : RAM_FLUSH_AHEAD_WINDOWS;
-  return {RAM_SWEEP_AREA_WINDOWS, turn, ahead, ramRotationStep(turn)};
+  return {RAM_SWEEP_AREA_WINDOWS, turn, turn / 2, ramRotationStep(turn)};
 }
 
 u32 windowsOfSpan() {

@@ -15,16 +15,18 @@
 // as the program always did. A larger span holds several windows, at least four times the largest
 // cache in all: each walk then takes the next window of a rotation round the span (a long step
 // apart, ramRotationStep), so that it starts from main memory whatever the caches could hold. With four windows or more the rotation leaves out the
-// first two, which share their bytes with the cache sweep, and readies each window a few takes
-// (at most RAM_FLUSH_AHEAD_WINDOWS) before its walk: where the span is at least four times the
-// largest cache (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied the
-// window out of the caches, and one flush a page readies its address translation; where the span
-// is smaller, every line is flushed. Readying comes a few takes ahead: just after it the window's
-// addresses are still in the translation caches, and a walk from there runs far faster
-// (streaming stores most) than a long walk through memory does; long after it, or without it,
-// the page tables themselves have left the caches, and the walk runs far slower. Each phase of
-// walks starts with primeRamWindows, which readies the windows its first walks take. With
-// two windows each is flushed just before its walk. The walk itself, its statistics and its speed
+// first two, which share their bytes with the cache sweep, and readies each window half a turn
+// before its walk: where the span is at least four times the largest cache
+// (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied the window out of the
+// caches, and one flush a page brings its page tables back from memory; where the span is
+// smaller, every line is flushed. Readying comes as far ahead as the turn allows. A flush reads
+// the page-table entries of every page it touches: shortly after it they are still in the
+// nearest caches, and a walk from there runs far faster (streaming stores up to twice as fast)
+// than a long walk through memory does, which finds them one level out; long after it, or
+// without it, the page tables have left the caches altogether, and the walk runs far slower.
+// Half a turn of other windows' readying in between leaves them where a long walk finds them.
+// Each phase of walks starts with primeRamWindows, which readies the windows its first walks
+// take. With two windows each is flushed just before its walk. The walk itself, its statistics and its speed
 // stay the same. The place of the next window is the one thing kept between calls
 // (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an earlier
 // one has just left in the caches.
@@ -65,8 +67,6 @@ inline constexpr u32 RAM_SPREAD_MIN_TURN = 8;
 
 // Spans of fewer windows rotate through all of them, each flushed just before its walk.
 inline constexpr u32 RAM_AHEAD_MIN_WINDOWS = 4;
-// Takes between a window's readying and its walk: half the turn where that is fewer.
-inline constexpr u32 RAM_FLUSH_AHEAD_WINDOWS = 16;
 // Where the span outgrows the caches: one line flushed in each page of this many bytes.
 inline constexpr u32 RAM_READY_STRIDE_BYTES = 4096;
 // Windows at the start of the span that the cache sweep's area (TEST_AREA_BYTES) reaches into.
