@@ -97,26 +97,42 @@ bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLev
   return true;
 }
 
-L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels) {
-  const u32 probe = pointOfSize(levels.l2ProbeSize);
-  if (probe >= CACHE_POINTS) return {CACHE_POINTS, FigureSource::SweepEnd};
+namespace {
+
+// The L2 edges by read speed and by latency as findL2Edge describes them; CACHE_POINTS where
+// there is none.
+u32 l2EdgeBySpeed(const CurveCopy& dcache, u32 probe, u32 l2Speed) {
   // The next level's speed: the best of the last octave (an unmeasured point, all ones, leaves
   // no step to see).
-  const u32 l2Speed = levels.l2Speed;
   const u32 nextSpeed = *std::max_element(dcache + NEXT_LEVEL_FIRST, dcache + CACHE_POINTS);
-  if (nextSpeed <= l2Speed - l2Speed / 4) {
-    const u32 halfway = nextSpeed + (l2Speed - nextSpeed) / 2;
-    const u32 byBandwidth = firstPointWhereMedianFallsTo(dcache, probe, CACHE_POINTS, halfway);
-    if (byBandwidth < CACHE_POINTS) return {byBandwidth, FigureSource::Bandwidth};
-  }
-  if (!latencyMeasured(latency)) return {CACHE_POINTS, FigureSource::SweepEnd};
+  if (nextSpeed > l2Speed - l2Speed / 4) return CACHE_POINTS;
+  const u32 halfway = nextSpeed + (l2Speed - nextSpeed) / 2;
+  return firstPointWhereMedianFallsTo(dcache, probe, CACHE_POINTS, halfway);
+}
+
+u32 l2EdgeByLatency(const CurveCopy& latency, u32 probe) {
+  if (!latencyMeasured(latency)) return CACHE_POINTS;
   // The L2's latency: the median of the probe point and two on each side. The next level's: the
   // lowest of the last octave, since interference only ever lengthens a load.
   const u32 l2Latency = medianAround(latency, probe);
   const u32 nextLatency = *std::min_element(latency + NEXT_LEVEL_FIRST, latency + CACHE_POINTS);
-  if (nextLatency < l2Latency + l2Latency / 2) return {CACHE_POINTS, FigureSource::SweepEnd};
+  if (nextLatency < l2Latency + l2Latency / 2) return CACHE_POINTS;
   const u32 halfway = l2Latency + (nextLatency - l2Latency) / 2;
-  const u32 byLatency = firstPointWhereMedianReaches(latency, probe, CACHE_POINTS, halfway);
+  return firstPointWhereMedianReaches(latency, probe, CACHE_POINTS, halfway);
+}
+
+}  // namespace
+
+L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const CacheLevels& levels) {
+  const u32 probe = pointOfSize(levels.l2ProbeSize);
+  if (probe >= CACHE_POINTS) return {CACHE_POINTS, FigureSource::SweepEnd};
+  const u32 bySpeed = l2EdgeBySpeed(dcache, probe, levels.l2Speed);
+  const u32 byLatency = l2EdgeByLatency(latency, probe);
+  // Both edges are halfway points of the same spread of overflowing sets, so they lie close
+  // together. A fall of the read speed more than an octave before the latency leaves the L2's
+  // is a plateau that interference (another guest, a busy host) split in two.
+  if (bySpeed < CACHE_POINTS && (byLatency == CACHE_POINTS || byLatency <= bySpeed + 16))
+    return {bySpeed, FigureSource::Bandwidth};
   if (byLatency < CACHE_POINTS) return {byLatency, FigureSource::Latency};
   return {CACHE_POINTS, FigureSource::SweepEnd};
 }

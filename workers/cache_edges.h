@@ -60,7 +60,8 @@ bool l1EdgeByLatency(const CurveCopy& dcache, const CurveCopy& latency, CacheLev
 // The L2 edge behind the levels, the first point from the L2 probe point on where the curve has
 // gone halfway from the L2's level to the next level's (the best of the last octave, 2 to 4 MiB):
 //  - by read speed, from l2Speed down, where the next level reads at most three quarters as
-//    fast as the L2 (the classic rule's own step);
+//    fast as the L2 (the classic rule's own step), unless the latency's edge below lies more
+//    than an octave after it (a plateau that interference split; the latency shows none);
 //  - else by latency, from the L2's (the median of the five points around the probe point) up,
 //    where the next level waits at least half as long again;
 //  - else point 160 (4 MiB) with FigureSource::SweepEnd.

@@ -279,6 +279,18 @@ TEST(MeasuredCurves, Zen5WithAGradualLatencyTakesTheSharpReadSpeedEdge) {
   EXPECT_EQ(b.l2KiB, 1024u) << describe(b);
 }
 
+// The same machine again, with the L2's plateau read at two speeds in turn from 54 KiB to
+// 768 KiB (another guest on the host), while its dependent loads wait 2.6 ns all the way to
+// 800 KiB. The read speed's fall at 108 KiB is no edge; the latency's near 1 MiB is.
+TEST(MeasuredCurves, Zen5WithASplitL2PlateauTakesTheLatencyEdge) {
+  const Measured m = fromReport("zen5-kvm/report-native-split-l2.json");
+  ASSERT_TRUE(latencyMeasured(m.latency));
+  const Sizes s = derive(m.data, m.latency, m.cpuClass);
+  EXPECT_EQ(s.l1KiB, 48u) << describe(s);
+  EXPECT_EQ(s.l2KiB, 1024u) << describe(s);
+  EXPECT_EQ(s.l2Source, FigureSource::Latency);
+}
+
 // A machine of today's shape as its curves show it, speeds in GB/s and latencies in ns: a sharp
 // L1 edge (the L1 is indexed within the page), and an L2 edge blurred from two thirds to one and
 // a half times its size, where the curves move in proportion to the lines that miss (the L2 is
