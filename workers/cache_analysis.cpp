@@ -88,12 +88,12 @@ bool l1EdgeByBandwidth(const CurveCopy& dcache, CacheLevels& levels) {
 FigureSource findL1Edge(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels) {
   CacheLevels byLatency = levels;
   if (l1EdgeByLatency(dcache, latency, byLatency)) {
-    // A latency that rises over many points shows no first-level size, only its power of two;
-    // a read-speed edge that clearly shows one below that power then decides.
+    // A latency that rises over many points shows no first-level size, only a power of two
+    // near where the rise crossed its limit, above or below the cache's size; a read-speed
+    // edge that clearly shows one then decides.
     CacheLevels byBandwidth = levels;
     if (byLatency.dcacheSize == byLatency.l1Size && l1EdgeByBandwidth(dcache, byBandwidth) &&
-        byBandwidth.dcacheSize != byBandwidth.l1Size &&
-        byBandwidth.dcacheSize < byLatency.l1Size) {
+        byBandwidth.dcacheSize != byBandwidth.l1Size) {
       levels = byBandwidth;
       return FigureSource::Bandwidth;
     }

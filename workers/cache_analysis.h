@@ -63,8 +63,9 @@ bool l1EdgeByBandwidth(const CurveCopy& dcache, CacheLevels& levels);
 
 // The L1 edge by the latency rule where it finds one (l1EdgeByLatency, cache_edges.h), else by
 // read speed; Unset when neither can derive it (then `levels` is untouched). Where the latency
-// edge shows only a power of two and the read-speed edge clearly shows a first-level size below
-// it (48K where the latency rose gradually towards 64K), the read speed decides.
+// edge shows only a power of two and the read-speed edge clearly shows a first-level size (48K
+// where the latency rose gradually and crossed its limit near 64K, or near 32K), the read speed
+// decides.
 FigureSource findL1Edge(const CurveCopy& dcache, const CurveCopy& latency, CacheLevels& levels);
 
 // The levels a set of figures holds (CACHE_LEVELS_UNSET before the first L1 edge).
