@@ -1,35 +1,35 @@
-// RAM measurement loop: turns the tick counts of one strided kernel into one speed for one gap
-// and block size.
+// RAM measurement loop: turns the tick counts of one strided kernel into one speed for one gap and
+// block size.
 //
-// The loop walks an 8 MiB RAM window once to warm up, then again and again until six results
-// lie within 45 per mille of the best seen or the summed times reach about 2 seconds (a
-// sixteenth of a second for cold walks, below), and returns tscRate * 8 MiB / best ticks in
-// KiB/s. bench.measuring.ramStableCount counts the stable results of the current call. Cold walks
-// (below) each run in another window, and windows differ in speed with where they lie in physical
-// memory (seen: a few windows of a span writing half again as fast as the rest, walk after walk):
-// the best of them is the best-placed window, so for them the loop returns the median walk of at
-// least RAM_COLD_MIN_WALKS.
+// The loop walks an 8 MiB RAM window once to warm up, then again and again until six results lie
+// within 45 per mille of the best seen or the summed times reach about 2 seconds (a sixteenth of a
+// second for cold walks, below), and returns tscRate * 8 MiB / best ticks in KiB/s.
+// bench.measuring.ramStableCount counts the stable results of the current call. Cold walks (below)
+// each run in another window, and windows differ in speed with where they lie in physical memory
+// (seen: a few windows of a span writing half again as fast as the rest, walk after walk): the best
+// of them is the best-placed window, so for them the loop returns the median walk of at least
+// RAM_COLD_MIN_WALKS.
 //
 // Where the walks run follows bench.machine.ramSpanBytes. While the span is the window itself
 // (caches of 2 MiB or less, or none described) every walk covers the first 8 MiB of the test area,
 // as the program always did. A larger span holds several windows, at least four times the largest
 // cache in all: each walk then takes the next window of a rotation round the span (a long step
-// apart, ramRotationStep), so that it starts from main memory whatever the caches could hold. With four windows or more the rotation leaves out the
-// first two, which share their bytes with the cache sweep, and readies each window half a turn
-// before its walk: where the span is at least four times the largest cache
-// (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied the window out of the
-// caches, and one flush a page brings its page tables back from memory; where the span is
-// smaller, every line is flushed. Readying comes as far ahead as the turn allows. A flush reads
-// the page-table entries of every page it touches: shortly after it they are still in the
-// nearest caches, and a walk from there runs far faster (streaming stores up to twice as fast)
-// than a long walk through memory does, which finds them one level out; long after it, or
-// without it, the page tables have left the caches altogether, and the walk runs far slower.
-// Half a turn of other windows' readying in between leaves them where a long walk finds them.
-// Each phase of walks starts with primeRamWindows, which readies the windows its first walks
-// take. With two windows each is flushed just before its walk. The walk itself, its statistics and its speed
-// stay the same. The place of the next window is the one thing kept between calls
-// (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an earlier
-// one has just left in the caches.
+// apart, ramRotationStep), so that it starts from main memory whatever the caches could hold. With
+// four windows or more the rotation leaves out the first two, which share their bytes with the
+// cache sweep, and readies each window half a turn before its walk: where the span is at least four
+// times the largest cache (bench.machine.ramSpanOutgrowsCaches) going round it has already emptied
+// the window out of the caches, and one flush a page brings its page tables back from memory; where
+// the span is smaller, every line is flushed. Readying comes as far ahead as the turn allows. A
+// flush reads the page-table entries of every page it touches: shortly after it they are still in
+// the nearest caches, and a walk from there runs far faster (streaming stores up to twice as fast)
+// than a long walk through memory does, which finds them one level out; long after it, or without
+// it, the page tables have left the caches altogether, and the walk runs far slower. Half a turn of
+// other windows' readying in between leaves them where a long walk finds them. Each phase of walks
+// starts with primeRamWindows, which readies the windows its first walks take. With two windows
+// each is flushed just before its walk. The walk itself, its statistics and its speed stay the
+// same. The place of the next window is the one thing kept between calls
+// (bench.measuring.ramSpanOffset), so that successive walks never meet a window that an earlier one
+// has just left in the caches.
 #pragma once
 
 #include "core/bench_state.h"
@@ -48,12 +48,13 @@ bool ramWalksAreCold();
 
 // The offset of the window the next walk uses, advancing bench.measuring.ramSpanOffset: always 0
 // while the span is the window itself, else the windows of the rotation in turn, each
-// ramRotationStep windows on from the last, wrapping within the turn. With `flush`: with two or three windows, the window taken, every line of
-// `bytes` of it (what the walk may touch); with more, the window `ahead` takes on is readied.
+// ramRotationStep windows on from the last, wrapping within the turn. With `flush`: with two or
+// three windows, the window taken, every line of `bytes` of it (what the walk may touch); with
+// more, the window half a turn on is readied.
 u32 takeRamWindow(RamFlushFn flush, u32 bytes = RAM_WINDOW_BYTES + RAM_WALK_OVERRUN_BYTES);
 
 // Before a phase of walks, where the rotation readies windows ahead: readies the windows the next
-// `ahead` takes will return, in that order. Nothing with fewer windows or without `flush`.
+// half turn of takes will return, in that order. Nothing with fewer windows or without `flush`.
 void primeRamWindows(RamFlushFn flush);
 
 // Windows from one take to the next in a turn of `turn` windows: about 0.618 of the turn, the

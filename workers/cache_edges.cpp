@@ -13,7 +13,7 @@ constexpr u32 L1_LATENCY_LAST = 12;
 constexpr u32 EDGE_SEARCH_FROM = 8;
 constexpr u32 MAX_MEDIAN_ENTRIES = 9;
 // The last octave of the curve, 2 to 4 MiB: where the level behind the L2 shows.
-constexpr u32 NEXT_LEVEL_FIRST = CACHE_POINTS - 16;
+constexpr u32 NEXT_LEVEL_FIRST = CACHE_POINTS - OCTAVE_POINTS;
 
 }  // namespace
 
@@ -41,9 +41,9 @@ u32 medianAround(const CurveCopy& curve, u32 i) {
   return medianOf(curve, first, last);
 }
 
-// The median of the half octave from i on: points i to i + 8.
+// The median of the half octave from i on.
 u32 medianAhead(const CurveCopy& curve, u32 i) {
-  return medianOf(curve, i, std::min<u32>(i + 8, CACHE_POINTS - 1));
+  return medianOf(curve, i, std::min<u32>(i + OCTAVE_POINTS / 2, CACHE_POINTS - 1));
 }
 
 }  // namespace
@@ -131,8 +131,8 @@ L2Edge findL2Edge(const CurveCopy& dcache, const CurveCopy& latency, const Cache
   // Both edges are halfway points of the same spread of overflowing sets, so they lie close
   // together. A fall of the read speed more than an octave before the latency leaves the L2's
   // is a plateau that interference (another guest, a busy host) split in two.
-  if (bySpeed < CACHE_POINTS && (byLatency == CACHE_POINTS || byLatency <= bySpeed + 16))
-    return {bySpeed, FigureSource::Bandwidth};
+  const bool latencyAgrees = byLatency == CACHE_POINTS || byLatency <= bySpeed + OCTAVE_POINTS;
+  if (bySpeed < CACHE_POINTS && latencyAgrees) return {bySpeed, FigureSource::Bandwidth};
   if (byLatency < CACHE_POINTS) return {byLatency, FigureSource::Latency};
   return {CACHE_POINTS, FigureSource::SweepEnd};
 }

@@ -18,8 +18,10 @@
 
 namespace vardelo {
 
-// The last point an edge may lie on: eight points (half an octave) must follow it.
-inline constexpr u32 LAST_EDGE_POINT = CACHE_POINTS - 1 - 8;
+// Points of the cache curves in an octave of block sizes.
+inline constexpr u32 OCTAVE_POINTS = 16;
+// The last point an edge may lie on: half an octave of points must follow it.
+inline constexpr u32 LAST_EDGE_POINT = CACHE_POINTS - 1 - OCTAVE_POINTS / 2;
 
 // Whether every entry of `curve` from `first` to point 159 is at or above `limit`, and first <=
 // LAST_EDGE_POINT. Unmeasured entries (NO_POINT) fail.
